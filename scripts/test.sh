@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs every test of the project: unit and end-to-end tests in a normal build,
+# again under AddressSanitizer+UndefinedBehaviorSanitizer, the threaded core
+# tests under ThreadSanitizer, and each fuzzer for a bounded time.
+#   FUZZ_SECONDS  seconds per fuzzer (default 45)
+#   HX_SKIP       space-separated stages to skip: normal asan tsan fuzz
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-45}
+HX_SKIP=${HX_SKIP:-}
+skip() { [[ " $HX_SKIP " == *" $1 "* ]]; }
+stage() { echo; echo "=== $* ==="; }
+
+if ! skip normal; then
+  stage "normal build and tests"
+  cmake --preset ci >/dev/null
+  cmake --build --preset ci
+  ctest --preset ci
+fi
+if ! skip asan; then
+  stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan
+fi
+if ! skip tsan; then
+  stage "ThreadSanitizer"
+  cmake --preset tsan >/dev/null
+  cmake --build --preset tsan
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan
+fi
+if ! skip fuzz; then
+  stage "fuzzers, ${FUZZ_SECONDS}s each"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  for fuzzer in build-fuzz/bin/fuzz_*; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer"); name=${name#fuzz_}
+    corpus=$(mktemp -d)
+    [ -d "tests/fuzz/corpus/$name" ] && cp -r "tests/fuzz/corpus/$name/." "$corpus/"
+    echo "--- $name"
+    "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 4
+    rm -rf "$corpus"
+  done
+fi
+echo; echo "All tests passed."
