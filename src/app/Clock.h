@@ -18,6 +18,13 @@ public:
     virtual std::time_t wallTime() const = 0;
     // Sleeps; a virtual clock may return at once.
     virtual void sleepMs(int ms) = 0;
+
+    // In virtual time the loop may jump the clock only when nothing is in
+    // flight. A record counts from the moment the simulated unit hands it to
+    // its pipe (beginActivity) until the receiver thread has posted or dropped
+    // it (endActivity). The real clock ignores both.
+    virtual void beginActivity() {}
+    virtual void endActivity() {}
 };
 
 class CSystemClock final : public IClock {
