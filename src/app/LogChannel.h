@@ -2,9 +2,21 @@
 // Diagnostic log channel: every line goes into the shared-memory block "/HX40K"
 // (one 136-byte record at its start) and is announced to a viewer listening on
 // the Unix datagram socket "Debug_logMessage" in the user's runtime folder.
-// Writing never blocks and never fails visibly. Thread-safe.
+// Writing never blocks and never fails visibly. Thread-safe: writers are
+// serialised within the process (record write and announcement under one lock).
+//
+// Record layout (little-endian): bytes 0-3 time in seconds since 1970, 4 and 5
+// the kind letters, 6-7 text length, 8-135 the text, not terminated; bytes after
+// the length keep what earlier lines left there.
+// Announcement: a datagram of two little-endian 64-bit values, wParam (address of
+// the block in the writing process, of no use elsewhere) and lParam (136).
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,10 +25,42 @@ namespace hx {
 constexpr std::size_t kLogRecordSize = 136;
 constexpr std::size_t kLogTextMax = 128;
 constexpr std::size_t kLogBlockSize = 4096;
+constexpr std::size_t kLogNoticeSize = 16;
 
-class CLogChannel;
+// One process's mapping of the shared block and its announcing socket.
+// Made by logChannel(); all access goes through the free functions below,
+// which hold the channel lock.
+class CLogChannel {
+public:
+    CLogChannel(const std::string& sharedMemoryName, const std::string& viewerSocketPath);
+    ~CLogChannel();
+    CLogChannel(const CLogChannel&) = delete;
+    CLogChannel& operator=(const CLogChannel&) = delete;
 
-// The process-wide channel, made on first use.
+    // False when the block could not be opened or mapped: lines are dropped.
+    bool isMapped() const { return m_view != nullptr; }
+    // The block's address in this process (wParam of the announcement).
+    const void* view() const { return m_view; }
+
+    // Fills the staging record, copies it to the block and announces it.
+    // The caller holds the channel lock.
+    void write(std::string_view text, char kind1, char kind2, std::uint32_t timeSeconds);
+
+private:
+    void mapBlock(const std::string& name);
+    void openSocket(const std::string& path);
+    void announce();
+
+    unsigned char* m_view = nullptr;
+    int m_socket = -1;
+    bool m_haveViewerAddress = false;
+    sockaddr_un m_viewerAddress{};
+    socklen_t m_viewerAddressLength = 0;
+    unsigned char m_staging[kLogRecordSize] = {};
+};
+
+// The process-wide channel, made on first use. The reference stays valid only
+// until closeLogChannel() or setLogChannelNames(); prefer writeLogLine.
 CLogChannel& logChannel();
 
 // Writes one finished line with its two kind letters ('N'/'E', then 'P'/'D'/'S').
@@ -31,12 +75,31 @@ void closeLogChannel();
 
 // Names used by the channel. Tests point them elsewhere so that runs in
 // parallel do not share a block; the defaults are "/HX40K" and
-// "<runtime dir>/Debug_logMessage".
+// "<runtime dir>/Debug_logMessage". An empty name restores its default.
+// Closes the current channel so that the next line uses the new names.
 void setLogChannelNames(const std::string& sharedMemoryName, const std::string& viewerSocketPath);
 std::string logSharedMemoryName();
 std::string logViewerSocketPath();
 
-// The user's runtime folder: $XDG_RUNTIME_DIR, or /tmp/runtime-<user>/ as Qt does.
+// The user's runtime folder with a final "/": $XDG_RUNTIME_DIR, or
+// /tmp/runtime-<user>/ as Qt does.
 std::string runtimeFolder();
+
+// A record as a reader sees it. The block is shared with other processes, so
+// a length beyond the text field is cut to the field.
+struct LogRecord {
+    std::uint32_t timeSeconds = 0;
+    char kind1 = 0;
+    char kind2 = 0;
+    std::string text;
+};
+std::optional<LogRecord> decodeLogRecord(const unsigned char* bytes, std::size_t size);
+
+// Decodes an announcement datagram; empty when it is not 16 bytes.
+struct LogNotice {
+    std::uint64_t wParam = 0;
+    std::uint64_t lParam = 0;
+};
+std::optional<LogNotice> decodeLogNotice(const unsigned char* bytes, std::size_t size);
 
 }  // namespace hx

@@ -1,0 +1,238 @@
+#include "app/LogChannel.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
+
+namespace hx {
+
+namespace {
+
+constexpr const char* kDefaultSharedMemoryName = "/HX40K";
+constexpr const char* kViewerSocketName = "Debug_logMessage";
+
+// One lock for the channel pointer, the names and every write: a line is
+// written and announced whole, and closing never pulls the block away from
+// under a writer.
+struct ChannelState {
+    std::mutex mutex;
+    std::unique_ptr<CLogChannel> channel;
+    std::string sharedMemoryName;  // empty: the default
+    std::string viewerSocketPath;  // empty: the default
+};
+
+// Never destroyed: threads and static destructors may still log while the
+// process ends.
+ChannelState& state() {
+    static ChannelState* s = new ChannelState;
+    return *s;
+}
+
+std::string effectiveSharedMemoryName(const ChannelState& s) {
+    return s.sharedMemoryName.empty() ? kDefaultSharedMemoryName : s.sharedMemoryName;
+}
+
+std::string effectiveViewerSocketPath(const ChannelState& s) {
+    return s.viewerSocketPath.empty() ? runtimeFolder() + kViewerSocketName : s.viewerSocketPath;
+}
+
+CLogChannel& channelLocked(ChannelState& s) {
+    if (!s.channel)
+        s.channel = std::make_unique<CLogChannel>(effectiveSharedMemoryName(s), effectiveViewerSocketPath(s));
+    return *s.channel;
+}
+
+void putLe16(unsigned char* p, std::uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void putLe32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void putLe64(unsigned char* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::uint64_t getLe(const unsigned char* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+std::uint32_t nowSeconds() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+
+// The block is shared by every copy of the program under one name, so a block
+// that someone else made (another user, or open to others) is not written to:
+// our lines would become readable by them.
+bool isOurPrivateObject(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+}  // namespace
+
+CLogChannel::CLogChannel(const std::string& sharedMemoryName, const std::string& viewerSocketPath) {
+    mapBlock(sharedMemoryName);
+    openSocket(viewerSocketPath);
+}
+
+CLogChannel::~CLogChannel() {
+    if (m_view) ::munmap(m_view, kLogBlockSize);
+    if (m_socket >= 0) ::close(m_socket);
+}
+
+void CLogChannel::mapBlock(const std::string& name) {
+    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return;
+    struct stat info {};
+    // Only ever grow the block: another copy may have it mapped already.
+    const bool usable = isOurPrivateObject(fd) && ::fstat(fd, &info) == 0 &&
+                        (info.st_size >= static_cast<off_t>(kLogBlockSize) ||
+                         ::ftruncate(fd, static_cast<off_t>(kLogBlockSize)) == 0);
+    if (usable) {
+        void* view = ::mmap(nullptr, kLogBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (view != MAP_FAILED) m_view = static_cast<unsigned char*>(view);
+    }
+    ::close(fd);  // the mapping keeps the block
+}
+
+void CLogChannel::openSocket(const std::string& path) {
+    if (path.empty() || path.size() >= sizeof m_viewerAddress.sun_path) return;
+    m_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_socket < 0) return;
+    m_viewerAddress.sun_family = AF_UNIX;
+    std::memcpy(m_viewerAddress.sun_path, path.data(), path.size());
+    m_viewerAddressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    m_haveViewerAddress = true;
+}
+
+void CLogChannel::write(std::string_view text, char kind1, char kind2, std::uint32_t timeSeconds) {
+    if (!m_view) return;
+    const std::size_t length = text.size() < kLogTextMax ? text.size() : kLogTextMax;
+    putLe32(m_staging, timeSeconds);
+    m_staging[4] = static_cast<unsigned char>(kind1);
+    m_staging[5] = static_cast<unsigned char>(kind2);
+    putLe16(m_staging + 6, static_cast<std::uint16_t>(length));
+    if (length > 0) std::memcpy(m_staging + 8, text.data(), length);
+    std::memcpy(m_view, m_staging, kLogRecordSize);
+    announce();
+}
+
+void CLogChannel::announce() {
+    if (m_socket < 0 || !m_haveViewerAddress) return;
+    unsigned char notice[kLogNoticeSize];
+    putLe64(notice, reinterpret_cast<std::uintptr_t>(m_view));
+    putLe64(notice + 8, kLogRecordSize);
+    // No viewer bound, or one that is not keeping up: the line is simply not
+    // announced. Never wait for it.
+    (void)::sendto(m_socket, notice, sizeof notice, MSG_DONTWAIT | MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&m_viewerAddress), m_viewerAddressLength);
+}
+
+CLogChannel& logChannel() {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    return channelLocked(s);
+}
+
+void writeLogLine(std::string_view text, char kind1, char kind2) {
+    try {
+        ChannelState& s = state();
+        std::lock_guard lock(s.mutex);
+        channelLocked(s).write(text, kind1, kind2, nowSeconds());
+    } catch (...) {
+        // A diagnostic line is never worth failing the caller.
+    }
+}
+
+void writeLogLinef(char kind1, char kind2, const char* format, ...) {
+    // Only the first 128 bytes can be kept, so the text is formatted into a
+    // fixed buffer and cut there.
+    char buffer[kLogTextMax + 1];
+    va_list args;
+    va_start(args, format);
+    const int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (written < 0) return;
+    const std::size_t length = std::min(static_cast<std::size_t>(written), kLogTextMax);
+    writeLogLine(std::string_view(buffer, length), kind1, kind2);
+}
+
+void closeLogChannel() {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.channel.reset();
+}
+
+void setLogChannelNames(const std::string& sharedMemoryName, const std::string& viewerSocketPath) {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.channel.reset();
+    s.sharedMemoryName = sharedMemoryName;
+    s.viewerSocketPath = viewerSocketPath;
+}
+
+std::string logSharedMemoryName() {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    return effectiveSharedMemoryName(s);
+}
+
+std::string logViewerSocketPath() {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    return effectiveViewerSocketPath(s);
+}
+
+std::string runtimeFolder() {
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg && *xdg) {
+        std::string folder = xdg;
+        if (folder.back() != '/') folder += '/';
+        return folder;
+    }
+    std::string user;
+    char buffer[1024];
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        user = found->pw_name;
+    if (user.empty()) user = std::to_string(::geteuid());
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp && *tmp) ? tmp : "/tmp";
+    if (base.back() != '/') base += '/';
+    return base + "runtime-" + user + "/";
+}
+
+std::optional<LogRecord> decodeLogRecord(const unsigned char* bytes, std::size_t size) {
+    if (!bytes || size < kLogRecordSize) return std::nullopt;
+    LogRecord record;
+    record.timeSeconds = static_cast<std::uint32_t>(getLe(bytes, 4));
+    record.kind1 = static_cast<char>(bytes[4]);
+    record.kind2 = static_cast<char>(bytes[5]);
+    std::size_t length = static_cast<std::size_t>(getLe(bytes + 6, 2));
+    if (length > kLogTextMax) length = kLogTextMax;
+    record.text.assign(reinterpret_cast<const char*>(bytes + 8), length);
+    return record;
+}
+
+std::optional<LogNotice> decodeLogNotice(const unsigned char* bytes, std::size_t size) {
+    if (!bytes || size != kLogNoticeSize) return std::nullopt;
+    return LogNotice{getLe(bytes, 8), getLe(bytes + 8, 8)};
+}
+
+}  // namespace hx
