@@ -1,0 +1,240 @@
+// hx40k-logview: shows the program's diagnostic lines as they are written.
+//
+//   hx40k-logview [--socket PATH] [--shm NAME] [--count N]
+//
+// Binds the viewer socket (by default Debug_logMessage in the user's runtime
+// folder), and on every announcement reads the record from its own read-only
+// view of the shared block and prints "YYYY-MM-DD hh:mm:ss K K text".
+// Ends on SIGINT or SIGTERM (or after N lines) and removes its socket file.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "app/LogChannel.h"
+
+namespace {
+
+struct Options {
+    std::string socketPath;
+    std::string sharedMemoryName;
+    long count = 0;  // 0: until a signal
+};
+
+void usage() {
+    std::fprintf(stderr, "usage: hx40k-logview [--socket PATH] [--shm NAME] [--count N]\n");
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    options.socketPath = hx::logViewerSocketPath();
+    options.sharedMemoryName = hx::logSharedMemoryName();
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) return false;
+        const char* value = argv[++i];
+        if (arg == "--socket") {
+            options.socketPath = value;
+        } else if (arg == "--shm") {
+            options.sharedMemoryName = value;
+        } else if (arg == "--count") {
+            char* end = nullptr;
+            options.count = std::strtol(value, &end, 10);
+            if (*value == '\0' || *end != '\0' || options.count < 0) return false;
+        } else {
+            return false;
+        }
+    }
+    return !options.socketPath.empty() && !options.sharedMemoryName.empty();
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    if (path.size() >= sizeof address.sun_path) return false;
+    address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return true;
+}
+
+// A socket file left by a viewer that died is removed; one that a running
+// viewer still listens on is not taken from it, nor is anything that is not
+// a socket.
+bool clearStaleSocket(const std::string& path, const sockaddr_un& address) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+    if (!S_ISSOCK(info.st_mode)) {
+        std::fprintf(stderr, "hx40k-logview: %s exists and is not a socket\n", path.c_str());
+        return false;
+    }
+    const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    const bool alive = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    if (alive) {
+        std::fprintf(stderr, "hx40k-logview: another viewer listens on %s\n", path.c_str());
+        return false;
+    }
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+// The runtime folder may be missing when it is our own fallback under /tmp.
+void makeParentFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return;
+    ::mkdir(path.substr(0, slash).c_str(), 0700);
+}
+
+int bindViewerSocket(const std::string& path) {
+    sockaddr_un address{};
+    if (!fillAddress(path, address)) {
+        std::fprintf(stderr, "hx40k-logview: socket path too long: %s\n", path.c_str());
+        return -1;
+    }
+    makeParentFolder(path);
+    if (!clearStaleSocket(path, address)) return -1;
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const mode_t oldMask = ::umask(077);  // only this user may announce lines
+    const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::umask(oldMask);
+    if (bound != 0) {
+        std::fprintf(stderr, "hx40k-logview: cannot bind %s: %s\n", path.c_str(), std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Read-only view of the shared block, opened when the first line arrives
+// (the program makes the block on its first line). The block may belong to
+// anyone who chose the name, so its size is checked before it is read.
+class CBlockView {
+public:
+    explicit CBlockView(std::string name) : m_name(std::move(name)) {}
+    ~CBlockView() {
+        if (m_view) ::munmap(m_view, m_size);
+    }
+    const unsigned char* record() {
+        if (!m_view) open();
+        return static_cast<const unsigned char*>(m_view);
+    }
+    std::size_t size() const { return m_size; }
+
+private:
+    void open() {
+        const int fd = ::shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+        if (fd < 0) return;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(hx::kLogRecordSize)) {
+            m_size = hx::kLogRecordSize;
+            void* view = ::mmap(nullptr, m_size, PROT_READ, MAP_SHARED, fd, 0);
+            m_view = view == MAP_FAILED ? nullptr : view;
+        }
+        ::close(fd);
+    }
+
+    std::string m_name;
+    void* m_view = nullptr;
+    std::size_t m_size = 0;
+};
+
+// Control characters would drive the terminal; they are shown as \xNN.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+char printableKind(char kind) { return kind >= 0x21 && kind < 0x7F ? kind : '?'; }
+
+void printRecord(const hx::LogRecord& record) {
+    const std::time_t when = record.timeSeconds;
+    std::tm local{};
+    char stamp[32] = "(no local time)";
+    if (::localtime_r(&when, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::printf("%s %c %c %s\n", stamp, printableKind(record.kind1), printableKind(record.kind2),
+                printable(record.text).c_str());
+    std::fflush(stdout);
+}
+
+int openSignalFd(sigset_t& mask) {
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGTERM);
+    if (::sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) return -1;
+    return ::signalfd(-1, &mask, SFD_CLOEXEC);
+}
+
+// Returns true when a line was printed.
+bool handleNotice(int socketFd, CBlockView& block) {
+    unsigned char buffer[64];
+    const ssize_t got = ::recv(socketFd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0) return false;
+    const auto notice = hx::decodeLogNotice(buffer, static_cast<std::size_t>(got));
+    if (!notice || notice->lParam != hx::kLogRecordSize) return false;
+    const unsigned char* bytes = block.record();
+    if (!bytes) return false;
+    // Copy first: a writer may change the block while we decode it.
+    unsigned char copy[hx::kLogRecordSize];
+    std::memcpy(copy, bytes, sizeof copy);
+    const auto record = hx::decodeLogRecord(copy, sizeof copy);
+    if (!record) return false;
+    printRecord(*record);
+    return true;
+}
+
+int run(const Options& options) {
+    sigset_t mask;
+    const int signalFd = openSignalFd(mask);
+    if (signalFd < 0) return 1;
+    const int socketFd = bindViewerSocket(options.socketPath);
+    if (socketFd < 0) return 1;
+
+    CBlockView block(options.sharedMemoryName);
+    long printed = 0;
+    bool stop = false;
+    while (!stop && (options.count == 0 || printed < options.count)) {
+        pollfd fds[2] = {{socketFd, POLLIN, 0}, {signalFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents & POLLIN) stop = true;
+        if (!stop && (fds[0].revents & POLLIN) && handleNotice(socketFd, block)) ++printed;
+    }
+    ::close(socketFd);
+    ::unlink(options.socketPath.c_str());
+    ::close(signalFd);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    return run(options);
+}
