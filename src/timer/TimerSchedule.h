@@ -2,34 +2,58 @@
 // CTimerSchedule: the list of recording intervals of timer mode, an optional
 // repeat period, the running series, and the ".tm" timer file.
 // Used on the user-interface thread only.
+//
+// Times are seconds since 1970. Intervals count from the previous recording;
+// the offset list holds their running sums (held at 2147483647 rather than
+// overflowing). The repeat period goes on after the list is used up.
 
 #include <cstdint>
 #include <ctime>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/MessagePort.h"
 
 namespace hx {
 
+class CTimerFileLineReader;
+
 class CTimerSchedule {
 public:
     static constexpr int kMaxEntries = 100;
 
+    // Caption of every message the schedule shows (stop icon), reading and writing alike.
+    static constexpr const char* kErrorCaption = "Error in Read Timerfile";
+
     // port may be null (then errors are not shown); it must outlive the schedule.
     explicit CTimerSchedule(IMessagePort* port = nullptr);
 
-    // 0 when read; 1 when the path is empty or the file could not be opened.
+    // 0 when read; 1 when the path is empty or the file could not be opened
+    // ("File Open Error", silent when the file does not exist; the schedule is
+    // then left as it was). On success the lists and the repeat period are
+    // replaced and the start time rewound; a read error part-way keeps what
+    // was read so far.
     int readTimerFile(const std::string& path);
-    // 0 when written; 1 when the path is empty or the file could not be written.
+    // The same reading from bytes in memory (never fails): for tests and fuzzing.
+    void readTimerText(std::string_view bytes);
+    // 0 when written; 1 when the path is empty or the file could not be
+    // written ("File Open Error" when it cannot be created, "File Write Error!"
+    // when writing fails later). The file is replaced whole or not at all.
     int writeTimerFile(const std::string& path) const;
+    // The timer file's text: "%d\n" per interval, then -P for a repeat period P.
+    std::string timerText() const;
 
-    // Entry array: intervals, then -P for a repeat period P; 0 ends it.
+    // Entry array: intervals, then -P for a repeat period P; 0 ends it. At most
+    // kMaxEntries entries are taken. Rewinds the start time.
     void setEntries(std::span<const std::int32_t> entries);
-    // Writes at most out.size() entries; returns how many were written.
+    // Writes at most out.size() entries and nothing after them; returns how
+    // many were written. A schedule longer than out keeps its repeat period in
+    // the last slot and drops the intervals that do not fit before it.
     std::size_t getEntries(std::span<std::int32_t> out) const;
 
+    // Only when no series runs: the series starts now.
     void startSeries(std::time_t now);
     void stopSeries() { m_started = false; }
     void rewind();
@@ -51,6 +75,8 @@ public:
 private:
     void clear();
     void appendInterval(std::int32_t seconds);
+    // Reads lines until the first negative value; the lists must be empty.
+    void readLines(CTimerFileLineReader& lines);
     void showError(const std::string& text) const;
 
     IMessagePort* m_port;

@@ -1,0 +1,126 @@
+#include "timer/ReplaceFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+namespace hx {
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+constexpr mode_t kNewFileMode = 0666;  // the umask takes its share
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string randomLetters(std::size_t count) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937 generator{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += kLetters[pick(generator)];
+    return text;
+}
+
+// Opens a new, exclusive temporary file in folder; -1 with errno on failure.
+int createTemporary(const std::string& folder, std::string& tempPath) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        tempPath = folder + "/.hx40k-" + randomLetters(10) + ".part";
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A file system that cannot sync folders (EINVAL) has nothing to sync.
+bool syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    const int savedErrno = errno;
+    ::close(fd);
+    errno = savedErrno;
+    return synced;
+}
+
+ReplaceFileResult failure(ReplaceStage stage, int error) { return {stage, error}; }
+
+// A direct create would fail on a folder or on a file we may not write; the
+// rename would not, so those cases are refused before anything is made.
+bool targetRefusesWriting(const std::string& path, struct stat& existing, bool& exists, int& error) {
+    exists = ::stat(path.c_str(), &existing) == 0;
+    if (!exists) return false;
+    if (S_ISDIR(existing.st_mode)) {
+        error = EISDIR;
+        return true;
+    }
+    if (::access(path.c_str(), W_OK) != 0) {
+        error = errno;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
+    if (path.empty() || path.back() == '/') return failure(ReplaceStage::kCreate, EISDIR);
+
+    struct stat existing {};
+    bool exists = false;
+    int refusal = 0;
+    if (targetRefusesWriting(path, existing, exists, refusal)) return failure(ReplaceStage::kCreate, refusal);
+
+    const std::string folder = folderOf(path);
+    std::string tempPath;
+    const int fd = createTemporary(folder, tempPath);
+    if (fd < 0) return failure(ReplaceStage::kCreate, errno);
+
+    bool written = writeAll(fd, bytes);
+    if (written && exists) (void)::fchmod(fd, existing.st_mode & 07777);
+    written = written && ::fsync(fd) == 0;
+    int error = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(tempPath.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(tempPath.c_str());
+        return failure(ReplaceStage::kWrite, error);
+    }
+    // The new file is in place; a folder that cannot be synced is still a
+    // failure to make it durable, so it is reported.
+    if (!syncFolder(folder)) return failure(ReplaceStage::kWrite, errno);
+    return {};
+}
+
+}  // namespace hx

@@ -1,0 +1,37 @@
+#pragma once
+// Replacing a file whole, so that a reader of the path sees either the old
+// contents or the new ones, never a mixture or a half-written file.
+//
+// The bytes go into a fresh temporary file in the target's folder (".hx40k-"
+// followed by random letters and ".part": it starts with a dot and so can
+// never be taken for a data file or a timer file), which is synced, renamed
+// over the target, and then the folder is synced. Any failure removes the
+// temporary file and leaves an earlier file of that name untouched.
+//
+// Lives in the timer folder because it is the lowest folder that both the
+// timer file and the data files can reach. Any thread; no shared state.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace hx {
+
+enum class ReplaceStage {
+    kNone,    // the file was replaced
+    kCreate,  // the file could not be created (folder missing, no permission,
+              // the target is a folder or a write-protected file)
+    kWrite,   // writing, syncing, closing or renaming failed after creation
+};
+
+struct ReplaceFileResult {
+    ReplaceStage failedAt = ReplaceStage::kNone;
+    int error = 0;  // errno of the failing step
+    bool ok() const { return failedAt == ReplaceStage::kNone; }
+};
+
+// Writes bytes to path as described above. A new file gets the usual
+// permissions (0666 less the umask); a replaced file keeps its own.
+ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+
+}  // namespace hx
