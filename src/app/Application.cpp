@@ -26,9 +26,17 @@ constexpr const char* kBuildLegalNotice = "" HX_LEGAL_COPYRIGHT;
 constexpr const char* kProjectLegalNotice = "Copyright (C) 2026 The HX-40K terminal program developers";
 
 // The software version text is program-wide and outlives any one application
-// object, so that code running before construction sees "Undefined".
-std::mutex g_versionMutex;
-std::string g_softwareVersion = "Undefined";
+// object, so that code running before construction (static initialisers
+// included) sees "Undefined".
+struct VersionState {
+    std::mutex mutex;
+    std::string text = "Undefined";
+};
+
+VersionState& versionState() {
+    static VersionState state;
+    return state;
+}
 
 // Works with both strerror_r flavours: the GNU one returns the text, the XSI
 // one fills the buffer.
@@ -48,13 +56,15 @@ bool pathExists(const std::string& path) {
 }  // namespace
 
 std::string softwareVersionText() {
-    std::lock_guard lock(g_versionMutex);
-    return g_softwareVersion;
+    VersionState& state = versionState();
+    std::lock_guard lock(state.mutex);
+    return state.text;
 }
 
 CHalnor40KUApp::CHalnor40KUApp() : m_deviceVersionText(kInitialDeviceVersion) {
-    std::lock_guard lock(g_versionMutex);
-    g_softwareVersion = std::string(kProductName) + HX_PRODUCT_VERSION;
+    VersionState& state = versionState();
+    std::lock_guard lock(state.mutex);
+    state.text = std::string(kProductName) + HX_PRODUCT_VERSION;
 }
 
 CHalnor40KUApp::~CHalnor40KUApp() = default;
