@@ -1,0 +1,125 @@
+#include "data/DataFileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "data/DataFileWriter.h"
+#include "data/WavePacking.h"
+
+namespace hx {
+
+static_assert(kMaxDataFileSize == kDataFileHeaderSize + 2 * kMaxPackedRingSize);
+
+namespace {
+
+std::int16_t wordAt(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
+}
+
+// A text field: its bytes up to the first 0, or the whole field when it is full.
+std::string textAt(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t size) {
+    const auto field = bytes.subspan(at, size);
+    const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
+    return std::string(field.begin(), end);
+}
+
+void readHeader(std::span<const std::uint8_t> bytes, DataFileContents& out) {
+    using namespace datafile;
+    out.date = textAt(bytes, kDate, 8);
+    out.time = textAt(bytes, kTime, 8);
+    out.animal.animalNo = textAt(bytes, kAnimalNo, kShortTextSize);
+    out.animal.studyNo = textAt(bytes, kStudyNo, kShortTextSize);
+    out.animal.weight = textAt(bytes, kWeight, kShortTextSize);
+    out.animal.sexAge = textAt(bytes, kSexAge, kShortTextSize);
+    out.animal.comment = textAt(bytes, kComment, kCommentSize);
+    out.resultByte15 = bytes[kResultByte15];
+    out.resultByte16 = bytes[kResultByte16];
+
+    const auto result = bytes.subspan(kResultBlock, kResultBlockSize);
+    out.sbp = wordAt(result, kSbp);
+    out.dbp = wordAt(result, kDbp);
+    out.mbp = wordAt(result, kMbp);
+    out.firstMarker = wordAt(result, kFirstMarker);
+    out.secondMarker = wordAt(result, kSecondMarker);
+    out.resultWord6 = wordAt(result, kResultWord6);
+
+    const auto marks = bytes.subspan(kPulseMarkBlock, kPulseMarkBlockSize);
+    out.pulseMarks.clear();
+    for (std::size_t i = 0; i < 50; ++i) {
+        const std::int16_t mark = wordAt(marks, 2 * i);
+        if (mark == 0) break;
+        out.pulseMarks.push_back(mark);
+    }
+}
+
+DataFileParse refused(std::string error) {
+    DataFileParse parse;
+    parse.error = std::move(error);
+    return parse;
+}
+
+}  // namespace
+
+DataFileParse parseDataFile(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kDataFileHeaderSize + 2 * kWaveHeaderSize) {
+        return refused("file too short for a data file: " + std::to_string(bytes.size()) + " bytes, at least " +
+                       std::to_string(kDataFileHeaderSize + 2 * kWaveHeaderSize) + " needed");
+    }
+    DataFileParse parse;
+    readHeader(bytes, parse.contents);
+
+    std::string error;
+    std::size_t at = kDataFileHeaderSize;
+    if (!unpackWave(bytes.subspan(at), parse.contents.pressure, parse.contents.pressureBlockLength, error)) {
+        return refused("pressure wave at byte " + std::to_string(at) + ": " + error);
+    }
+    at += parse.contents.pressureBlockLength;
+    if (!unpackWave(bytes.subspan(at), parse.contents.wave, parse.contents.waveBlockLength, error)) {
+        return refused("pulse wave at byte " + std::to_string(at) + ": " + error);
+    }
+    at += parse.contents.waveBlockLength;
+    if (at != bytes.size()) {
+        return refused(std::to_string(bytes.size() - at) + " bytes of trailing garbage after the pulse wave (at byte " +
+                       std::to_string(at) + ")");
+    }
+    parse.ok = true;
+    return parse;
+}
+
+DataFileParse readDataFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return refused(path + ": " + std::strerror(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return refused(path + ": not a file");
+    }
+    // One byte more than the largest data file tells a too-large file apart.
+    std::vector<std::uint8_t> bytes(kMaxDataFileSize + 1);
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return refused(path + ": " + std::strerror(error));
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (filled > kMaxDataFileSize) {
+        return refused(path + ": larger than any data file can be (more than " + std::to_string(kMaxDataFileSize) +
+                       " bytes)");
+    }
+    bytes.resize(filled);
+    return parseDataFile(bytes);
+}
+
+}  // namespace hx

@@ -1,0 +1,157 @@
+#include "data/WavePacking.h"
+
+#include <cstdio>
+
+#include "data/DataFileWriter.h"
+
+namespace hx {
+
+namespace {
+
+void putWord(std::span<std::uint8_t> out, std::size_t at, std::uint16_t value) {
+    out[at] = static_cast<std::uint8_t>(value & 0xFF);
+    out[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+std::uint16_t getWord(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+// The open nibble run while packing: where its first byte is and how many
+// differences it holds so far.
+struct OpenRun {
+    std::size_t head = 0;
+    int count = 0;
+};
+
+std::string format(const char* text, std::size_t a, std::size_t b = 0) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, text, a, b);
+    return buffer;
+}
+
+}  // namespace
+
+std::size_t packWaveInto(std::span<const std::int16_t> samples, std::span<std::uint8_t> out) {
+    std::size_t at = kWaveHeaderSize;
+    OpenRun run;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const auto d = static_cast<std::int16_t>(samples[i] - samples[i - 1]);
+        if (d >= -7 && d <= 7) {
+            if (run.count == 0) {
+                run.head = at++;
+            }
+            const auto nibble = static_cast<std::uint8_t>(d & 0x0F);
+            if (run.count % 2 == 0) {
+                out[at++] = nibble;  // low half of a new byte; high half 0 until filled
+            } else {
+                out[at - 1] = static_cast<std::uint8_t>(out[at - 1] | (nibble << 4));
+            }
+            ++run.count;
+            out[run.head] = static_cast<std::uint8_t>(2 * run.count + 1);
+            if (run.count == kMaxRunLength) run.count = 0;
+            continue;
+        }
+        run.count = 0;
+        if (d >= -31 && d <= 31) {
+            out[at++] = static_cast<std::uint8_t>(d * 4 + 2);
+        } else {
+            const auto word = static_cast<std::uint16_t>(d);
+            out[at++] = static_cast<std::uint8_t>((word * 4) & 0xFF);
+            out[at++] = static_cast<std::uint8_t>((word >> 6) & 0xFF);
+        }
+    }
+    putWord(out, 0, static_cast<std::uint16_t>(at));
+    putWord(out, 2, static_cast<std::uint16_t>(samples.empty() ? 0 : samples[0]));
+    return at;
+}
+
+std::vector<std::uint8_t> packWaveSamples(std::span<const std::int16_t> samples) {
+    std::vector<std::uint8_t> block(maxPackedSize(samples.size()));
+    block.resize(packWaveInto(samples, block));
+    return block;
+}
+
+std::vector<std::uint8_t> packWave(std::span<const std::int16_t, kRingSize> ring) {
+    return packWaveSamples(ring);
+}
+
+bool unpackWave(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out, std::size_t& blockLength,
+                std::string& error) {
+    if (out.empty()) {
+        error = "no samples asked for";
+        return false;
+    }
+    if (bytes.size() < kWaveHeaderSize) {
+        error = format("wave block header cut short (%zu of 4 bytes)", bytes.size());
+        return false;
+    }
+    const std::size_t length = getWord(bytes, 0);
+    if (length < kWaveHeaderSize) {
+        error = format("wave block length %zu is less than its 4-byte header", length);
+        return false;
+    }
+    if (length > bytes.size()) {
+        error = format("wave block length %zu runs past the end of the file (%zu bytes left)", length,
+                       bytes.size());
+        return false;
+    }
+    const auto block = bytes.first(length);
+    out[0] = static_cast<std::int16_t>(getWord(block, 2));
+    std::size_t filled = 1;
+    std::size_t at = kWaveHeaderSize;
+    auto add = [&](int d) {
+        out[filled] = static_cast<std::int16_t>(out[filled - 1] + d);
+        ++filled;
+    };
+    auto tooMany = [&](std::size_t more) {
+        if (filled + more <= out.size()) return false;
+        error = format("wave codes at byte %zu give more than %zu samples", at, out.size());
+        return true;
+    };
+    while (at < length) {
+        const std::uint8_t first = block[at];
+        if (first & 1) {
+            const std::size_t n = first >> 1;
+            if (n == 0) {
+                error = format("empty nibble run at byte %zu of the wave block", at);
+                return false;
+            }
+            const std::size_t bytesNeeded = (n + 1) / 2;
+            if (at + 1 + bytesNeeded > length) {
+                error = format("nibble run at byte %zu runs past the end of the wave block (length %zu)", at,
+                               length);
+                return false;
+            }
+            if (tooMany(n)) return false;
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint8_t pair = block[at + 1 + k / 2];
+                const int nibble = (k % 2 == 0) ? (pair & 0x0F) : (pair >> 4);
+                add(nibble >= 8 ? nibble - 16 : nibble);
+            }
+            at += 1 + bytesNeeded;
+        } else if (first & 2) {
+            if (tooMany(1)) return false;
+            add(static_cast<std::int8_t>(first) >> 2);
+            at += 1;
+        } else {
+            if (at + 2 > length) {
+                error = format("long difference at byte %zu runs past the end of the wave block (length %zu)",
+                               at, length);
+                return false;
+            }
+            if (tooMany(1)) return false;
+            const int raw = (first >> 2) + (block[at + 1] << 6);  // 14 bits
+            add(raw >= 8192 ? raw - 16384 : raw);
+            at += 2;
+        }
+    }
+    if (filled != out.size()) {
+        error = format("wave block ends after %zu of %zu samples", filled, out.size());
+        return false;
+    }
+    blockLength = length;
+    return true;
+}
+
+}  // namespace hx
