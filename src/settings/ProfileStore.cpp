@@ -71,4 +71,15 @@ std::string CMemoryProfileStore::raw(const std::string& section, const std::stri
     return it != m_values.end() ? it->second : std::string();
 }
 
+std::vector<std::string> CMemoryProfileStore::readLog() const {
+    std::lock_guard lock(m_mutex);
+    return m_reads;
+}
+
+void CMemoryProfileStore::clearLogs() {
+    std::lock_guard lock(m_mutex);
+    m_reads.clear();
+    m_writes.clear();
+}
+
 }  // namespace hx

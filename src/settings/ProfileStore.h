@@ -32,8 +32,11 @@ public:
 
     bool has(const std::string& section, const std::string& key) const;
     std::string raw(const std::string& section, const std::string& key) const;
-    const std::vector<std::string>& writeLog() const { return m_writes; }  // "section/key" in order
-    std::vector<std::string> readLog() const { return m_reads; }
+    // "section/key" of every write and every read, in order. writeLog's
+    // reference is for single-threaded tests; readLog copies under the lock.
+    const std::vector<std::string>& writeLog() const { return m_writes; }
+    std::vector<std::string> readLog() const;
+    void clearLogs();
 
 private:
     mutable std::mutex m_mutex;
