@@ -1,0 +1,228 @@
+#include "protocol/ReceiverThread.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "protocol/CommandChannel.h"
+
+namespace hx {
+namespace {
+
+// wParam of kMsgVersionRecord: non-zero means "a text is attached" (the text
+// itself travels in WindowMessage::text).
+constexpr std::uintptr_t kVersionTextAttached = 1;
+
+WindowMessage message(std::uint32_t id, std::uintptr_t wParam, std::intptr_t lParam = 0, std::string text = {}) {
+    WindowMessage m;
+    m.id = id;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    m.text = std::move(text);
+    return m;
+}
+
+void copyResultPiece(const ReceiverParams& p, const std::uint8_t* record, int piece) {
+    std::memcpy(p.resultArea + kResultPieceOffset[piece], record + 2, kResultPieceSize);
+}
+
+// Copies a whole record to the start of an area after clearing the area's
+// first 64 bytes, so bytes past a short record read as 0.
+void copyWholeRecord(std::uint8_t* area, const std::uint8_t* record, std::size_t length) {
+    std::memset(area, 0, kRecordSize);
+    std::memcpy(area, record, length);
+}
+
+std::string versionText(const std::uint8_t* record, std::size_t length) {
+    const char* text = reinterpret_cast<const char*>(record + 1);
+    return std::string(text, strnlen(text, length - 1));
+}
+
+// Ends the virtual-time activity of one record however its dispatch ends.
+class CRecordActivity {
+public:
+    explicit CRecordActivity(IClock& clock) : m_clock(clock) {}
+    ~CRecordActivity() { m_clock.endActivity(); }
+    CRecordActivity(const CRecordActivity&) = delete;
+    CRecordActivity& operator=(const CRecordActivity&) = delete;
+
+private:
+    IClock& m_clock;
+};
+
+}  // namespace
+
+bool dispatchRecord(const ReceiverParams& p, const std::uint8_t* record, std::size_t length) {
+    length = std::min(length, kRecordSize);
+    if (length == 0) return false;
+    switch (record[0] & 0x0F) {
+        case 1:
+        case 15:
+            p.sink->showMenuNotice();
+            return false;
+        case 2:
+            copyResultPiece(p, record, 0);
+            return false;
+        case 3:
+            copyResultPiece(p, record, 1);
+            return false;
+        case 4:
+            p.handOverEvent->reset();
+            copyWholeRecord(p.waveArea, record, length);
+            p.sink->post(message(kMsgWavePacket, p.messageValue));
+            return true;
+        case 5:
+            p.handOverEvent->reset();
+            copyResultPiece(p, record, 2);
+            p.sink->post(message(kMsgResultReady, p.messageValue));
+            return true;
+        case 6:
+            p.handOverEvent->reset();
+            copyWholeRecord(p.animalArea, record, length);
+            p.sink->send(message(kMsgAnimalBlock, p.messageValue));
+            return true;
+        case 7:
+            p.sink->post(message(kMsgVersionRecord, kVersionTextAttached, static_cast<std::intptr_t>(length - 1),
+                                 versionText(record, length)));
+            return false;
+        default:
+            return false;  // types 0 and 8 to 14 carry nothing for us
+    }
+}
+
+CReceiverThread::~CReceiverThread() {
+    if (m_thread.joinable()) {
+        if (m_params.stopEvent != nullptr) m_params.stopEvent->set();
+        {
+            std::lock_guard lock(m_shared->mutex);
+            if (!m_shared->channelClosed) {
+                m_shared->channelClosed = true;
+                if (m_shared->inChannel) m_params.channel->cancelRead();
+            }
+        }
+        if (m_params.sink != nullptr) m_params.sink->stopRequested();
+        m_thread.join();
+    }
+}
+
+void CReceiverThread::reapEndedThread() {
+    if (!m_thread.joinable()) return;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (!m_shared->ended) return;
+    }
+    m_thread.join();
+    m_shared.reset();
+}
+
+bool CReceiverThread::isRunning() const {
+    if (!m_shared) return false;
+    std::lock_guard lock(m_shared->mutex);
+    return !m_shared->ended;
+}
+
+bool CReceiverThread::start(const ReceiverParams& params) {
+    reapEndedThread();
+    if (m_thread.joinable()) return false;  // the previous thread has not ended yet
+    if (params.channel == nullptr || params.sink == nullptr || params.stopEvent == nullptr ||
+        params.goEvent == nullptr || params.handOverEvent == nullptr || params.resultArea == nullptr ||
+        params.waveArea == nullptr || params.animalArea == nullptr) {
+        return false;
+    }
+    params.stopEvent->reset();
+    m_params = params;
+    m_shared = std::make_shared<Shared>();
+    m_thread = std::thread(&CReceiverThread::run, m_params, &params.channel->clock(), m_shared);
+    m_params.goEvent->set();
+    return true;
+}
+
+void CReceiverThread::stop() {
+    if (m_params.stopEvent != nullptr) m_params.stopEvent->set();
+    if (m_thread.joinable()) {
+        std::unique_lock lock(m_shared->mutex);
+        // From here on the thread does not enter the channel; a read already
+        // under way is cancelled and waited for, however long that takes, so
+        // the caller may delete the channel as soon as stop returns.
+        if (!m_shared->channelClosed) {
+            m_shared->channelClosed = true;
+            if (m_shared->inChannel) m_params.channel->cancelRead();
+        }
+        m_shared->changed.wait(lock, [this] { return !m_shared->inChannel; });
+        lock.unlock();
+        m_params.sink->stopRequested();
+        lock.lock();
+        bool ended = m_shared->changed.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                                                [this] { return m_shared->ended; });
+        lock.unlock();
+        if (ended) {
+            m_thread.join();
+            m_shared.reset();
+        }
+    }
+    m_params.channel = nullptr;  // no longer ours to touch
+    writeLinkLine(m_log, "stop thread! ");
+}
+
+void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Shared> shared) {
+    // Leaves the channel for good: the thread will not enter it again.
+    auto closeChannel = [&] {
+        std::lock_guard lock(shared->mutex);
+        shared->channelClosed = true;
+    };
+    try {
+        std::array<std::uint8_t, kRecordSize> buffer{};
+        for (;;) {
+            if (CEvent::waitAny(*p.stopEvent, *p.goEvent) == 0) break;
+            {
+                std::lock_guard lock(shared->mutex);
+                if (shared->channelClosed) break;
+                shared->inChannel = true;
+            }
+            buffer.fill(0);
+            std::size_t bytes = 0;
+            int result = 0;
+            try {
+                result = p.channel->readRecord(buffer.data(), buffer.size(), &bytes);
+            } catch (...) {
+                result = 0;
+                closeChannel();
+            }
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->inChannel = false;
+                shared->changed.notify_all();
+            }
+            if (result == -1) {
+                closeChannel();
+                p.sink->post(message(kMsgReadError, p.messageValue));
+                break;
+            }
+            if (result == 0) {
+                clock->sleepMs(kEmptyReadPauseMs);
+                continue;
+            }
+            if (bytes == 0) {
+                clock->sleepMs(kRecordPauseMs);
+                continue;
+            }
+            bool handOver = false;
+            {
+                CRecordActivity activity(*clock);
+                handOver = dispatchRecord(p, buffer.data(), bytes);
+            }
+            if (handOver) CEvent::waitAny(*p.stopEvent, *p.handOverEvent);
+            clock->sleepMs(kRecordPauseMs);
+        }
+    } catch (...) {
+        // Whatever went wrong, the thread ends quietly.
+    }
+    std::lock_guard lock(shared->mutex);
+    shared->channelClosed = true;
+    shared->ended = true;
+    shared->changed.notify_all();
+}
+
+}  // namespace hx
