@@ -1,0 +1,137 @@
+#include "platform/QSettingsProfileStore.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "platform/StandardPaths.h"
+#include "settings/Preference.h"
+#include "support/TempDir.h"
+
+namespace hx {
+namespace {
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class QSettingsProfileStoreTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+    std::string m_ini = (m_dir.path() / "Halnor40KU.ini").string();
+};
+
+TEST_F(QSettingsProfileStoreTest, ValuesSurviveANewStoreOverTheSameFile) {
+    {
+        CQSettingsProfileStore store(m_ini);
+        store.writeInt("HalnorEWU_1", "backColor", 0xFFFFFF);
+        store.writeInt("HalnorEWU_1", "frameLeft", -8);
+        store.writeText("HalnorEWU_1", "COMMENT", "Maus, links; 20 \xC2\xB0" "C = ok");
+        store.writeText("HalnorEWU_1", "dataFolder", "/home/lab/Data Mouse/");
+    }
+    CQSettingsProfileStore store(m_ini);
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "backColor", 0), 0xFFFFFF);
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "frameLeft", 0), -8);
+    EXPECT_EQ(store.readText("HalnorEWU_1", "COMMENT", ""), "Maus, links; 20 \xC2\xB0" "C = ok");
+    EXPECT_EQ(store.readText("HalnorEWU_1", "dataFolder", ""), "/home/lab/Data Mouse/");
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "missing", 42), 42);
+    EXPECT_EQ(store.readText("Other", "COMMENT", "dflt"), "dflt");
+    EXPECT_NE(fileText(m_ini).find("[HalnorEWU_1]"), std::string::npos);
+}
+
+TEST_F(QSettingsProfileStoreTest, TwoCopiesShareTheFileAndTheLastWriterWins) {
+    CQSettingsProfileStore first(m_ini);
+    CQSettingsProfileStore second(m_ini);
+    first.writeText("HalnorEWU_1", "ID_NO", "copy 1");
+    first.writeInt("HalnorEWU_1", "timerMode", 1);
+    first.sync();
+    second.writeText("HalnorEWU_1", "ID_NO", "copy 2");
+    second.sync();
+    EXPECT_EQ(second.readInt("HalnorEWU_1", "timerMode", 0), 1);  // kept, not lost by the second writer
+    CQSettingsProfileStore third(m_ini);
+    EXPECT_EQ(third.readText("HalnorEWU_1", "ID_NO", ""), "copy 2");
+}
+
+TEST_F(QSettingsProfileStoreTest, HandEditedValuesThatAreNotNumbersReadAsTheDefault) {
+    std::ofstream(m_ini) << "[HalnorEWU_1]\nSETTING_PRESS=70000\nSETTING_SENSE=lots\nwaveWidth=99999999999\n";
+    CQSettingsProfileStore store(m_ini);
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "SETTING_PRESS", 8), 70000);
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "SETTING_SENSE", 2), 2);
+    EXPECT_EQ(store.readInt("HalnorEWU_1", "waveWidth", 1), 1);
+}
+
+TEST_F(QSettingsProfileStoreTest, PreferencesRoundTripThroughTheFile) {
+    const std::string documents = m_dir.folder();
+    {
+        CQSettingsProfileStore store(m_ini);
+        CPreference pref(store, documents);
+        pref.monitor().waveWidth = 2;
+        pref.monitor().filenameType = 0;
+        pref.writeMonitorGroup();
+        pref.animal().animalNo = "M-3";
+        pref.setDataFolder(documents + "data/");
+        pref.writeAnimalGroup();
+        pref.storeFrameRect(1, 2, 3, 4);
+    }
+    CQSettingsProfileStore store(m_ini);
+    CPreference pref(store, documents);
+    EXPECT_EQ(pref.monitor().waveWidth, 0);
+    EXPECT_EQ(pref.monitor().filenameType, 0);
+    EXPECT_EQ(pref.monitor().frameBottom, 4);
+    EXPECT_EQ(pref.animal().animalNo, "M-3");
+    EXPECT_EQ(pref.dataFolder(), documents + "data/");
+    EXPECT_EQ(pref.deviceMenu()[MenuSettings::kPress], 8);
+    EXPECT_EQ(fileText(m_ini).find("SETTING_"), std::string::npos);  // device group never written
+}
+
+// Points HOME and the XDG configuration at a temporary folder for one test.
+class ScopedHome {
+public:
+    explicit ScopedHome(const std::string& home) : m_home(save("HOME")), m_config(save("XDG_CONFIG_HOME")) {
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    }
+    ~ScopedHome() {
+        restore("HOME", m_home);
+        restore("XDG_CONFIG_HOME", m_config);
+    }
+
+private:
+    static std::optional<std::string> save(const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    static void restore(const char* name, const std::optional<std::string>& value) {
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
+    }
+    std::optional<std::string> m_home;
+    std::optional<std::string> m_config;
+};
+
+TEST(StandardPaths, DocumentsFolderIsMadeWhenMissingAndFoldersEndWithASlash) {
+    test::TempDir home;
+    ScopedHome scoped(home.path().string());
+    const std::string documents = standardPaths::documentsFolder();
+    EXPECT_EQ(documents, home.folder() + "Documents/");
+    EXPECT_TRUE(std::filesystem::is_directory(documents));
+
+    // A documents folder named in the user's folder settings is followed.
+    std::filesystem::create_directories(home.path() / ".config");
+    std::ofstream(home.path() / ".config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Lab Papers\"\n";
+    EXPECT_EQ(standardPaths::documentsFolder(), home.folder() + "Lab Papers/");
+
+    const std::string runtime = standardPaths::runtimeFolder();
+    ASSERT_FALSE(runtime.empty());
+    EXPECT_EQ(runtime.back(), '/');
+}
+
+}  // namespace
+}  // namespace hx
