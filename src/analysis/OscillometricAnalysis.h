@@ -105,7 +105,7 @@ private:
     void cleanOnce(const PeakList& in, PeakList& out) const;
     void cutAtGap(PeakList& list) const;
     int findLargestPulse(const PeakList& list) const;
-    void takeWindow(const PeakList& in, PeakList& out) const;
+    void takeWindow(const PeakList& in, int largest, PeakList& out) const;
     int amplitude(const PeakList& list, std::size_t k) const;
     int smoothedAmplitude(const PeakList& list, std::size_t k) const;
     void fitAndDrawCurve();
