@@ -1,0 +1,150 @@
+#include "sim/Physiology.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace hx {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Fractions by which the envelope falls from its top to SBP and DBP, written
+// as the exponents of a Gaussian on each side of the mean pressure.
+const double kUpperExponent = -std::log(kSbpRatio);
+const double kLowerExponent = -std::log(kDbpRatio);
+
+// Below this cuff pressure the sensor sees the resting pulse.
+constexpr double kRestingBelowMmHg = 20.0;
+constexpr double kRestingLevel = 0.4;
+
+double gaussBump(double x, double centre, double width) {
+    const double d = (x - centre) / width;
+    return std::exp(-d * d);
+}
+
+}  // namespace
+
+AnimalProfile animalProfile(int type) {
+    switch (type) {
+        case kAnimalRabbitMonkey:
+            return {{120.0, 95.0, 80.0, 200.0}, 520.0, 0.7};
+        case kAnimalRat:
+            return {{125.0, 100.0, 85.0, 380.0}, 420.0, 1.3};
+        case kAnimalDog:
+        default:
+            return {{140.0, 105.0, 85.0, 100.0}, 600.0, 0.3};
+    }
+}
+
+SimTruth drawTruth(int type, double spread, std::mt19937& rng) {
+    const SimTruth mean = animalProfile(type).mean;
+    if (spread <= 0.0) return mean;
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    SimTruth t;
+    t.dbp = mean.dbp + 5.0 * spread * gauss(rng);
+    t.sbp = mean.sbp + 7.0 * spread * gauss(rng);
+    // The mean pressure sits at a similar fraction of the pulse pressure in
+    // every animal of a type; keep the order with some room on each side.
+    if (t.sbp < t.dbp + 20.0) t.sbp = t.dbp + 20.0;
+    double fraction = (mean.mbp - mean.dbp) / (mean.sbp - mean.dbp) + 0.04 * spread * gauss(rng);
+    fraction = std::clamp(fraction, 0.25, 0.6);
+    t.mbp = t.dbp + fraction * (t.sbp - t.dbp);
+    t.hr = mean.hr * (1.0 + 0.05 * spread * gauss(rng));
+    return t;
+}
+
+double oscillationEnvelope(const SimTruth& truth, double cuffMmHg) {
+    double f;
+    if (cuffMmHg >= truth.mbp) {
+        const double x = (cuffMmHg - truth.mbp) / std::max(1.0, truth.sbp - truth.mbp);
+        f = std::exp(-kUpperExponent * x * x);
+    } else {
+        const double x = (truth.mbp - cuffMmHg) / std::max(1.0, truth.mbp - truth.dbp);
+        f = std::exp(-kLowerExponent * x * x);
+    }
+    if (cuffMmHg < kRestingBelowMmHg) {
+        const double resting = kRestingLevel * (1.0 - std::max(0.0, cuffMmHg) / kRestingBelowMmHg);
+        f = std::max(f, resting);
+    }
+    return f;
+}
+
+double pulseShape(double phase) {
+    // Systolic wave plus a dicrotic wave; scaled so the top is 1 and the
+    // start of the period is near 0.
+    static const double kScale = [] {
+        double top = 0.0;
+        for (int i = 0; i <= 1000; ++i) {
+            const double p = i / 1000.0;
+            top = std::max(top, gaussBump(p, 0.2, 0.09) + 0.35 * gaussBump(p, 0.5, 0.1));
+        }
+        return 1.0 / top;
+    }();
+    return kScale * (gaussBump(phase, 0.2, 0.09) + 0.35 * gaussBump(phase, 0.5, 0.1));
+}
+
+CPulseGenerator::CPulseGenerator(std::uint32_t seed) : m_rng(seed) {
+    setAnimal(kAnimalDog);
+    m_truth = m_profile.mean;
+    m_periodMs = 60000.0 / m_truth.hr;
+}
+
+void CPulseGenerator::setAnimal(int type) { m_profile = animalProfile(type); }
+
+void CPulseGenerator::startBeat(double cuffMmHg) {
+    const double meanPeriod = 60000.0 / std::max(20.0, m_truth.hr);
+    // Respiratory sinus arrhythmia plus a little random variation.
+    const double rsa = 0.02 * std::sin(m_respPhase);
+    m_periodMs = meanPeriod * (1.0 + rsa + 0.02 * m_gauss(m_rng));
+    m_periodMs = std::max(meanPeriod * 0.8, std::min(meanPeriod * 1.2, m_periodMs));
+    m_beatAmplitude = std::max(0.7, 1.0 + 0.04 * m_gauss(m_rng));
+    // A beat the unit can see updates its live heart rate.
+    const double visible = m_profile.pulseAmplitude * m_pulseScale * oscillationEnvelope(m_truth, cuffMmHg);
+    if (visible > 40.0) {
+        m_liveHr = static_cast<int>(std::lround(60000.0 / m_periodMs));
+        m_lastVisibleBeatMs = m_elapsedMs;
+    }
+}
+
+void CPulseGenerator::maybeStartArtefact() {
+    if (!m_artefacts || m_artefactLeft > 0) return;
+    // About one movement every 8 seconds.
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    if (uniform(m_rng) >= kSamplePeriodMs / 8000.0) return;
+    m_artefactLength = 20 + static_cast<int>(uniform(m_rng) * 40.0);
+    m_artefactLeft = m_artefactLength;
+    const double sign = uniform(m_rng) < 0.5 ? -1.0 : 1.0;
+    m_artefactWave = sign * (300.0 + 600.0 * uniform(m_rng));
+    m_artefactPeakPressure = sign * (2.0 + 4.0 * uniform(m_rng));
+}
+
+double CPulseGenerator::nextWave(double cuffMmHg) {
+    m_elapsedMs += kSamplePeriodMs;
+    m_phase += kSamplePeriodMs / m_periodMs;
+    if (m_phase >= 1.0) {
+        m_phase -= 1.0;
+        startBeat(cuffMmHg);
+    }
+    m_respPhase += 2.0 * kPi * m_profile.respirationHz * kSamplePeriodMs / 1000.0;
+    if (m_respPhase > 2.0 * kPi) m_respPhase -= 2.0 * kPi;
+    if (m_elapsedMs - m_lastVisibleBeatMs > 3000) m_liveHr = 0;
+
+    const double amplitude =
+        m_profile.pulseAmplitude * m_pulseScale * m_beatAmplitude * oscillationEnvelope(m_truth, cuffMmHg);
+    double wave = amplitude * pulseShape(m_phase);
+    wave += 8.0 * std::sin(m_respPhase);
+    wave += 3.0 * m_gauss(m_rng);
+
+    maybeStartArtefact();
+    m_artefactPressure = 0.0;
+    if (m_artefactLeft > 0) {
+        const double s = std::sin(kPi * (m_artefactLength - m_artefactLeft) / m_artefactLength);
+        wave += m_artefactWave * s;
+        m_artefactPressure = m_artefactPeakPressure * s;
+        --m_artefactLeft;
+    }
+    return wave;
+}
+
+}  // namespace hx
