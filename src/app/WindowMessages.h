@@ -8,6 +8,7 @@
 namespace hx {
 
 constexpr std::uint32_t WM_USER = 0x400;
+constexpr std::uint32_t WM_COMMAND = 0x111;  // wParam: a command identifier below
 
 enum WindowMessageId : std::uint32_t {
     kMsgWavePacket = WM_USER + 0x65,        // receiver -> main: wave packet in the wave record area

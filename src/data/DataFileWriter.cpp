@@ -151,7 +151,7 @@ std::vector<std::uint8_t> buildDataFileBytes(const DataFileRequest& request) {
     return bytes;
 }
 
-int writeDataFile(const DataFileRequest& request, IMessagePort& port) {
+int writeDataFile(const DataFileRequest& request, IMessagePort& port, std::string* writtenPath) {
     if (!request.result) return -1;
     const std::string path = buildDataFilePath(request, port);
     if (path.empty()) return 0;
@@ -161,6 +161,7 @@ int writeDataFile(const DataFileRequest& request, IMessagePort& port) {
     const auto bytes = buildDataFileBytes(request);
     const ReplaceFileResult written = replaceFileContents(path, bytes);
     if (!written.ok()) return reportFailure(port, path, written.error);
+    if (writtenPath) *writtenPath = path;
     return 0;
 }
 

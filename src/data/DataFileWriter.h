@@ -83,7 +83,8 @@ std::vector<std::uint8_t> buildDataFileBytes(const DataFileRequest& request);
 // Writes through a temporary file in the same folder and renames it over the
 // target, so a failure never leaves a partial file or damages an older one.
 // A file of the same name is replaced without asking.
-int writeDataFile(const DataFileRequest& request, IMessagePort& port);
+// When writtenPath is given it receives the path of a file that was written.
+int writeDataFile(const DataFileRequest& request, IMessagePort& port, std::string* writtenPath = nullptr);
 
 // Packs one ring of 4000 samples into its wave block (length, sample 0, codes).
 std::vector<std::uint8_t> packWave(std::span<const std::int16_t, kRingSize> ring);

@@ -150,7 +150,8 @@ int CHalnor55KUDoc::writeDataFile() {
     request.dataFolder = m_preference.dataFolder();
     request.filenameType = monitor.filenameType;
     request.timerMode = monitor.timerMode;
-    return hx::writeDataFile(request, m_port);
+    m_lastDataFilePath.clear();
+    return hx::writeDataFile(request, m_port, &m_lastDataFilePath);
 }
 
 bool CHalnor55KUDoc::timerAndTraceMode() const {

@@ -24,20 +24,13 @@
 #include "data/DocumentListener.h"
 #include "data/MeasurementResult.h"
 #include "data/MenuSettings.h"
+#include "data/RecordAreas.h"
 #include "data/Ring.h"
 #include "settings/Preference.h"
 #include "settings/ProfileStore.h"
 #include "timer/TimerSchedule.h"
 
 namespace hx {
-
-// Sizes of the raw record areas the receiver thread copies into.
-constexpr std::size_t kWaveAreaSize = 100;
-constexpr std::size_t kResultAreaSize = 200;
-constexpr std::size_t kAnimalAreaSize = 100;
-// The animal-information block: the first bytes of the animal area, both as
-// received and as built to be sent.
-constexpr std::size_t kAnimalBlockSize = 64;
 
 class CHalnor55KUDoc {
   public:
@@ -210,6 +203,8 @@ class CHalnor55KUDoc {
     // preferences; the writer's result (0 written or nothing to write, 1 failed
     // and reported, -1 result byte 15 is 0).
     int writeDataFile();
+    // The file the last writeDataFile() wrote; empty when it wrote none.
+    const std::string& lastDataFilePath() const { return m_lastDataFilePath; }
 
     // Both monitor preferences "timerMode" and "traceMode" are 1.
     bool timerAndTraceMode() const;
@@ -292,6 +287,7 @@ class CHalnor55KUDoc {
     std::int32_t m_deviceIdCount = 0;
 
     MeasurementResult m_result;
+    std::string m_lastDataFilePath;
     CPreference m_preference;
     MenuSettings m_menu;
     CTimerSchedule m_schedule;

@@ -31,6 +31,7 @@
 #include "app/Clock.h"
 #include "app/Event.h"
 #include "app/WindowMessages.h"
+#include "data/RecordAreas.h"
 #include "usb/LinkLog.h"
 
 namespace hx {
@@ -55,13 +56,6 @@ public:
     virtual void stopRequested() {}
 };
 
-constexpr std::size_t kResultAreaSize = 200;
-constexpr std::size_t kWaveAreaSize = 100;
-constexpr std::size_t kAnimalAreaSize = 100;
-
-// Record area offsets of the three result pieces (each 62 bytes: record bytes 2 to 63).
-constexpr std::size_t kResultPieceSize = 62;
-constexpr std::size_t kResultPieceOffset[3] = {0, 62, 124};
 
 // The thread's parameter block, filled by the main window before start and not
 // changed while the thread runs. All pointers are borrowed.

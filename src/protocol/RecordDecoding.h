@@ -15,6 +15,7 @@
 
 #include "data/Halnor55KUDoc.h"
 #include "data/MeasurementResult.h"
+#include "data/RecordAreas.h"
 #include "settings/Preference.h"
 
 namespace hx {
@@ -37,10 +38,6 @@ enum RecordType : int {
 
 constexpr int recordType(std::uint8_t byte0) { return byte0 & 0x0F; }
 
-// Result pieces: bytes 2 to 63 of a type 2, 3 or 5 record go to these offsets
-// of the result record area.
-constexpr std::size_t kResultPieceSize = 62;
-constexpr std::size_t kResultPieceOffset[3] = {0, 62, 124};
 
 // The index word of the first packet of a new sweep.
 constexpr std::uint16_t kRestartMark = 0x8000;

@@ -1,0 +1,62 @@
+#pragma once
+// Start-up and shut-down of the program around its ports, in the order the
+// program has always followed: folders, profile, document, main window,
+// window property, enumeration of the units, the connection timer, the
+// companion program. Both front ends run the program through this.
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/Application.h"
+#include "control/ControlSocket.h"
+#include "control/EventLoop.h"
+#include "control/MainController.h"
+#include "control/UiPort.h"
+#include "data/Halnor55KUDoc.h"
+#include "settings/ProfileStore.h"
+#include "usb/UnitDriver.h"
+
+namespace hx {
+
+struct ShellPorts {
+    IUiPort* ui = nullptr;
+    IEventLoop* loop = nullptr;
+    IProfileStore* profile = nullptr;
+    IUnitDriver* driver = nullptr;
+    IClock* receiverClock = nullptr;  // what the receiver thread sleeps on
+    std::string documentsFolder;      // ends with "/"; empty: unknown
+    std::string controlFolder;        // where the control socket goes; empty: the runtime folder
+    bool startCompanion = true;
+};
+
+class CApplicationShell {
+public:
+    explicit CApplicationShell(ShellPorts ports);
+    ~CApplicationShell();
+    CApplicationShell(const CApplicationShell&) = delete;
+    CApplicationShell& operator=(const CApplicationShell&) = delete;
+
+    // Runs the start-up; returns true when the program is to run its loop.
+    // showWindow is called where the main window is shown.
+    bool startUp(const std::function<void()>& showWindow = {});
+    // The main window's destruction sequence; idempotent.
+    void shutDown(std::array<std::int32_t, 4> frameRect = {0, 0, 0, 0});
+
+    CHalnor40KUApp& app() { return m_app; }
+    CHalnor55KUDoc& document() { return *m_document; }
+    CMainController& controller() { return *m_controller; }
+    CControlSocket* controlSocket() { return m_controlSocket.get(); }
+
+private:
+    void startCompanionProgram();
+
+    ShellPorts m_ports;
+    CHalnor40KUApp m_app;
+    std::unique_ptr<CHalnor55KUDoc> m_document;
+    std::unique_ptr<CMainController> m_controller;
+    std::unique_ptr<CControlSocket> m_controlSocket;
+    bool m_running = false;
+};
+
+}  // namespace hx

@@ -1,0 +1,285 @@
+// Binding this copy of the program to its unit and keeping it bound: unit
+// selection, opening, the version handshake, the set-up, bringing the unit to
+// View, losing it and connecting again; and the device clock dialog.
+
+#include <cstring>
+#include <ctime>
+
+#include "app/LogChannel.h"
+#include "control/DisplayTexts.h"
+#include "control/MainController.h"
+#include "control/ReceiverSinkAdapter.h"
+#include "protocol/CommandChannel.h"
+#include "protocol/ReceiverThread.h"
+#include "protocol/RecordDecoding.h"
+#include "usb/DeviceDiscovery.h"
+#include "usb/Transport.h"
+
+namespace hx {
+
+void CMainController::startConnecting() {
+    m_doc.setVersionMark(0);
+    m_opened = false;
+    m_loop.startTimer(kTimerConnect, 1500);
+}
+
+void CMainController::selectUnit() {
+    if (m_channel) return;
+    m_loop.killTimer(kTimerConnect);
+
+    const auto& listed = m_doc.deviceIds();
+    if (m_doc.presetDeviceId() != -1) {
+        m_doc.setDeviceId(m_doc.presetDeviceId());
+    } else if (listed.size() > 1) {
+        // The dialog offers the sixteen IDs a unit can carry; others are ignored.
+        std::vector<std::int16_t> choosable;
+        for (std::int16_t id : listed)
+            if (id >= 0 && id < 16) choosable.push_back(id);
+        std::optional<int> chosen = m_ui.chooseDeviceId(choosable);
+        if (chosen && *chosen >= 0 && *chosen < 16) {
+            m_doc.setDeviceId(static_cast<std::int16_t>(*chosen));
+        } else {
+            // Closed, or OK without a choice: the first listed unit.
+            m_doc.setDeviceId(choosable.empty() ? listed.front() : choosable.front());
+        }
+    } else if (listed.size() == 1) {
+        m_doc.setDeviceId(listed.front());
+    }
+    enterLiveView();
+    m_doc.setVersionMark(0);
+    m_opened = false;
+    m_loop.startTimer(kTimerConnect, 1000);
+}
+
+bool CMainController::openUnit() {
+    if (m_channel) return true;
+    m_stateChangeArmed = false;
+    auto channel = std::make_unique<CCommandChannel>(*m_transport, m_receiverClock);
+    if (!channel->ResetPipe(static_cast<std::uint16_t>(kProductIdBase + m_doc.deviceId()))) return false;
+    m_channel = std::move(channel);
+    m_doc.setPresetDeviceId(m_doc.deviceId());
+    setProperty((kProductIdBase + m_doc.deviceId()) & 0xFFF);
+    return true;
+}
+
+void CMainController::startReceiver() {
+    if (!m_channel || m_receiver->isRunning()) return;
+    m_stopEvent.reset();
+    ReceiverParams parameters;
+    parameters.channel = m_channel.get();
+    parameters.sink = m_sink.get();
+    parameters.stopEvent = &m_stopEvent;
+    parameters.goEvent = &m_goEvent;
+    parameters.handOverEvent = &m_handOverEvent;
+    parameters.resultArea = m_doc.resultArea();
+    parameters.waveArea = m_doc.waveArea();
+    parameters.animalArea = m_doc.animalArea();
+    m_receiver->start(parameters);
+    m_goEvent.set();
+}
+
+void CMainController::stopReceiver() {
+    // Sets the stop event and cancels a pending read: after this no thread
+    // touches the channel, so it may be deleted.
+    m_stopEvent.set();
+    m_receiver->stop();
+}
+
+void CMainController::deleteChannel() {
+    stopReceiver();
+    m_channel.reset();
+}
+
+void CMainController::connectionStep() {
+    if (m_doc.deviceIds().empty()) return;
+    if (!m_opened) {
+        m_acceptWaves = false;
+        bool ok = openUnit();
+        if (ok && m_channel) {
+            m_opened = true;
+            sendCmd(254);
+            startReceiver();
+        }
+        writeLogLinef('N', 'P', "Timer:Open dev. Result:%d, ID:%d", ok ? 0 : 1, m_doc.deviceId());
+        if (!m_opened) return;
+    }
+    if (m_doc.versionMark() == 0) {
+        if (m_channel) m_channel->getDeviceVer();
+        if (++m_versionRequestCount > 5) {
+            // Six requests without an answer: give the unit up and choose again.
+            deleteChannel();
+            m_versionRequestCount = 0;
+            m_doc.setPresetDeviceId(-1);
+            WindowMessage select;
+            select.id = kMsgSelectUnit;
+            select.wParam = static_cast<std::uintptr_t>(m_doc.deviceId());
+            m_loop.send(std::move(select));
+            return;
+        }
+    }
+    if (m_doc.versionMark() == 0) return;
+    setUp();
+}
+
+void CMainController::setUp() {
+    m_unitState = deviceState();
+    m_versionRequestCount = 0;
+
+    std::string software = softwareVersionText();
+    if (software != "Undefined" && m_channel) {
+        m_channel->sendPcVer(software);
+    }
+
+    sendCmd(915);
+    m_acceptWaves = true;
+    m_doc.clearLiveData();
+    m_loop.killTimer(kTimerConnect);
+    m_loop.post(WindowMessage{kMsgSetTitle, 0, 0, {}});
+
+    enterLiveView();
+    sendCmd(913);
+
+    MenuSettings menu = m_doc.menuSettings();
+    if (m_channel && m_channel->getMenu(menu)) m_doc.setMenuSettings(menu);
+    if (m_doc.menuSettings()[MenuSettings::kTime] == 1 && m_unitState != 1) showClockDialog();
+    if (!m_channel) return;
+
+    m_doc.setShowMbpDbp(m_doc.menuSettings()[MenuSettings::kDbp] == 1);
+
+    enterLiveView();
+    sleepMs(5);
+    m_animalDialogMode = m_unitState != 1 ? 1 : 0;
+    sendCmd(913);
+    if (m_channel) m_channel->getAnimalInfo();
+    m_doc.setLiveUpdate(false);
+
+    if (m_animalDialogMode == 1 && m_unitState != 1) {
+        runAnimalDialog();
+        sleepMs(5);
+        sendCmd(915);
+        sendCmd(913);
+    }
+
+    m_ui.waveResetSweep();
+    m_doc.setLiveUpdate(true);
+    sleepMs(5);
+
+    if (!m_channel) return;
+    m_handOverEvent.set();  // releases the animal block held since the request
+    m_secondTimerEverStarted = true;
+    m_loop.startTimer(kTimerSecond, 1000);
+    m_loop.startTimer(kTimerStatePoll, 500);
+    m_loop.post(WindowMessage{kMsgToView, 0, 0, {}});
+}
+
+void CMainController::bringUnitToView() {
+    if (!m_channel) return;
+    sendCmd(913);
+    int state = deviceState();
+    if (state == 1) return;
+    if (state == 5) sendCmd(4);
+    for (int round = 0; round < 20 && state != 2 && m_channel; ++round) {
+        sendCmd(913);
+        state = deviceState();
+        sleepMs(200);
+    }
+}
+
+void CMainController::onVersionRecord(const std::string& text) {
+    m_ui.setVersionPane(text);
+    applyDeviceVersion(m_doc, text);
+}
+
+void CMainController::onReadError() {
+    writeLogLine("OnUsb_ReadError!", 'N', 'P');
+    m_doc.setVersionMark(0);
+    deleteChannel();
+    m_ui.endAnimalDialog();
+    m_ui.endClockDialog();
+    m_opened = false;
+    m_loop.startTimer(kTimerConnect, 1000);
+    updateTitle();
+    m_ui.infoRepaint();
+    m_stopEvent.reset();
+}
+
+void CMainController::closeConnectionAfterRemoval() {
+    deleteChannel();
+    m_ui.endClockDialog();
+    m_ui.endAnimalDialog();
+    m_loop.killTimer(kTimerStatePoll);
+    m_opened = false;
+    m_doc.setVersionMark(0);
+    m_loop.startTimer(kTimerConnect, 1000);
+    updateTitle();
+    m_stopEvent.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Animal ID dialog and device clock dialog
+
+bool CMainController::runAnimalDialog() {
+    if (m_animalDialogRunning) return false;  // already showing
+    CPreference& preference = m_doc.preference();
+    m_animalModel.texts = preference.animal();
+    m_animalModel.dataFolder = preference.dataFolder();
+    m_animalModel.longId = m_app.isLongId();
+    m_animalModel.caption = dialogCaption(m_doc.deviceId());
+    m_animalDialogRunning = true;
+    bool ok = m_ui.runAnimalDialog(m_animalModel);
+    m_animalDialogRunning = false;
+    if (!ok || !m_channel) return false;
+
+    preference.animal() = m_animalModel.texts;
+    preference.setDataFolder(m_animalModel.dataFolder);
+    std::span<const std::uint8_t, 64> block = buildAnimalBlock(m_doc);
+    sleepMs(5);
+    if (m_channel && m_channel->sendAnimalInfo(block.data())) m_ui.setAnimalPane("Animal No:" + preference.animal().animalNo);
+    preference.writeAnimalGroup();
+    return true;
+}
+
+void CMainController::showClockDialog() {
+    if (!m_channel || m_clockDialogRunning) return;
+    m_loop.startTimer(kTimerClock, 1000);
+    readUnitClock();
+    m_clockModel.setClockRequested = [this] { setClockFromPc(); };
+    m_acceptWaves = false;
+    m_clockDialogRunning = true;
+    m_ui.runClockDialog(m_clockModel);
+    m_clockDialogRunning = false;
+    sendCmd(915);
+    sleepMs(20);
+    m_acceptWaves = true;
+    m_doc.clearLiveData();
+    m_loop.killTimer(kTimerClock);
+}
+
+void CMainController::refreshClockDialog() {
+    if (!m_channel || !m_clockDialogRunning) return;
+    readUnitClock();
+    if (m_clockModel.refresh) m_clockModel.refresh();
+}
+
+void CMainController::setClockFromPc() {
+    if (!m_channel) return;
+    std::time_t now = m_loop.clock().wallTime();
+    std::tm local{};
+    localtime_r(&now, &local);
+    m_channel->setTime(makeClockFrame(local));
+    readUnitClock();
+    if (m_clockModel.refresh) m_clockModel.refresh();
+}
+
+}  // namespace hx
+
+namespace hx {
+
+void CMainController::readUnitClock() {
+    // A failed read leaves the time last shown.
+    UnitClock time;
+    if (m_channel && m_channel->getTime(time))
+        m_clockModel.unitTime = {time.year, time.month, time.day, time.hour, time.minute, time.second};
+}
+
+}  // namespace hx

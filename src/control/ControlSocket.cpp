@@ -1,0 +1,162 @@
+#include "control/ControlSocket.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/LogChannel.h"
+
+namespace hx {
+
+namespace {
+
+constexpr const char* kPrefix = "halnor40ku-";
+constexpr const char* kSuffix = ".sock";
+
+bool fillAddress(sockaddr_un& address, const std::string& path) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+std::string folderOrRuntime(const std::string& folder) {
+    std::string f = folder.empty() ? runtimeFolder() : folder;
+    if (!f.empty() && f.back() != '/') f += '/';
+    return f;
+}
+
+}  // namespace
+
+std::string CControlSocket::socketPath(const std::string& folder, long pid) {
+    return folderOrRuntime(folder) + kPrefix + std::to_string(pid) + kSuffix;
+}
+
+bool CControlSocket::isOutsideCommand(int command) {
+    return command == 32771 || command == 32773 || command == 32774 || command == 32775;
+}
+
+CControlSocket::CControlSocket(std::function<void(int)> onCommand, std::string folder)
+    : m_onCommand(std::move(onCommand)) {
+    std::string dir = folderOrRuntime(folder);
+    ::mkdir(dir.c_str(), 0700);
+    m_path = socketPath(folder, static_cast<long>(::getpid()));
+    sockaddr_un address;
+    if (!fillAddress(address, m_path)) return;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    ::unlink(m_path.c_str());
+    mode_t old = ::umask(0177);  // owner-only socket file
+    int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::umask(old);
+    if (bound != 0 || ::listen(fd, 4) != 0 || ::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
+        ::close(fd);
+        return;
+    }
+    m_fd = fd;
+    m_thread = std::thread([this] { serve(); });
+}
+
+CControlSocket::~CControlSocket() {
+    if (m_fd >= 0) {
+        char byte = 0;
+        [[maybe_unused]] ssize_t n = ::write(m_wakePipe[1], &byte, 1);
+        if (m_thread.joinable()) m_thread.join();
+        ::close(m_fd);
+        ::unlink(m_path.c_str());
+    }
+    for (int fd : m_wakePipe)
+        if (fd >= 0) ::close(fd);
+}
+
+void CControlSocket::serve() {
+    for (;;) {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) continue;
+        if (fds[1].revents) return;
+        if (!(fds[0].revents & POLLIN)) continue;
+        int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        // One short request per connection; a silent client cannot hold us.
+        pollfd in{client, POLLIN, 0};
+        char line[64] = {};
+        if (::poll(&in, 1, 1000) > 0) {
+            ssize_t n = ::read(client, line, sizeof line - 1);
+            if (n < 0) n = 0;
+            line[n] = 0;
+        }
+        std::string answer = "error\n";
+        int command = 0;
+        if (std::strncmp(line, "property", 8) == 0) {
+            answer = std::to_string(m_property.load()) + "\n";
+        } else if (std::sscanf(line, "command %d", &command) == 1) {
+            if (isOutsideCommand(command)) {
+                m_onCommand(command);
+                answer = "ok\n";
+            } else {
+                answer = "refused\n";
+            }
+        }
+        [[maybe_unused]] ssize_t w = ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+        ::close(client);
+    }
+}
+
+std::string CControlSocket::request(const std::string& path, const std::string& line) {
+    sockaddr_un address;
+    if (!fillAddress(address, path)) return {};
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return {};
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
+        pollfd in{fd, POLLIN, 0};
+        char buffer[64];
+        while (::poll(&in, 1, 2000) > 0) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    return answer;
+}
+
+std::vector<CControlSocket::Instance> CControlSocket::listInstances(const std::string& folder) {
+    std::vector<Instance> found;
+    std::string dir = folderOrRuntime(folder);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return found;
+    const std::size_t prefixLength = std::strlen(kPrefix), suffixLength = std::strlen(kSuffix);
+    while (dirent* entry = ::readdir(d)) {
+        std::string name = entry->d_name;
+        if (name.size() <= prefixLength + suffixLength || name.compare(0, prefixLength, kPrefix) != 0 ||
+            name.compare(name.size() - suffixLength, suffixLength, kSuffix) != 0)
+            continue;
+        std::string pidText = name.substr(prefixLength, name.size() - prefixLength - suffixLength);
+        char* end = nullptr;
+        long pid = std::strtol(pidText.c_str(), &end, 10);
+        if (!end || *end) continue;
+        std::string answer = request(dir + name, "property\n");
+        if (answer.empty()) continue;  // a socket left by a program that has ended
+        found.push_back({pid, std::atoi(answer.c_str())});
+    }
+    ::closedir(d);
+    return found;
+}
+
+std::string CControlSocket::sendCommand(long pid, int command, const std::string& folder) {
+    std::string answer = request(socketPath(folder, pid), "command " + std::to_string(command) + "\n");
+    return answer.empty() ? "no such instance" : answer;
+}
+
+}  // namespace hx

@@ -1,0 +1,54 @@
+#pragma once
+// The window property and the commands other programs may send, as a
+// per-instance Unix socket "halnor40ku-<pid>.sock" in the user's runtime
+// folder (owner-only). A client asks "property" and gets the value (15 before
+// a unit was opened, then 272 + device ID), or sends "command N" for one of
+// the outside commands 32771, 32773, 32774, 32775.
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hx {
+
+class CControlSocket {
+public:
+    // onCommand is called on the socket's own thread with an accepted command;
+    // the owner forwards it to the UI thread.
+    explicit CControlSocket(std::function<void(int command)> onCommand, std::string folder = {});
+    ~CControlSocket();  // removes the socket ("the property is removed")
+    CControlSocket(const CControlSocket&) = delete;
+    CControlSocket& operator=(const CControlSocket&) = delete;
+
+    bool listening() const { return m_fd >= 0; }
+    const std::string& path() const { return m_path; }
+    void setProperty(int value) { m_property = value; }
+    int property() const { return m_property; }
+
+    static bool isOutsideCommand(int command);
+
+    // Client side.
+    struct Instance {
+        long pid;
+        int property;
+    };
+    static std::vector<Instance> listInstances(const std::string& folder = {});
+    // "ok", or a reason; the instance's answer.
+    static std::string sendCommand(long pid, int command, const std::string& folder = {});
+
+private:
+    void serve();
+    static std::string socketPath(const std::string& folder, long pid);
+    static std::string request(const std::string& path, const std::string& line);
+
+    std::function<void(int)> m_onCommand;
+    std::string m_path;
+    int m_fd = -1;
+    int m_wakePipe[2] = {-1, -1};
+    std::atomic<int> m_property{15};
+    std::thread m_thread;
+};
+
+}  // namespace hx

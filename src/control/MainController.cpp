@@ -1,0 +1,330 @@
+// The main window's logic: construction, message dispatch, commands, layouts
+// and destruction. The measurement state machine, the connection sequence and
+// discovery live in their own files as parts of the same class.
+
+#include "control/MainController.h"
+
+#include "app/LogChannel.h"
+#include "control/DisplayTexts.h"
+#include "control/ReceiverSinkAdapter.h"
+#include "protocol/CommandChannel.h"
+#include "protocol/ReceiverThread.h"
+#include "usb/Transport.h"
+
+namespace hx {
+
+namespace {
+const std::string kBlankGeneralPane(17, ' ');
+}
+
+CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver, IEventLoop& loop,
+                                 IUiPort& ui, IClock& receiverClock)
+    : m_app(app),
+      m_doc(doc),
+      m_driver(driver),
+      m_loop(loop),
+      m_ui(ui),
+      m_receiverClock(receiverClock),
+      m_transport(std::make_unique<CTransport>(driver)),
+      m_receiver(std::make_unique<CReceiverThread>()),
+      m_analysis(std::make_unique<COscillometricAnalysis>()) {
+    m_sink = std::make_unique<CReceiverSinkAdapter>(*this);
+    m_doc.setListener(this);
+}
+
+CMainController::~CMainController() {
+    if (!m_destroyed) destroy();
+    m_doc.setListener(nullptr);
+    m_driver.setNoticeHandler(nullptr);
+}
+
+void CMainController::create() {
+    // Device notices arrive on a driver thread; they reach us as posted messages.
+    m_noticesRegistered = m_driver.setNoticeHandler([this](DeviceNotice notice, const std::string& path) {
+        WindowMessage message;
+        message.id = WM_DEVICECHANGE;
+        message.wParam = notice == DeviceNotice::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+        message.text = path;
+        m_loop.post(std::move(message));
+    });
+    if (!m_noticesRegistered) {
+        m_ui.messageBox("Device notifications are not available; attached units are re-checked instead.",
+                        "Halnor40KU", MsgIcon::Information, MsgButtons::Ok);
+    }
+    m_layoutMode = 1;
+    updateTitle();
+}
+
+void CMainController::destroy(std::array<std::int32_t, 4> frameRect) {
+    if (m_destroyed) return;
+    m_destroyed = true;
+    if (m_channel) {
+        sendCmd(254);
+        std::this_thread::yield();
+    }
+    m_doc.saveFrameRect(frameRect[0], frameRect[1], frameRect[2], frameRect[3]);
+    stopReceiver();
+    m_driver.setNoticeHandler(nullptr);
+    for (int id : {kTimerConnect, kTimerSecond, kTimerStatePoll, kTimerClock}) m_loop.killTimer(id);
+    deleteChannel();
+    closeLogChannel();
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch
+
+void CMainController::handleMessage(const WindowMessage& m) {
+    switch (m.id) {
+        case kMsgWavePacket: onWavePacket(); break;
+        case kMsgResultReady: onResult(); break;
+        case kMsgAnimalBlock: onAnimalBlock(); break;
+        case kMsgVersionRecord: onVersionRecord(m.text); break;
+        case kMsgReadError: onReadError(); break;
+        case kMsgStateLeft: onStateLeft(static_cast<int>(m.wParam), static_cast<int>(m.lParam)); break;
+        case kMsgToView: bringUnitToView(); break;
+        case kMsgStartConnecting: startConnecting(); break;
+        case kMsgSelectUnit: selectUnit(); break;
+        case kMsgSetTitle: updateTitle(); break;
+        case WM_ENUM_DEVICE: onEnumDevice(); break;
+        case WM_DEVICECHANGE: onDeviceChange(m.wParam, m.text); break;
+        case WM_COMMAND: command(static_cast<int>(m.wParam)); break;
+        default: break;
+    }
+}
+
+void CMainController::handleTimer(int timerId) {
+    switch (timerId) {
+        case kTimerConnect: connectionStep(); break;
+        case kTimerSecond: onceASecond(); break;
+        case kTimerStatePoll: pollState(); break;
+        case kTimerClock: refreshClockDialog(); break;
+        default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+bool CMainController::commandEnabled(int id) const {
+    switch (id) {
+        case kCmdStart:
+        case kCmdUp:
+        case kCmdDown:
+        case kCmdMenu:
+        case kCmdAnimal: return m_channel && m_unitState != 1;
+        case kCmdSweepSpeed: return m_channel && m_unitState != 3 && m_unitState != 4;
+        default: return true;
+    }
+}
+
+void CMainController::command(int id) {
+    if (!commandEnabled(id)) return;  // a disabled command is dropped
+    switch (id) {
+        case kCmdStart: startCommand(); break;
+        case kCmdUp: sendCmd(1); break;
+        case kCmdDown: sendCmd(2); break;
+        case kCmdSweepSpeed: sweepSpeedCommand(); break;
+        case kCmdMenu: unitMenuCommand(); break;
+        case kCmdAnimal: animalCommand(); break;
+        case kCmdTimer: timerCommand(); break;
+        case kCmdMonitor: monitorCommand(); break;
+        case kCmdWaveLayout: switchToWaveLayout(); break;
+        case kCmdGraphLayout: switchToGraphLayout(); break;
+        case kCmdView:
+            if (m_channel) sendCmd(913);
+            break;
+        case kCmdClock:
+            if (m_channel) showClockDialog();
+            break;
+        case kCmdAbout: m_ui.showAbout(m_app.aboutTexts()); break;
+        case kCmdExit: m_loop.quit(0); break;
+        default: break;
+    }
+}
+
+bool CMainController::keyPressed(int key, bool inWaveOrResultPane) {
+    int id = 0;
+    switch (key) {
+        case '\r':
+        case '\n': id = kCmdStart; break;
+        case ' ':
+        case 's':
+        case 'S': id = kCmdSweepSpeed; break;
+        case 'm':
+        case 'M': id = kCmdMenu; break;
+        case 'b':
+        case 'B':
+            if (!inWaveOrResultPane) return false;
+            id = kCmdAnimal;
+            break;
+        case kKeyUp: id = kCmdUp; break;
+        case kKeyDown: id = kCmdDown; break;
+        default: return false;
+    }
+    WindowMessage message;
+    message.id = WM_COMMAND;
+    message.wParam = static_cast<std::uintptr_t>(id);
+    m_loop.post(std::move(message));
+    return true;
+}
+
+void CMainController::startCommand() {
+    m_ui.setGeneralPane(kBlankGeneralPane);
+    int state = deviceState();
+    sendCmd(4);
+    switch (state) {
+        case 2:
+            // A series already started keeps its times.
+            m_doc.stampScheduleTime();
+            m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseSweep);
+            scheduleNextRecording();
+            break;
+        case 5:
+            enterLiveView();
+            m_ui.infoRepaint();
+            break;
+        case 10:
+            enterLiveView();
+            sendCmd(915);
+            m_ui.infoRepaint();
+            break;
+        case 12:
+        case 13: m_ui.infoRepaint(); break;
+        default: break;
+    }
+}
+
+void CMainController::sweepSpeedCommand() {
+    if (deviceState() == 2) {
+        m_restartWait = true;
+        m_doc.setLiveUpdate(false);
+        sendCmd(915);
+        m_ui.waveToggleSweepSpeed();
+        sleepMs(1);
+        m_doc.setLiveUpdate(true);
+    } else {
+        m_ui.waveToggleSweepSpeed();
+        m_ui.waveRepaint();
+    }
+}
+
+void CMainController::unitMenuCommand() {
+    m_stateChangeArmed = false;
+    m_nextRecordingCountdown = 0;
+    m_resultCountdown = 0;
+    m_doc.timerSchedule().stopSeries();
+    m_ui.setGeneralPane(kBlankGeneralPane);
+
+    m_doc.setLiveUpdate(false);
+    m_ui.waveResetSweep();
+
+    MenuSettings read = m_doc.menuSettings();
+    if (m_channel && m_channel->getMenu(read)) m_doc.setMenuSettings(read);
+
+    MenuSettings edited = m_doc.menuSettings();
+    if (m_ui.runMenuDialog(edited) && m_channel) {
+        m_doc.setMenuSettings(edited);
+        m_channel->sendMenu(edited);
+        m_doc.setLiveUpdate(true);
+        if (edited[MenuSettings::kTime] == 1) showClockDialog();
+    }
+    sendCmd(915);
+    enterLiveView();
+    m_doc.setShowMbpDbp(m_doc.menuSettings()[MenuSettings::kDbp] == 1);
+    m_ui.infoRepaint();
+}
+
+void CMainController::animalCommand() {
+    m_stateChangeArmed = false;
+    bool requested = false;
+    if (m_channel) {
+        m_animalDialogMode = 1;
+        requested = m_channel->getAnimalInfo();
+        if (requested) m_ui.setAnimalPane("Animal No:" + m_doc.preference().animal().animalNo);
+        m_doc.setLiveUpdate(false);
+        m_ui.waveResetSweep();
+        runAnimalDialog();
+        sleepMs(20);
+        sendCmd(915);
+        sendCmd(913);
+        sleepMs(20);
+        m_doc.setLiveUpdate(true);
+        m_handOverEvent.set();
+        if (requested) return;
+    }
+    m_ui.setErrorPane(errorPaneText(129));
+    m_animalDialogMode = 0;
+}
+
+void CMainController::timerCommand() {
+    std::vector<std::int32_t> entries(CTimerSchedule::kMaxEntries, 0);
+    std::size_t n = m_doc.scheduleEntries(entries);
+    entries.resize(n);
+    if (m_ui.runTimerDialog(m_doc.timerSchedule(), entries)) {
+        entries.push_back(0);
+        m_doc.setScheduleEntries(entries);
+    }
+}
+
+void CMainController::monitorCommand() {
+    if (m_doc.editMonitorSettings([this](MonitorValues& values) { return m_ui.runMonitorDialog(values); }) == 1) {
+        m_ui.waveNewPens();
+        m_ui.resultNewPens();
+    }
+}
+
+void CMainController::switchToWaveLayout() {
+    if (m_layoutMode == 1) return;
+    if (!m_secondTimerEverStarted) {
+        m_secondTimerEverStarted = true;
+        m_loop.startTimer(kTimerSecond, 1000);
+    }
+    m_layoutMode = 1;
+    m_ui.setLayout(1);
+    m_ui.infoRepaint();
+}
+
+void CMainController::switchToGraphLayout() {
+    if (m_layoutMode == 3) return;
+    // The result pane analyses the frozen recording before it is shown.
+    m_analysis->analyse(m_doc.resultPressureRing(), m_doc.resultWaveRing(), m_doc.result().errorCode);
+    m_ui.resultAnalysed(*m_analysis);
+    m_layoutMode = 3;
+    m_ui.setLayout(3);
+}
+
+void CMainController::updateTitle() { m_ui.setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId())); }
+
+void CMainController::setProperty(int value) {
+    if (m_propertyListener) m_propertyListener(value);
+}
+
+bool CMainController::sendCmd(int code) { return m_channel && m_channel->sendCMD(code); }
+
+int CMainController::deviceState() { return m_channel ? m_channel->getState() : -1; }
+
+// ---------------------------------------------------------------------------
+// Document notifications
+
+void CMainController::onLiveHeartRate(std::int16_t hr) {
+    if (m_layoutMode == 1) m_ui.infoLiveHeartRate(hr, m_unitState);
+}
+
+void CMainController::onSensorLevel(int level) {
+    if (m_layoutMode == 1) m_ui.infoSensorLevel(level);
+}
+
+void CMainController::onSweepRestart() {
+    m_ui.waveResetSweep();
+    m_ui.infoRepaint();
+}
+
+void CMainController::onErrorFlagChanged(int flag) {
+    m_ui.setErrorPane(errorPaneText(m_unitState == 4 && flag != 0 ? 1 : 0));
+}
+
+void CMainController::onHistoryRow(int errorCode, const HistoryRow& row) {
+    m_ui.historyAddRow(row, errorCode, m_doc.showMbpDbp());
+}
+
+}  // namespace hx

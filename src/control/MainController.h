@@ -1,0 +1,205 @@
+#pragma once
+// CMainController: the main window's logic without a window. It follows the
+// unit's states, takes wave packets and results from the receiver thread,
+// routes the user's commands, runs the connection sequence and device
+// discovery. The front end's main window owns one and forwards its messages,
+// timers and commands; everything here runs on the UI thread unless a method
+// says otherwise.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/OscillometricAnalysis.h"
+#include "app/Application.h"
+#include "app/Event.h"
+#include "control/EventLoop.h"
+#include "control/UiPort.h"
+#include "data/DocumentListener.h"
+#include "data/Halnor55KUDoc.h"
+#include "usb/UnitDriver.h"
+
+namespace hx {
+
+class CCommandChannel;
+class CReceiverThread;
+class CTransport;
+class CReceiverSinkAdapter;
+
+// Timers of the main window.
+enum TimerId : int {
+    kTimerConnect = 101,
+    kTimerSecond = 102,
+    kTimerStatePoll = 104,
+    kTimerClock = 106,
+};
+
+// The device-change message (arrival or removal of a unit interface); the
+// driver's notice travels to the UI thread as this, text = device path.
+constexpr std::uint32_t WM_DEVICECHANGE = 0x0219;
+constexpr std::uintptr_t DBT_DEVICEARRIVAL = 0x8000;
+constexpr std::uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+// Arrow keys as the panes report them to keyPressed (other keys by character).
+constexpr int kKeyUp = 0x1001;
+constexpr int kKeyDown = 0x1002;
+
+class CMainController final : public IMessageTarget, public IDocumentListener {
+public:
+    // receiverClock is what the receiver thread sleeps on (a virtual clock lets
+    // it run free); the loop's clock is used for the UI thread's own waits.
+    CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver, IEventLoop& loop, IUiPort& ui,
+                    IClock& receiverClock);
+    ~CMainController() override;
+    CMainController(const CMainController&) = delete;
+    CMainController& operator=(const CMainController&) = delete;
+
+    // Window creation: registers for device notices (a failure is shown and
+    // discovery then re-checks on every device change).
+    void create();
+    // Window destruction, in its order: command 254, frame rectangle, receiver
+    // thread stopped, property removed, channel deleted.
+    void destroy(std::array<std::int32_t, 4> frameRect = {0, 0, 0, 0});
+
+    // IMessageTarget
+    void handleMessage(const WindowMessage& message) override;
+    void handleTimer(int timerId) override;
+
+    // A command from the toolbar, a key, the menu or outside. Dropped when disabled.
+    void command(int commandId);
+    bool commandEnabled(int commandId) const;
+    // Keys of the panes, turned into commands (posted). Returns whether the key
+    // was one of the panes' keys. inWaveOrResultPane: B runs the Animal command.
+    bool keyPressed(int key, bool inWaveOrResultPane);
+
+    // Called when the window property changes (15, then 272 + device ID).
+    void setPropertyListener(std::function<void(int)> listener) { m_propertyListener = std::move(listener); }
+
+    // State, for front ends and tests.
+    bool connected() const { return m_channel != nullptr; }
+    int unitState() const { return m_unitState; }
+    int layoutMode() const { return m_layoutMode; }
+    int nextRecordingCountdown() const { return m_nextRecordingCountdown; }
+    int resultCountdown() const { return m_resultCountdown; }
+    int versionRequestCount() const { return m_versionRequestCount; }
+    bool animalDialogRunning() const { return m_animalDialogRunning; }
+    bool clockDialogRunning() const { return m_clockDialogRunning; }
+    const COscillometricAnalysis& analysis() const { return *m_analysis; }
+    CHalnor55KUDoc& document() { return m_doc; }
+    const std::string& lastDataFile() const { return m_lastDataFile; }
+
+    // Named operations (also used by the commands).
+    void enterLiveView();
+    void restartLiveView();
+    int deviceState();
+    void scheduleNextRecording();
+    void showClockDialog();
+    void setClockFromPc();
+    bool runAnimalDialog();
+
+    // Discovery: one enumeration and the update of the document's list by mode
+    // (0 initial, 1 arrival of id, 2 removal of id, 3 full re-check).
+    int enumerateUnits(int mode, int deviceId);
+
+private:
+    friend class CReceiverSinkAdapter;
+
+    // IDocumentListener
+    void onLiveHeartRate(std::int16_t hr) override;
+    void onSensorLevel(int level) override;
+    void onSweepRestart() override;
+    void onErrorFlagChanged(int flag) override;
+    void onHistoryRow(int errorCode, const HistoryRow& row) override;
+
+    // Message handlers.
+    void onWavePacket();
+    void onResult();
+    void onAnimalBlock();
+    void onVersionRecord(const std::string& text);
+    void onReadError();
+    void onStateLeft(int leftState, int previousState);
+    void onDeviceChange(std::uintptr_t event, const std::string& path);
+    void onEnumDevice();
+    void startConnecting();
+    void selectUnit();
+    void bringUnitToView();
+    void updateTitle();
+
+    // Timers.
+    void connectionStep();
+    void setUp();
+    void onceASecond();
+    void pollState();
+    void refreshClockDialog();
+    void readUnitClock();
+
+    // Commands.
+    void startCommand();
+    void sweepSpeedCommand();
+    void unitMenuCommand();
+    void animalCommand();
+    void timerCommand();
+    void monitorCommand();
+    void switchToWaveLayout();
+    void switchToGraphLayout();
+
+    // Connection.
+    bool openUnit();
+    void startReceiver();
+    void stopReceiver();
+    void deleteChannel();
+    void closeConnectionAfterRemoval();
+    bool sendCmd(int code);
+    void sleepMs(int ms) { m_loop.clock().sleepMs(ms); }
+    void setProperty(int value);
+    void showDuplicateIds();
+
+    CHalnor40KUApp& m_app;
+    CHalnor55KUDoc& m_doc;
+    IUnitDriver& m_driver;
+    IEventLoop& m_loop;
+    IUiPort& m_ui;
+    IClock& m_receiverClock;
+
+    std::unique_ptr<CTransport> m_transport;
+    std::unique_ptr<CCommandChannel> m_channel;
+    std::unique_ptr<CReceiverThread> m_receiver;
+    std::unique_ptr<CReceiverSinkAdapter> m_sink;
+    std::unique_ptr<COscillometricAnalysis> m_analysis;
+
+    // Receiver thread events (all manual-reset, none set at creation).
+    CEvent m_stopEvent{CEvent::Reset::Manual, false};
+    CEvent m_goEvent{CEvent::Reset::Manual, false};
+    CEvent m_handOverEvent{CEvent::Reset::Manual, false};
+
+    // State of the measurement state machine.
+    bool m_opened = false;
+    bool m_acceptWaves = false;
+    int m_unitState = 1;
+    std::int16_t m_lastState = 1;
+    std::int16_t m_lastMeasuringState = 1;
+    bool m_stateChangeArmed = false;
+    int m_animalDialogMode = 0;
+    bool m_restartWait = false;
+    int m_resultCountdown = 0;
+    int m_nextRecordingCountdown = 0;
+    int m_versionRequestCount = 0;
+    int m_layoutMode = 1;
+    bool m_secondTimerEverStarted = false;
+    bool m_noticesRegistered = false;
+    bool m_destroyed = false;
+
+    AnimalDialogModel m_animalModel;
+    bool m_animalDialogRunning = false;
+    ClockDialogModel m_clockModel;
+    bool m_clockDialogRunning = false;
+
+    std::string m_lastDataFile;
+    std::function<void(int)> m_propertyListener;
+};
+
+}  // namespace hx

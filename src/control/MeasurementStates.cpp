@@ -1,0 +1,238 @@
+// Following the unit: live view, wave packets, results, the state poll, the
+// once-a-second timer and timed recordings.
+
+#include <cstdio>
+
+#include "app/LogChannel.h"
+#include "control/DisplayTexts.h"
+#include "control/MainController.h"
+#include "protocol/CommandChannel.h"
+#include "protocol/RecordDecoding.h"
+
+namespace hx {
+
+namespace {
+bool isMeasuring(int state) { return state == 3 || state == 4; }
+bool isQuietState(int state) { return state == 6 || state == 9 || state == 10 || state == 11; }
+}  // namespace
+
+void CMainController::enterLiveView() {
+    if (m_layoutMode != 1) switchToWaveLayout();
+    sendCmd(913);
+    m_doc.setLiveUpdate(false);
+    m_ui.waveResetSweep();
+    m_doc.setLiveUpdate(true);
+    m_goEvent.set();
+    m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
+    m_doc.setDrawMode(0);
+    m_ui.infoRepaint();
+    m_ui.setErrorPane(errorPaneText(0));
+}
+
+void CMainController::restartLiveView() {
+    if (m_layoutMode != 1) switchToWaveLayout();
+    m_doc.setLiveUpdate(false);
+    m_ui.waveResetSweep();
+    sendCmd(915);
+    m_doc.setLiveUpdate(true);
+    m_goEvent.set();
+    m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
+    m_doc.setDrawMode(0);
+    m_ui.infoRepaint();
+    m_ui.setErrorPane(errorPaneText(0));
+}
+
+void CMainController::scheduleNextRecording() {
+    if (m_doc.preference().monitor().timerMode != 1) return;
+    std::int32_t seconds = m_doc.scheduleNextRecording();
+    if (seconds >= 1) {
+        m_nextRecordingCountdown = seconds;
+    } else {
+        m_ui.setGeneralPane("Complete Timer Mode recording.");
+        m_doc.timerSchedule().stopSeries();
+        m_doc.timerSchedule().rewind();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Records handed over by the receiver thread
+
+void CMainController::onWavePacket() {
+    if (!m_acceptWaves) {
+        m_handOverEvent.set();
+        return;
+    }
+    int stored = decodeWavePacket(m_doc);
+    m_handOverEvent.set();
+    if (stored == kWaveRefused || !m_doc.liveUpdate()) return;
+    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseResult) restartLiveView();
+    if (!m_restartWait) {
+        m_ui.waveDrawBatch();
+    } else if (stored == kWaveStoredAtZero) {
+        m_ui.waveDrawBatch();
+        m_restartWait = false;
+    }
+}
+
+void CMainController::onResult() {
+    decodeResultRecord(m_doc);
+    m_handOverEvent.set();
+    m_doc.setDrawMode(1);
+    m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseResult);
+    switchToGraphLayout();
+    m_ui.infoDrawResult();
+    m_ui.waveResetSweep();
+    m_ui.waveRepaint();
+
+    const MeasurementResult& result = m_doc.result();
+    HistoryRow row;
+    row.number = result.measurementNumber + 1;
+    row.hr = result.hr;
+    row.sbp = halve(result.sbp);
+    row.mbp = halve(result.mbp);
+    row.dbp = halve(result.dbp);
+    row.dateTime = result.dateTime;
+
+    m_lastDataFile.clear();
+    if (m_doc.saveDecision()) {
+        m_doc.sendHistoryRow(result.errorCode);
+        if (m_doc.writeDataFile() == 0) m_lastDataFile = m_doc.lastDataFilePath();
+    }
+    m_ui.focusMainWindow();
+    if (m_doc.timerAndTraceMode()) m_resultCountdown = 10;
+    m_ui.resultHandled(row, result.errorCode, m_doc.showMbpDbp(), m_lastDataFile);
+}
+
+void CMainController::onAnimalBlock() {
+    decodeAnimalBlock(m_doc);
+    const AnimalTexts& texts = m_doc.preference().animal();
+    if (m_animalDialogMode == 1) {
+        // The dialog is open: it shows what the unit holds; whoever opened it
+        // releases the hand-over once it has closed.
+        m_animalModel.texts = texts;
+        m_animalModel.dataFolder = m_doc.preference().dataFolder();
+        if (m_animalModel.refresh) m_animalModel.refresh();
+    } else {
+        m_handOverEvent.set();
+    }
+    m_ui.setAnimalPane("Animal No:" + texts.animalNo);
+    writeLogLinef('N', 'P', "Read animalNo:%s", texts.animalNo.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Timers
+
+void CMainController::onceASecond() {
+    if (!m_channel) {
+        m_loop.killTimer(kTimerSecond);
+        return;
+    }
+    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseSweep) m_ui.infoPressure(m_doc.cuffPressureForDisplay());
+
+    if (m_resultCountdown != 0) {
+        if (--m_resultCountdown <= 0) {
+            m_resultCountdown = 0;
+            if (deviceState() == 5) sendCmd(913);
+        }
+    }
+
+    if (m_nextRecordingCountdown == 0) return;
+    if (m_doc.recordingDue()) {
+        m_nextRecordingCountdown = 0;
+        m_resultCountdown = 0;
+        int state = deviceState();
+        m_ui.setStatePane(unitStateName(state));
+        if (state == 4) {  // the slot falls while the unit records: skip it
+            scheduleNextRecording();
+            return;
+        }
+        if (state == 5) enterLiveView();
+        m_ui.setGeneralPane("start Recording");
+        sendCmd(4);
+        scheduleNextRecording();
+    } else {
+        m_nextRecordingCountdown = std::max(1, m_nextRecordingCountdown - 1);
+        char text[64];
+        std::snprintf(text, sizeof text, "Next Recording %02d:%02d", m_nextRecordingCountdown / 60,
+                      m_nextRecordingCountdown % 60);
+        m_ui.setGeneralPane(text);
+    }
+}
+
+void CMainController::pollState() {
+    if (!m_channel) {
+        m_loop.killTimer(kTimerStatePoll);
+        return;
+    }
+    sleepMs(2);
+    int state = deviceState();
+    if (state != m_unitState) m_ui.unitStateChanged(state);
+    m_unitState = state;
+    m_ui.setStatePane(unitStateName(state));
+
+    if (isMeasuring(state)) {
+        m_lastState = m_lastMeasuringState = static_cast<std::int16_t>(state);
+        return;
+    }
+    if (isQuietState(state)) {
+        m_lastState = static_cast<std::int16_t>(state);
+        return;
+    }
+    if (state == m_lastState) return;
+
+    WindowMessage left;
+    left.id = kMsgStateLeft;
+    if (isMeasuring(m_lastMeasuringState)) {
+        left.wParam = static_cast<std::uintptr_t>(m_lastMeasuringState);
+        left.lParam = m_lastState;
+        m_stateChangeArmed = true;
+        m_lastMeasuringState = static_cast<std::int16_t>(state);
+    } else {
+        left.wParam = static_cast<std::uintptr_t>(m_lastState);
+        left.lParam = state;
+    }
+    m_loop.post(std::move(left));
+    m_lastState = static_cast<std::int16_t>(state);
+    writeLogLine("Dev state changed!", 'N', 'D');
+}
+
+void CMainController::onStateLeft(int leftState, int previousState) {
+    if (!m_stateChangeArmed) {
+        m_stateChangeArmed = true;
+        return;
+    }
+    switch (leftState) {
+        case 3:
+        case 4:
+            // A measurement that ended with a result is the result handler's.
+            if (isQuietState(previousState)) {
+                m_doc.setWaitForStart(true);
+                restartLiveView();
+            }
+            break;
+        case 6: {
+            sendCmd(913);
+            MenuSettings menu = m_doc.menuSettings();
+            if (m_channel && m_channel->getMenu(menu)) m_doc.setMenuSettings(menu);
+            m_doc.setWaitForStart(true);
+            sendCmd(915);
+            m_ui.waveResetSweep();
+            break;
+        }
+        case 10:
+            m_doc.setWaitForStart(true);
+            restartLiveView();
+            break;
+        case 11:
+            m_animalDialogMode = 0;
+            sendCmd(913);
+            if (m_channel) m_channel->getAnimalInfo();
+            m_doc.setWaitForStart(true);
+            sendCmd(915);
+            m_ui.waveResetSweep();
+            break;
+        default: break;
+    }
+}
+
+}  // namespace hx

@@ -1,0 +1,197 @@
+#include "control/VirtualEventLoop.h"
+
+#include <limits>
+
+#include "app/Event.h"
+
+namespace hx {
+
+namespace {
+constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
+}
+
+CVirtualEventLoop::CVirtualEventLoop(CVirtualClock& clock)
+    : m_clock(clock), m_uiClock(*this), m_uiThread(std::this_thread::get_id()) {}
+
+CVirtualEventLoop::~CVirtualEventLoop() = default;
+
+void CVirtualEventLoop::post(WindowMessage message) {
+    Item item;
+    item.work = [this, message = std::move(message)] {
+        if (m_target) m_target->handleMessage(message);
+    };
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(item));
+    }
+    m_cv.notify_all();
+}
+
+bool CVirtualEventLoop::send(WindowMessage message, CEvent* abort) {
+    return invoke(
+        [this, message = std::move(message)] {
+            if (m_target) m_target->handleMessage(message);
+        },
+        abort);
+}
+
+bool CVirtualEventLoop::invoke(std::function<void()> fn, CEvent* abort) {
+    if (onUiThread()) {
+        fn();
+        return true;
+    }
+    auto completion = std::make_shared<Completion>();
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(Item{std::move(fn), completion});
+    }
+    m_cv.notify_all();
+    std::unique_lock lock(m_mutex);
+    while (!completion->done) {
+        if (abort && abort->isSet()) return false;
+        m_cv.wait_for(lock, std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void CVirtualEventLoop::startTimer(int timerId, int periodMs) {
+    std::lock_guard lock(m_mutex);
+    m_timers[timerId] = Timer{periodMs, m_clock.nowMs() + periodMs, m_timerOrder++};
+}
+
+void CVirtualEventLoop::killTimer(int timerId) {
+    std::lock_guard lock(m_mutex);
+    m_timers.erase(timerId);
+}
+
+bool CVirtualEventLoop::timerRunning(int timerId) const {
+    std::lock_guard lock(m_mutex);
+    return m_timers.count(timerId) != 0;
+}
+
+void CVirtualEventLoop::quit(int exitCode) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        m_exitCode = exitCode;
+    }
+    m_cv.notify_all();
+}
+
+bool CVirtualEventLoop::handleQueued() {
+    Item item;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty()) return false;
+        item = std::move(m_queue.front());
+        m_queue.pop_front();
+    }
+    item.work();
+    if (item.completion) {
+        {
+            std::lock_guard lock(m_mutex);
+            item.completion->done = true;
+        }
+        m_cv.notify_all();
+    }
+    return true;
+}
+
+void CVirtualEventLoop::waitUntilQuiet() {
+    // A record the simulated unit has handed to its pipe is on its way to us;
+    // time must not move on before it has been queued (or dropped).
+    std::unique_lock lock(m_mutex);
+    while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) m_cv.wait_for(lock, std::chrono::microseconds(200));
+}
+
+CVirtualEventLoop::Step CVirtualEventLoop::step(std::int64_t limit) {
+    if (handleQueued()) return Step::Worked;
+    waitUntilQuiet();
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_queue.empty() || m_quit) return Step::Worked;
+    }
+
+    // The earliest timer, ties broken by start order.
+    int timerId = 0;
+    std::int64_t timerDue = kNoLimit;
+    {
+        std::lock_guard lock(m_mutex);
+        std::uint64_t order = 0;
+        for (const auto& [id, timer] : m_timers) {
+            if (timer.due < timerDue || (timer.due == timerDue && timer.order < order)) {
+                timerDue = timer.due;
+                order = timer.order;
+                timerId = id;
+            }
+        }
+    }
+    const std::int64_t now = m_clock.nowMs();
+    if (timerDue <= now) {
+        {
+            std::lock_guard lock(m_mutex);
+            auto it = m_timers.find(timerId);
+            if (it != m_timers.end()) {
+                it->second.due = now + it->second.periodMs;
+                it->second.order = m_timerOrder++;
+            }
+        }
+        if (m_target) m_target->handleTimer(timerId);
+        return Step::Worked;
+    }
+
+    std::int64_t next = timerDue;
+    if (auto deadline = m_clock.nextDeadline()) next = std::min(next, std::max(*deadline, now));
+    if (next == kNoLimit || next > limit) return Step::Idle;
+    m_clock.advanceTo(next);
+    return Step::Worked;
+}
+
+void CVirtualEventLoop::sleepOnUiThread(int ms) {
+    if (ms <= 0) return;
+    if (!onUiThread()) return;  // other threads run free in virtual time
+    const std::int64_t target = m_clock.nowMs() + ms;
+    // Let the unit's events up to the end of the sleep happen in order; the
+    // program's own timers wait until the handler returns to the loop.
+    for (;;) {
+        waitUntilQuiet();
+        auto deadline = m_clock.nextDeadline();
+        if (!deadline || *deadline > target) break;
+        m_clock.advanceTo(std::max(*deadline, m_clock.nowMs()));
+    }
+    if (m_clock.nowMs() < target) m_clock.advanceTo(target);
+}
+
+int CVirtualEventLoop::run() {
+    while (!m_quit) {
+        if (step(kNoLimit) == Step::Idle) return -1;
+    }
+    return m_exitCode;
+}
+
+bool CVirtualEventLoop::runUntil(const std::function<bool()>& done, std::int64_t timeoutMs) {
+    const std::int64_t limit = m_clock.nowMs() + timeoutMs;
+    while (!done() && !m_quit) {
+        if (step(limit) == Step::Idle) {
+            if (m_clock.nowMs() < limit) m_clock.advanceTo(limit);
+            return done();
+        }
+    }
+    return done();
+}
+
+void CVirtualEventLoop::runFor(std::int64_t ms) {
+    const std::int64_t limit = m_clock.nowMs() + ms;
+    runUntil(
+        [this, limit] {
+            std::lock_guard lock(m_mutex);
+            return m_clock.nowMs() >= limit && m_queue.empty();
+        },
+        ms);
+}
+
+bool CVirtualEventLoop::pumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    return runUntil(done, timeoutMs < 0 ? kNoLimit - m_clock.nowMs() : timeoutMs);
+}
+
+}  // namespace hx
