@@ -67,10 +67,12 @@ double envelope(const Truth& truth, double p) {
     return std::exp(-x * x);
 }
 
-// One beat's shape over its phase 0..1: a quick upstroke, then a slower fall.
+// One beat's shape over its phase 0..1: a quick upstroke, then a slower fall;
+// less its mean over the beat, as the unit's wave channel has no steady part.
 double beatShape(double phase) {
-    if (phase < 0.18) return std::sin(phase / 0.18 * std::numbers::pi / 2);
-    return std::exp(-(phase - 0.18) * 4.5) - 0.1 * (phase - 0.18);
+    constexpr double kMean = 0.298;
+    if (phase < 0.18) return std::sin(phase / 0.18 * std::numbers::pi / 2) - kMean;
+    return std::exp(-(phase - 0.18) * 4.5) - 0.1 * (phase - 0.18) - kMean;
 }
 
 // First index in the let-down where the cuff pressure falls to or below p (half units).

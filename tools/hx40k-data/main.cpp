@@ -1,0 +1,163 @@
+// hx40k-data: reads the program's data files for researchers, and writes a
+// synthetic sample file to try it on.
+//
+//   hx40k-data dump FILE               all fields and both waves as JSON
+//   hx40k-data csv FILE                index,pressure,wave: one line per sample
+//   hx40k-data analyse FILE            the program's envelope analysis as JSON
+//   hx40k-data sample FILE [--seed N]  writes a synthetic measurement
+//
+// Exit status: 0 done; 1 usage error (usage on stderr); 2 the file could not
+// be read, is damaged or is not a data file, or could not be written.
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/OscillometricAnalysis.h"
+#include "app/MessagePort.h"
+#include "data/DataFileJson.h"
+#include "data/DataFileReader.h"
+#include "data/DataFileSample.h"
+#include "data/DataFileWriter.h"
+
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitFile = 2;
+
+constexpr const char* kUsage =
+    "usage: hx40k-data dump FILE               print the data file as JSON\n"
+    "       hx40k-data csv FILE                print index,pressure,wave for the 4000 samples\n"
+    "       hx40k-data analyse FILE            print the envelope analysis of the recording as JSON\n"
+    "       hx40k-data sample FILE [--seed N]  write a synthetic sample data file\n";
+
+int usage(const char* problem) {
+    std::fprintf(stderr, "hx40k-data: %s\n%s", problem, kUsage);
+    return kExitUsage;
+}
+
+int writeOut(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "hx40k-data: cannot write the output: %s\n", std::strerror(errno));
+        return kExitFile;
+    }
+    return 0;
+}
+
+// Reads FILE; on failure explains why on stderr.
+std::optional<hx::DataFileContents> load(const std::string& path) {
+    hx::DataFileParse parse = hx::readDataFile(path);
+    if (!parse.ok) {
+        // The reader names the path itself when the file cannot be opened.
+        const bool named = parse.error.rfind(path + ":", 0) == 0;
+        std::fprintf(stderr, "hx40k-data: %s%s%s\n", named ? "" : path.c_str(), named ? "" : ": not a valid data file: ",
+                     parse.error.c_str());
+        return std::nullopt;
+    }
+    return std::move(parse.contents);
+}
+
+std::string analysisJson(const hx::COscillometricAnalysis& analysis) {
+    const auto coefficients = analysis.coefficients();
+    std::string out = "{\n  \"baseline\": " + std::to_string(analysis.baseline()) + ",\n";
+    out += "  \"hasCurve\": " + std::string(analysis.hasCurve() ? "true" : "false") + ",\n";
+    out += "  \"peaks\": " + hx::jsonIntArray(analysis.peaks()) + ",\n";
+    out += "  \"coefficients\": [";
+    for (std::size_t i = 0; i < coefficients.size(); ++i) out += (i ? "," : "") + hx::jsonNumber(coefficients[i]);
+    out += "],\n  \"envelope\": [";
+    const auto& curve = analysis.envelope();
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        if (i) out += ',';
+        const bool value = analysis.hasCurve() && curve[i] != hx::COscillometricAnalysis::kNoValue;
+        out += value ? std::to_string(curve[i]) : "null";
+    }
+    return out + "]\n}\n";
+}
+
+int analyse(const hx::DataFileContents& contents) {
+    auto analysis = std::make_unique<hx::COscillometricAnalysis>();
+    analysis->analyse(contents.pressure, contents.wave, 0);
+    return writeOut(analysisJson(*analysis));
+}
+
+// Message boxes go to stderr; the save dialog answers with the file named on
+// the command line, so the sample goes exactly where it was asked to.
+class CConsolePort final : public hx::IMessagePort {
+public:
+    explicit CConsolePort(std::string path) : m_path(std::move(path)) {}
+    hx::MsgAnswer messageBox(const std::string& text, const std::string& caption, hx::MsgIcon,
+                             hx::MsgButtons) override {
+        std::fprintf(stderr, "hx40k-data: %s: %s\n", caption.c_str(), text.c_str());
+        return hx::MsgAnswer::Ok;
+    }
+    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+std::optional<std::uint32_t> parseSeed(std::string_view text) {
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFu) return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
+int sample(const std::string& path, std::uint32_t seed) {
+    const hx::DataFileSample measurement = hx::makeSampleMeasurement(seed);
+    hx::DataFileRequest request;
+    request.result = &measurement.result;
+    request.pressureRing = &measurement.pressure;
+    request.waveRing = &measurement.wave;
+    request.animal = measurement.animal;
+    request.filenameType = 2;  // "Free": the port answers with path
+    request.timerMode = 0;
+    CConsolePort port(path);
+    return hx::writeDataFile(request, port) == 0 ? 0 : kExitFile;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.empty()) return usage("no command given");
+    const std::string& command = args[0];
+    if (command == "-h" || command == "--help" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "sample") {
+        if (args.size() == 2) return sample(args[1], 1);
+        if (args.size() == 4 && args[2] == "--seed") {
+            const auto seed = parseSeed(args[3]);
+            if (!seed) return usage("the seed must be a whole number from 0 to 4294967295");
+            return sample(args[1], *seed);
+        }
+        return usage("sample takes FILE and optionally --seed N");
+    }
+    if (command != "dump" && command != "csv" && command != "analyse") {
+        return usage(("unknown command \"" + command + "\"").c_str());
+    }
+    if (args.size() != 2) return usage((command + " takes exactly one FILE").c_str());
+    const auto contents = load(args[1]);
+    if (!contents) return kExitFile;
+    if (command == "dump") return writeOut(hx::dataFileJson(*contents));
+    if (command == "csv") return writeOut(hx::dataFileCsv(*contents));
+    return analyse(*contents);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "hx40k-data: %s\n", error.what());
+        return kExitFile;
+    }
+}
