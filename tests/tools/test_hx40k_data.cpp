@@ -1,0 +1,196 @@
+// The hx40k-data tool run as a process, as a researcher would run it.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+#include "data/DataFileReader.h"
+#include "data/DataFileWriter.h"
+#include "support/DataFileFixture.h"
+#include "support/FakeMessagePort.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace hx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The built programs sit in HX40K_TEST_BIN (set by ctest), else beside this test.
+fs::path toolPath() {
+    if (const char* bin = std::getenv("HX40K_TEST_BIN"); bin && *bin) return fs::path(bin) / "hx40k-data";
+    return fs::read_symlink("/proc/self/exe").parent_path() / "hx40k-data";
+}
+
+class Hx40kDataTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(toolPath())) GTEST_SKIP() << "hx40k-data is not built at " << toolPath();
+    }
+
+    ToolRun run(std::vector<std::string> args) {
+        const fs::path out = m_dir.path() / "stdout";
+        const fs::path err = m_dir.path() / "stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const std::string program = toolPath().string();
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ToolRun result;
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = slurp(out);
+        result.err = slurp(err);
+        return result;
+    }
+
+    std::string path(const std::string& name) const { return (m_dir.path() / name).string(); }
+
+    test::TempDir m_dir;
+};
+
+std::size_t count(const std::string& text, char c) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), c)); }
+
+// The text of one "key": [...] line of the JSON.
+std::string arrayLine(const std::string& json, const std::string& key) {
+    const auto at = json.find("\"" + key + "\": [");
+    if (at == std::string::npos) return {};
+    return json.substr(at, json.find('\n', at) - at);
+}
+
+TEST_F(Hx40kDataTool, SampleIsAReadableDataFileAndTheSameForASeed) {
+    ASSERT_EQ(run({"sample", path("a.dat"), "--seed", "7"}).status, 0);
+    ASSERT_EQ(run({"sample", path("b.dat"), "--seed", "7"}).status, 0);
+    ASSERT_EQ(run({"sample", path("c.dat"), "--seed", "8"}).status, 0);
+    EXPECT_EQ(slurp(path("a.dat")), slurp(path("b.dat")));
+    EXPECT_NE(slurp(path("a.dat")), slurp(path("c.dat")));
+
+    const DataFileParse parse = readDataFile(path("a.dat"));
+    ASSERT_TRUE(parse.ok) << parse.error;
+    const auto& c = parse.contents;
+    // A let-down from about 160 mmHg, SBP above MBP above DBP, beats marked.
+    const auto top = *std::max_element(c.pressure.begin(), c.pressure.end());
+    EXPECT_GT(top, 2 * 150);
+    EXPECT_LT(top, 2 * 180);
+    EXPECT_GT(c.sbp, c.mbp);
+    EXPECT_GT(c.mbp, c.dbp);
+    EXPECT_GT(c.pulseMarks.size(), 10u);
+    EXPECT_LT(c.firstMarker, c.secondMarker);
+}
+
+TEST_F(Hx40kDataTool, DumpCsvAndAnalyseOfASample) {
+    ASSERT_EQ(run({"sample", path("s.dat")}).status, 0);
+    const DataFileParse parse = readDataFile(path("s.dat"));
+    ASSERT_TRUE(parse.ok) << parse.error;
+
+    const ToolRun dump = run({"dump", path("s.dat")});
+    EXPECT_EQ(dump.status, 0) << dump.err;
+    EXPECT_TRUE(dump.err.empty());
+    EXPECT_NE(dump.out.find("\"sbp\": " + std::to_string(parse.contents.sbp) + ","), std::string::npos);
+    EXPECT_NE(dump.out.find("\"date\": \"12/03/15\","), std::string::npos);
+    EXPECT_EQ(count(arrayLine(dump.out, "pressure"), ','), 4000u) << "3999 between the values, 1 after the array";
+    EXPECT_EQ(count(arrayLine(dump.out, "wave"), ','), 3999u) << "the last field has no comma after it";
+
+    const ToolRun csv = run({"csv", path("s.dat")});
+    EXPECT_EQ(csv.status, 0);
+    EXPECT_EQ(count(csv.out, '\n'), 4001u);
+    EXPECT_EQ(csv.out.rfind("index,pressure,wave\n", 0), 0u);
+    const std::string line = "\n1234," + std::to_string(parse.contents.pressure[1234]) + "," +
+                             std::to_string(parse.contents.wave[1234]) + "\n";
+    EXPECT_NE(csv.out.find(line), std::string::npos);
+
+    const ToolRun analyse = run({"analyse", path("s.dat")});
+    EXPECT_EQ(analyse.status, 0) << analyse.err;
+    for (const char* key : {"\"baseline\": ", "\"peaks\": [", "\"coefficients\": [", "\"envelope\": ["})
+        EXPECT_NE(analyse.out.find(key), std::string::npos) << key;
+    const std::string envelope = arrayLine(analyse.out, "envelope");
+    EXPECT_EQ(count(envelope, ','), 3999u);
+    EXPECT_NE(envelope.find("null"), std::string::npos) << "no curve before the first fitted pulse";
+    EXPECT_EQ(count(arrayLine(analyse.out, "coefficients"), ','), 4u);
+}
+
+TEST_F(Hx40kDataTool, DamagedOrForeignFilesExitWithStatus2) {
+    ASSERT_EQ(run({"sample", path("s.dat")}).status, 0);
+    const std::string good = slurp(path("s.dat"));
+    std::ofstream(path("cut.dat"), std::ios::binary) << good.substr(0, good.size() - 10);
+    std::ofstream(path("long.dat"), std::ios::binary) << good << "junk";
+    std::ofstream(path("text.dat"), std::ios::binary) << "index,pressure,wave\n0,1,2\n";
+
+    for (const char* name : {"cut.dat", "long.dat", "text.dat", "missing.dat"}) {
+        for (const char* command : {"dump", "csv", "analyse"}) {
+            const ToolRun result = run({command, path(name)});
+            EXPECT_EQ(result.status, 2) << command << " " << name;
+            EXPECT_TRUE(result.out.empty()) << command << " " << name;
+            EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+        }
+    }
+    EXPECT_NE(run({"dump", path("long.dat")}).err.find("trailing garbage"), std::string::npos);
+    EXPECT_EQ(run({"sample", path("no/such/folder/s.dat")}).status, 2);
+}
+
+TEST_F(Hx40kDataTool, UsageErrorsExitWithStatus1) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {}, {"frobnicate", "x"}, {"dump"}, {"dump", "a", "b"}, {"sample"},
+        {"sample", "x", "--seed"}, {"sample", "x", "--seed", "-1"}, {"sample", "x", "--seed", "99999999999"},
+        {"sample", "x", "--speed", "3"},
+    };
+    for (const auto& args : wrong) {
+        const ToolRun result = run(args);
+        EXPECT_EQ(result.status, 1) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_NE(result.err.find("usage: hx40k-data"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(path("x")));
+}
+
+TEST_F(Hx40kDataTool, TextsAreEscapedInTheDump) {
+    test::FakeMessagePort port;
+    test::DataFileFixture data(2);
+    data.request.animal = {"\"q\"\\", std::string("\x01\t\n", 3), "\xe4\xb5", "ok", "end"};
+    data.request.filenameType = 2;
+    port.nextSavePath = path("texts.dat");
+    ASSERT_EQ(writeDataFile(data.request, port), 0);
+
+    const ToolRun dump = run({"dump", path("texts.dat")});
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_NE(dump.out.find(R"("animalNo": "\"q\"\\",)"), std::string::npos) << dump.out.substr(0, 300);
+    EXPECT_NE(dump.out.find(R"("studyNo": "\u0001\t\n",)"), std::string::npos);
+    EXPECT_NE(dump.out.find(R"("weight": "\u00e4\u00b5",)"), std::string::npos);
+    EXPECT_TRUE(std::all_of(dump.out.begin(), dump.out.end(),
+                            [](char ch) { return ch == '\n' || (ch >= 0x20 && ch < 0x7F); }));
+}
+
+}  // namespace
+}  // namespace hx
