@@ -30,6 +30,7 @@ struct ChannelState {
     std::unique_ptr<CLogChannel> channel;
     std::string sharedMemoryName;  // empty: the default
     std::string viewerSocketPath;  // empty: the default
+    LogLineObserver observer;
 };
 
 // Never destroyed: threads and static destructors may still log while the
@@ -154,6 +155,7 @@ void writeLogLine(std::string_view text, char kind1, char kind2) {
         ChannelState& s = state();
         std::lock_guard lock(s.mutex);
         channelLocked(s).write(text, kind1, kind2, nowSeconds());
+        if (s.observer) s.observer(text.substr(0, kLogTextMax), kind1, kind2);
     } catch (...) {
         // A diagnostic line is never worth failing the caller.
     }
@@ -170,6 +172,12 @@ void writeLogLinef(char kind1, char kind2, const char* format, ...) {
     if (written < 0) return;
     const std::size_t length = std::min(static_cast<std::size_t>(written), kLogTextMax);
     writeLogLine(std::string_view(buffer, length), kind1, kind2);
+}
+
+void setLogLineObserver(LogLineObserver observer) {
+    ChannelState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.observer = std::move(observer);
 }
 
 void closeLogChannel() {

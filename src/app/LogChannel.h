@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,11 @@ void writeLogLine(std::string_view text, char kind1, char kind2);
 
 // printf-style convenience over writeLogLine.
 void writeLogLinef(char kind1, char kind2, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// Sees every line as it is written (tests follow the program's diagnostics
+// with it). Called under the channel's lock: it must not write lines itself.
+using LogLineObserver = std::function<void(std::string_view text, char kind1, char kind2)>;
+void setLogLineObserver(LogLineObserver observer);
 
 // Unmaps the block and forgets the channel; a later line makes a new one.
 void closeLogChannel();

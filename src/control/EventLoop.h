@@ -55,6 +55,11 @@ public:
     // clock moves on), so handler waits behave as they would on a real unit.
     virtual IClock& clock() = 0;
 
+    // An extra condition under which a virtual-time loop may let time pass
+    // although records are in flight: the receiver thread waits for the main
+    // window, so nothing moves until the window acts. Real loops ignore it.
+    virtual void setQuietCondition(std::function<bool()>) {}
+
     // Ends the loop's run (the program quits after the current handler).
     virtual void quit(int exitCode) = 0;
 };

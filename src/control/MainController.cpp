@@ -30,12 +30,16 @@ CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnit
       m_analysis(std::make_unique<COscillometricAnalysis>()) {
     m_sink = std::make_unique<CReceiverSinkAdapter>(*this);
     m_doc.setListener(this);
+    // Records queued behind one the window holds cannot move until it acts.
+    m_loop.setQuietCondition(
+        [this] { return m_receiver && m_receiver->waitingForHandOver() && !m_handOverEvent.isSet(); });
 }
 
 CMainController::~CMainController() {
     if (!m_destroyed) destroy();
     m_doc.setListener(nullptr);
     m_driver.setNoticeHandler(nullptr);
+    m_loop.setQuietCondition(nullptr);
 }
 
 void CMainController::create() {

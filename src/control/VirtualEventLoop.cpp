@@ -101,7 +101,10 @@ void CVirtualEventLoop::waitUntilQuiet() {
     // A record the simulated unit has handed to its pipe is on its way to us;
     // time must not move on before it has been queued (or dropped).
     std::unique_lock lock(m_mutex);
-    while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) m_cv.wait_for(lock, std::chrono::microseconds(200));
+    while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) {
+        if (m_quietCondition && m_quietCondition()) return;
+        m_cv.wait_for(lock, std::chrono::microseconds(200));
+    }
 }
 
 CVirtualEventLoop::Step CVirtualEventLoop::step(std::int64_t limit) {

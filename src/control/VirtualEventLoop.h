@@ -34,6 +34,7 @@ public:
     bool pumpUntil(const std::function<bool()>& done, int timeoutMs) override;
     IClock& clock() override { return m_uiClock; }
     void quit(int exitCode) override;
+    void setQuietCondition(std::function<bool()> condition) override { m_quietCondition = std::move(condition); }
 
     // Runs until quit(); returns its exit code, or -1 when nothing can happen
     // any more (no message, no timer, no deadline).
@@ -91,6 +92,7 @@ private:
     std::deque<Item> m_queue;
     std::map<int, Timer> m_timers;
     std::uint64_t m_timerOrder = 0;
+    std::function<bool()> m_quietCondition;
     bool m_quit = false;
     int m_exitCode = 0;
 };

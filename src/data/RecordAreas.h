@@ -1,10 +1,18 @@
 #pragma once
-// Sizes of the document's raw record areas, which the receiver thread copies
-// inbound records into and the decoding reads.
+// Sizes shared by everything that handles the unit's records: the record
+// itself, the document's raw record areas (which the receiver thread copies
+// inbound records into and the decoding reads) and the result pieces.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace hx {
+
+// Largest record the unit sends (one read), and the size of both frames the
+// program writes to it.
+constexpr std::size_t kRecordSize = 64;
+// The index word of the first wave packet of a new sweep.
+constexpr std::uint16_t kRestartMark = 0x8000;
 
 constexpr std::size_t kWaveAreaSize = 100;
 constexpr std::size_t kResultAreaSize = 200;

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/RecordAreas.h"
 #include "app/Clock.h"
 #include "data/MenuSettings.h"
 #include "usb/LinkLog.h"
@@ -63,7 +64,6 @@ enum UnitRequest : std::uint8_t {
 // The USB product ID of the unit with device ID d is kProductIdBase + d.
 constexpr std::uint16_t kProductIdBase = 0x110;
 
-constexpr std::size_t kRecordSize = 64;      // largest inbound record, and both outbound frames
 constexpr std::size_t kFrameSize = 64;
 constexpr std::uint8_t kPcVersionMark = 8;   // byte 0 of the PC version frame
 

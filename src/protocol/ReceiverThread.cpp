@@ -117,6 +117,11 @@ void CReceiverThread::reapEndedThread() {
     m_shared.reset();
 }
 
+bool CReceiverThread::waitingForHandOver() const {
+    std::shared_ptr<Shared> shared = m_shared;
+    return shared && shared->waitingForHandOver.load();
+}
+
 bool CReceiverThread::isRunning() const {
     if (!m_shared) return false;
     std::lock_guard lock(m_shared->mutex);
@@ -213,7 +218,11 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 CRecordActivity activity(*clock);
                 handOver = dispatchRecord(p, buffer.data(), bytes);
             }
-            if (handOver) CEvent::waitAny(*p.stopEvent, *p.handOverEvent);
+            if (handOver) {
+                shared->waitingForHandOver = true;
+                CEvent::waitAny(*p.stopEvent, *p.handOverEvent);
+                shared->waitingForHandOver = false;
+            }
             clock->sleepMs(kRecordPauseMs);
         }
     } catch (...) {

@@ -21,6 +21,7 @@
 // areas, and keeps them alive until stop() has returned and the thread has
 // ended (isRunning() false, or the CReceiverThread destroyed).
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -95,6 +96,9 @@ public:
 
     // True while a thread exists that has not ended.
     bool isRunning() const;
+    // True while the thread waits for the main window to release a record it
+    // handed over (wave packet, result, animal block). Any thread.
+    bool waitingForHandOver() const;
 
     // Pacing of the loop, in milliseconds (through the channel's clock).
     static constexpr int kEmptyReadPauseMs = 2;
@@ -109,6 +113,7 @@ private:
         bool inChannel = false;       // the thread is inside readRecord
         bool channelClosed = false;   // stop(): the thread may not enter the channel again
         bool ended = false;
+        std::atomic<bool> waitingForHandOver{false};
     };
 
     void reapEndedThread();

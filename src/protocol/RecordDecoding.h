@@ -40,7 +40,6 @@ constexpr int recordType(std::uint8_t byte0) { return byte0 & 0x0F; }
 
 
 // The index word of the first packet of a new sweep.
-constexpr std::uint16_t kRestartMark = 0x8000;
 
 // A 12-bit two's complement sample word, sign-extended: only the low 12 bits
 // count (0x0800 -> -2048, 0x07FF and 0xF7FF -> 2047, 0x1FFF -> -1).

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "data/RecordAreas.h"
+
 namespace hx {
 
 // The unit's twelve 16-bit menu words, in the order the program's MenuSettings
@@ -31,11 +33,8 @@ struct SimAnimalInfo {
     bool operator==(const SimAnimalInfo&) const = default;
 };
 
-constexpr std::size_t kRecordSize = 64;
 constexpr std::size_t kResultRecordSize = 186;
-constexpr std::size_t kResultPieceSize = 62;
 constexpr int kMaxPairsPerPacket = 14;
-constexpr std::uint16_t kRestartMark = 0x8000;
 constexpr int kSweepLength = 4000;
 constexpr int kMaxPulseMarks = 50;
 
