@@ -1,0 +1,183 @@
+// The simulated animal and the unit's own estimate: over many seeded
+// measurements the reported values sit close to the hidden truth, as a real
+// unit's would; a cuff that is not pumped above SBP gives no valid result.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "SimLink.h"
+#include "sim/Oscillometry.h"
+#include "sim/Physiology.h"
+
+namespace hx {
+namespace {
+
+using test::simFastOptions;
+using test::SimLink;
+
+SimResult measureOnce(SimUnitOptions options) {
+    SimLink link(std::move(options));
+    link.unit->pressKey(4);  // nobody reads the pipe: the unit measures all the same
+    EXPECT_TRUE(link.runUntil([&] { return link.unit->resultCount() == 1; }, 200000));
+    return *link.unit->lastResult();
+}
+
+struct Errors {
+    double sbp = 0, mbp = 0, dbp = 0, hrRel = 0;
+    double worst = 0;
+    int failed = 0, n = 0;
+};
+
+Errors measureMany(int type, int speed, int count) {
+    Errors e;
+    for (int seed = 1; seed <= count; ++seed) {
+        SimUnitOptions o = simFastOptions(static_cast<std::uint32_t>(100 * type + seed));
+        o.menu[9] = static_cast<std::int16_t>(type);
+        o.menu[8] = static_cast<std::int16_t>(speed);
+        const SimResult r = measureOnce(o);
+        if (r.errorCode != 0) {
+            ++e.failed;
+            continue;
+        }
+        const double ds = std::fabs(r.sbpHalf / 2.0 - r.truth.sbp);
+        const double dm = std::fabs(r.mbpHalf / 2.0 - r.truth.mbp);
+        const double dd = std::fabs(r.dbpHalf / 2.0 - r.truth.dbp);
+        e.sbp += ds;
+        e.mbp += dm;
+        e.dbp += dd;
+        e.hrRel += std::fabs(r.hr - r.truth.hr) / r.truth.hr;
+        e.worst = std::max({e.worst, ds, dm, dd});
+        ++e.n;
+    }
+    if (e.n > 0) {
+        e.sbp /= e.n;
+        e.mbp /= e.n;
+        e.dbp /= e.n;
+        e.hrRel /= e.n;
+    }
+    return e;
+}
+
+class PerAnimal : public ::testing::TestWithParam<int> {};
+
+TEST_P(PerAnimal, ResultsSitWithinAFewMmHgOfTheHiddenTruth) {
+    const int type = GetParam();
+    for (int speed : {0, 2}) {
+        const Errors e = measureMany(type, speed, 8);
+        EXPECT_EQ(e.failed, 0) << "type " << type << " speed " << speed;
+        EXPECT_LT(e.sbp, 2.0);
+        EXPECT_LT(e.mbp, 2.0);
+        EXPECT_LT(e.dbp, 2.0);
+        EXPECT_LT(e.worst, 5.0);
+        EXPECT_LT(e.hrRel, 0.03);
+    }
+}
+
+TEST_P(PerAnimal, TruthIsDrawnAroundTheAnimalsValuesAndKeepsItsOrder) {
+    const int type = GetParam();
+    const AnimalProfile profile = animalProfile(type);
+    std::mt19937 rng(5);
+    double sumSbp = 0, sumHr = 0;
+    bool varied = false;
+    for (int i = 0; i < 400; ++i) {
+        const SimTruth t = drawTruth(type, 1.0, rng);
+        ASSERT_LT(t.dbp, t.mbp);
+        ASSERT_LT(t.mbp, t.sbp);
+        sumSbp += t.sbp;
+        sumHr += t.hr;
+        varied = varied || std::fabs(t.sbp - profile.mean.sbp) > 1.0;
+    }
+    EXPECT_TRUE(varied);
+    EXPECT_NEAR(sumSbp / 400, profile.mean.sbp, 1.5);
+    EXPECT_NEAR(sumHr / 400, profile.mean.hr, profile.mean.hr * 0.02);
+    const SimTruth exact = drawTruth(type, 0.0, rng);
+    EXPECT_EQ(exact.sbp, profile.mean.sbp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, PerAnimal, ::testing::Values(0, 1, 2));
+
+TEST(Physiology, AnimalTypesHaveTheirOwnValues) {
+    EXPECT_EQ(animalProfile(0).mean.hr, 200);
+    EXPECT_EQ(animalProfile(1).mean.sbp, 140);
+    EXPECT_EQ(animalProfile(2).mean.hr, 380);
+    EXPECT_EQ(animalProfile(7).mean.hr, animalProfile(1).mean.hr);  // unknown types: the dog
+}
+
+TEST(Physiology, EnvelopePeaksAtMbpWithTheOscillometricRatios) {
+    const SimTruth t{140, 105, 85, 100};
+    EXPECT_DOUBLE_EQ(oscillationEnvelope(t, 105), 1.0);
+    EXPECT_NEAR(oscillationEnvelope(t, 140), kSbpRatio, 1e-9);
+    EXPECT_NEAR(oscillationEnvelope(t, 85), kDbpRatio, 1e-9);
+    EXPECT_LT(oscillationEnvelope(t, 180), 0.1);
+    EXPECT_LT(oscillationEnvelope(t, 45), 0.1);
+    EXPECT_GT(oscillationEnvelope(t, 0), 0.3);  // the resting pulse of an empty cuff
+    EXPECT_NEAR(pulseShape(0.0), 0.0, 0.02);
+    double top = 0;
+    for (int i = 0; i < 100; ++i) top = std::max(top, pulseShape(i / 100.0));
+    EXPECT_NEAR(top, 1.0, 1e-3);
+}
+
+TEST(Physiology, MeasurementResultsVaryFromOneToTheNext) {
+    SimLink link;
+    ASSERT_TRUE(link.openAll());
+    ASSERT_TRUE(link.measure());
+    const SimResult a = *link.unit->lastResult();
+    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.measure());
+    const SimResult b = *link.unit->lastResult();
+    EXPECT_NE(a.truth.sbp, b.truth.sbp);
+    EXPECT_NE(a.sbpHalf, b.sbpHalf);
+}
+
+TEST(Physiology, SameSeedSameMeasurement) {
+    const SimResult a = measureOnce(simFastOptions(42));
+    const SimResult b = measureOnce(simFastOptions(42));
+    EXPECT_EQ(a.record, b.record);
+}
+
+TEST(Physiology, PressBelowSbpFailsLikeARealUnit) {
+    for (int type : {0, 1, 2}) {
+        SimUnitOptions o = simFastOptions(3);
+        o.menu[9] = static_cast<std::int16_t>(type);
+        o.menu[0] = 1;  // 110 mmHg, below every animal's SBP
+        const SimResult r = measureOnce(o);
+        EXPECT_NE(r.errorCode, 0) << type;
+        EXPECT_EQ(r.sbpHalf, 0);
+    }
+    // Just above SBP still works.
+    SimUnitOptions o = simFastOptions(3);
+    o.menu[0] = 6;  // 160 mmHg
+    SimLink link(o);
+    link.unit->setTruthOverride(SimTruth{140, 105, 85, 100});
+    link.unit->pressKey(4);
+    ASSERT_TRUE(link.runUntil([&] { return link.unit->resultCount() == 1; }, 200000));
+    EXPECT_EQ(link.unit->lastResult()->errorCode, 0);
+    EXPECT_NEAR(link.unit->lastResult()->sbpHalf / 2.0, 140, 4);
+}
+
+TEST(Physiology, MovementsDisturbButDoNotBreakTheEstimate) {
+    int valid = 0;
+    double sum = 0;
+    for (int seed = 1; seed <= 6; ++seed) {
+        SimUnitOptions o = simFastOptions(static_cast<std::uint32_t>(seed));
+        o.motionArtefacts = true;
+        const SimResult r = measureOnce(o);
+        if (r.errorCode != 0) continue;
+        ++valid;
+        sum += std::fabs(r.sbpHalf / 2.0 - r.truth.sbp);
+    }
+    ASSERT_GE(valid, 4);
+    EXPECT_LT(sum / valid, 5.0);
+}
+
+TEST(Oscillometry, RefusesRecordingsWithoutPulses) {
+    std::vector<std::int16_t> pressure(3000), wave(3000, 0);
+    for (std::size_t i = 0; i < pressure.size(); ++i) pressure[i] = static_cast<std::int16_t>(360 - i / 12);
+    EXPECT_EQ(estimateOscillometric(pressure, wave, 100).errorCode, 16);
+    EXPECT_EQ(estimateOscillometric({}, {}, 100).errorCode, 16);
+    EXPECT_EQ(estimateOscillometric(pressure, wave, 0).errorCode, 16);
+}
+
+}  // namespace
+}  // namespace hx
