@@ -1,0 +1,148 @@
+// A measurement from the start command to the saved data file and history row.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ControlRig.h"
+#include "data/DataFileReader.h"
+
+namespace hx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+int dataFileCount(const ControlRig& rig) {
+    fs::path folder = rig.dir.path() / "data";
+    if (!fs::exists(folder)) return 0;
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().rfind("B", 0) == 0) ++n;
+    return n;
+}
+
+bool measure(ControlRig& rig) {
+    std::size_t before = rig.ui.results.size();
+    rig.command(kCmdStart);
+    return rig.runUntil([&] { return rig.ui.results.size() > before; }, 180000);
+}
+
+TEST(Measurement, StartToSavedFileAndHistoryRow) {
+    ControlRig rig;
+    SimUnitOptions options;
+    options.animal.animalNumber = "12";
+    CSimUnit& unit = rig.addUnit(0, options);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+
+    const ResultSeen& seen = rig.ui.results.back();
+    std::optional<SimResult> sent = unit.lastResult();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(seen.errorCode, 0);
+    EXPECT_EQ(seen.row.sbp, halve(static_cast<std::int16_t>(sent->sbpHalf)));
+    EXPECT_EQ(seen.row.hr, sent->hr);
+    EXPECT_EQ(seen.row.number, sent->measurementNumber + 1);
+
+    // Listed and saved under the animal's number, with the unit's values.
+    ASSERT_EQ(rig.ui.history.size(), 1u);
+    EXPECT_EQ(rig.ui.history[0].text[2], std::to_string(seen.row.sbp));
+    ASSERT_FALSE(seen.path.empty());
+    EXPECT_EQ(fs::path(seen.path).extension(), ".012");
+    DataFileParse file = readDataFile(seen.path);
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_EQ(file.contents.sbp, sent->sbpHalf);
+    EXPECT_EQ(file.contents.dbp, sent->dbpHalf);
+    EXPECT_EQ(file.contents.mbp, sent->mbpHalf);
+
+    // The result pane shows the analysed recording; the next live packet
+    // brings the wave layout back.
+    EXPECT_EQ(rig.controller().layoutMode(), 3);
+    EXPECT_TRUE(rig.controller().analysis().hasCurve());
+    rig.command(kCmdStart);  // the unit leaves its result
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 1; }, 10000));
+}
+
+struct SavePolicy {
+    int outputFile;
+    bool failedMeasurement;
+    MsgAnswer answer;
+    bool saved;
+};
+
+class SaveDecision : public ::testing::TestWithParam<SavePolicy> {};
+
+TEST_P(SaveDecision, FollowsOutputFileSetting) {
+    const SavePolicy& p = GetParam();
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    if (p.failedMeasurement) unit.setPulseScale(0.0);  // no pulse reaches the cuff: "Lo"
+    rig.profile.writeInt("HalnorEWU_1", "outputFile", p.outputFile);
+    rig.ui.saveAnswer = p.answer;
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+    const ResultSeen& seen = rig.ui.results.back();
+    EXPECT_EQ(seen.errorCode != 0, p.failedMeasurement);
+    EXPECT_EQ(rig.ui.history.size(), p.saved ? 1u : 0u);
+    EXPECT_EQ(dataFileCount(rig), p.saved ? 1 : 0);
+    EXPECT_EQ(seen.path.empty(), !p.saved);
+    // Shown in the graph layout whether saved or not.
+    EXPECT_EQ(rig.controller().layoutMode(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOutputFileValue, SaveDecision,
+                         ::testing::Values(SavePolicy{0, false, MsgAnswer::Yes, true},
+                                           SavePolicy{0, true, MsgAnswer::Yes, true},
+                                           SavePolicy{1, false, MsgAnswer::Yes, true},
+                                           SavePolicy{1, true, MsgAnswer::Yes, false},
+                                           SavePolicy{2, false, MsgAnswer::Yes, false},
+                                           SavePolicy{3, false, MsgAnswer::Yes, true},
+                                           SavePolicy{3, false, MsgAnswer::No, false}));
+
+TEST(Measurement, FailedMeasurementIsListedWithoutPressures) {
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    unit.setPulseScale(0.0);
+    rig.profile.writeInt("HalnorEWU_1", "outputFile", 0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+    ASSERT_EQ(rig.ui.history.size(), 1u);
+    EXPECT_EQ(rig.ui.history[0].text[2], "---");
+    EXPECT_EQ(rig.ui.history[0].text[3], "---");
+    EXPECT_EQ(rig.ui.history[0].text[4], "---");
+}
+
+TEST(Measurement, TimerAndTraceBringsTheUnitBackFromItsResult) {
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    rig.profile.writeInt("HalnorEWU_1", "timerMode", 1);
+    rig.profile.writeInt("HalnorEWU_1", "traceMode", 1);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+    EXPECT_EQ(rig.controller().resultCountdown(), 10);
+    unit.clearRequestLog();
+    rig.runFor(11500);
+    EXPECT_GE(unit.countRequests(1, 913), 1);
+    EXPECT_EQ(rig.controller().resultCountdown(), 0);
+    ASSERT_TRUE(rig.runUntil([&] { return unit.state() == 2; }, 5000));
+}
+
+TEST(Measurement, DataFileNameInTimerModeUsesDayAndSeconds) {
+    ControlRig rig;
+    rig.addUnit(0);
+    rig.profile.writeInt("HalnorEWU_1", "filenameType", 0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    rig.doc().preference().monitor().timerMode = 1;
+    ASSERT_TRUE(measure(rig));
+    const ResultSeen& seen = rig.ui.results.back();
+    ASSERT_FALSE(seen.path.empty());
+    // B + DDhhmmss from the result's own date-time text.
+    EXPECT_EQ(fs::path(seen.path).stem().string(), "B" + seen.row.dateTime.substr(4, 8));
+}
+
+}  // namespace
+}  // namespace hx::test
