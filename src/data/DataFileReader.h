@@ -36,8 +36,6 @@ struct DataFileContents {
     Ring wave{};
     std::size_t pressureBlockLength = 0;  // L1
     std::size_t waveBlockLength = 0;      // L2
-
-    bool operator==(const DataFileContents&) const = default;
 };
 
 struct DataFileParse {

@@ -12,7 +12,6 @@ namespace hx {
 
 namespace {
 
-constexpr std::size_t kDateTimeLength = 12;
 constexpr std::int32_t kFilenameDayTime = 1;  // "DDhhmmss"
 constexpr std::int32_t kFilenameFree = 2;
 
