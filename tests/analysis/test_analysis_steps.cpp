@@ -179,6 +179,36 @@ INSTANTIATE_TEST_SUITE_P(HigherOneStays, ClosePeaks,
                                            ClosePairCase{400, true},   // second higher
                                            ClosePairCase{300, true}));  // equal: the second
 
+TEST(Cleaning, CloseMeansBelowTheTruncatedFiveNinthsOfTheMeanInterval) {
+    // Twenty pulses every 60 and a lower one after the last: the mean interval
+    // is (1140 + gap) / 20 = 58 and 5 * 58 / 9 = 32 (32.2 before truncating).
+    for (int gap : {31, 32}) {
+        HandBuiltRecording r;
+        r.train(200, 60, repeated(20, 300));
+        r.pulse(r.tops.back() + gap, 200);
+        r.pulse(r.tops.back() + 60, 200);  // closing
+        auto a = analyseBalanced(r);
+        ASSERT_EQ(a->detectedPeaks().size(), 21u);
+        EXPECT_EQ(a->cleanedPeaks().size(), gap == 31 ? 20u : 21u) << "gap " << gap;
+    }
+}
+
+TEST(Cleaning, SecondPassUsesTheIntervalOfTheCleanedList) {
+    // Twenty pulses every 60, five low ones 20 after pulses 2, 4, 6, 8, 10 and
+    // one 30 after pulse 15. First pass: 26 peaks, mean 1140 / 25 = 45, close
+    // below 25: only the five go. Second pass: mean 1140 / 20 = 57, close
+    // below 31: the one at 30 goes too.
+    HandBuiltRecording r;
+    r.train(200, 60, repeated(21, 300));
+    for (int k : {2, 4, 6, 8, 10}) {
+        r.pulse(r.tops[static_cast<std::size_t>(k)] + 20, 200);
+    }
+    r.pulse(r.tops[15] + 30, 200);
+    auto a = analyseBalanced(r);
+    ASSERT_EQ(a->detectedPeaks().size(), 26u);
+    EXPECT_EQ(toInts(a->cleanedPeaks()), r.topsBetween(0, 20));
+}
+
 TEST(Cleaning, GapBeforeTwelvePeaksRestartsTheList) {
     // Five pulses, a gap of 500 (mean interval 1190 / 24 = 49, three of them
     // 147), then twenty more: the first five are noise before the recording.
@@ -238,6 +268,19 @@ TEST(Window, SpikeIsNeitherTheLargestPulseNorKeptInTheSmoothedAmplitudes) {
     // only; further away all three are averaged.
     EXPECT_EQ(a->smoothedAmplitudes()[4], (260 + 300) / 2);
     EXPECT_EQ(a->smoothedAmplitudes()[3], (240 + 260 + 300) / 3);
+}
+
+TEST(Window, PulseWellAboveOneNeighbourIsReplacedByTheMeanOfBoth) {
+    // 400 between 260 and 380: more than 3/2 of 260 (though not of 380).
+    HandBuiltRecording r;
+    r.train(200, 40, {200, 220, 240, 260, 400, 380, 360, 340, 320, 300, 300, 180, 180, 180});
+    auto a = analyseBalanced(r);
+    ASSERT_EQ(toInts(a->peaks()), r.topsBetween(0, 13));
+    EXPECT_EQ(a->largestPulse(), 4);
+    EXPECT_EQ(a->smoothedAmplitudes()[4], (260 + 380) / 2);
+    // Two equal largest values: the previous neighbour counts as the largest,
+    // so the 300 before 180 is averaged with both instead of being a spike.
+    EXPECT_EQ(a->smoothedAmplitudes()[10], (300 + 300 + 180) / 3);
 }
 
 TEST(Window, EndsOfTheListAreJudgedByTheirOneNeighbour) {
