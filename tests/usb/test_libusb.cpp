@@ -136,7 +136,9 @@ TEST(LibusbDriver, HotplugWatchingStartsAndEndsWithTheDriver) {
     for (int round = 0; round < 2; ++round) {
         CLibusbDriver driver(0x1A2B);
         bool watched = driver.setNoticeHandler([](DeviceNotice, const std::string&) {});
-        if (driver.available() && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) EXPECT_TRUE(watched);
+        if (driver.available() && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+            EXPECT_TRUE(watched);
+        }
         EXPECT_TRUE(driver.setNoticeHandler(nullptr) || !watched);
     }
 }
