@@ -68,6 +68,7 @@ void CMainController::startReceiver() {
     ReceiverParams parameters;
     parameters.channel = m_channel.get();
     parameters.sink = m_sink.get();
+    parameters.messageValue = ++m_connectionNumber;
     parameters.stopEvent = &m_stopEvent;
     parameters.goEvent = &m_goEvent;
     parameters.handOverEvent = &m_handOverEvent;

@@ -83,7 +83,11 @@ void CMainController::handleMessage(const WindowMessage& m) {
         case kMsgResultReady: onResult(); break;
         case kMsgAnimalBlock: onAnimalBlock(); break;
         case kMsgVersionRecord: onVersionRecord(m.text); break;
-        case kMsgReadError: onReadError(); break;
+        case kMsgReadError:
+            // A read error of a connection that has already been closed (the
+            // unit was removed meanwhile) is no news.
+            if (m.wParam == m_connectionNumber && m_channel) onReadError();
+            break;
         case kMsgStateLeft: onStateLeft(static_cast<int>(m.wParam), static_cast<int>(m.lParam)); break;
         case kMsgToView: bringUnitToView(); break;
         case kMsgStartConnecting: startConnecting(); break;

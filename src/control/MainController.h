@@ -188,6 +188,7 @@ private:
     int m_resultCountdown = 0;
     int m_nextRecordingCountdown = 0;
     int m_versionRequestCount = 0;
+    std::uintptr_t m_connectionNumber = 0;  // tells a late read error of an earlier connection apart
     int m_layoutMode = 1;
     bool m_secondTimerEverStarted = false;
     bool m_noticesRegistered = false;

@@ -236,6 +236,11 @@ int CCommandChannel::readRecord(std::uint8_t* buffer, std::size_t length, std::s
                 writeLinkLinef(m_log, "ResetDevice: ERROR_IO_DEVICE m_hInPip:0x%Xd", handle);
             }
             return m_transport.resetUnit(m_deviceSlot) ? 0 : -1;
+        case PipeStatus::Gone:
+            // The unit vanished under the read. Without a removal notice the
+            // program would otherwise read a dead pipe for ever; a unit that
+            // really is gone cannot be reset, which ends the reading.
+            return m_transport.resetUnit(m_deviceSlot) ? 0 : -1;
         default:
             // Cancelled, gone or anything else: no record this time.
             return 0;

@@ -1,0 +1,207 @@
+// Losing the unit and finding it again; units that misbehave; several units.
+
+#include <gtest/gtest.h>
+
+#include "ControlRig.h"
+
+namespace hx::test {
+namespace {
+
+bool connectedTo(ControlRig& rig, int id) {
+    return rig.connectedAndReady() && rig.doc().deviceId() == id;
+}
+
+TEST(HotPlug, UnplugAndReplugOfTheServedUnitReconnects) {
+    LogCapture log;
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(2);
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 2); }));
+    EXPECT_EQ(rig.ui.title(), "Halnor40KU (Connected)->3");
+    EXPECT_EQ(rig.shell->controlSocket()->property(), 274);
+
+    rig.sim.unplug(unit);
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 5000));
+    EXPECT_EQ(rig.ui.title(), "Halnor40KU (Not Connected)->3");
+    EXPECT_TRUE(rig.doc().deviceIds().empty());
+    EXPECT_TRUE(rig.loop.timerRunning(kTimerConnect));
+    EXPECT_FALSE(rig.loop.timerRunning(kTimerStatePoll));
+    EXPECT_EQ(log.count("DBT_DEVICEREMOVERCOMPLETE: devId:2"), 1);
+
+    rig.runFor(5000);
+    rig.sim.replug(unit);
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 2); }, 30000));
+    EXPECT_EQ(log.count("DBT_DEVICEARRIVAL devId:2"), 1);
+    EXPECT_EQ(rig.ui.title(), "Halnor40KU (Connected)->3");
+}
+
+TEST(HotPlug, UnplugOfAnotherUnitOnlyChangesTheList) {
+    ControlRig rig;
+    rig.addUnit(0);
+    CSimUnit& other = rig.addUnit(1);
+    rig.ui.deviceChoice = 0;
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }));
+    rig.sim.unplug(other);
+    rig.runFor(2000);
+    EXPECT_TRUE(rig.controller().connected());
+    EXPECT_EQ(rig.doc().deviceIds(), (std::list<std::int16_t>{0}));
+    rig.sim.replug(other);
+    rig.runFor(2000);
+    EXPECT_EQ(rig.doc().deviceIds(), (std::list<std::int16_t>{0, 1}));
+    EXPECT_TRUE(rig.controller().connected());
+}
+
+TEST(HotPlug, WithoutNoticesEveryDeviceChangeRechecksAllUnits) {
+    ControlRig rig;
+    rig.sim.setNoticesSupported(false);
+    CSimUnit& unit = rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }));
+    rig.sim.unplug(unit);  // no notice: the program only notices through its reads
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 10000));
+    rig.sim.replug(unit);
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }, 30000));
+}
+
+TEST(ReadErrors, ErrorThatAResetCuresIsNotNoticed) {
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    unit.injectReadError(true);
+    rig.runFor(3000);
+    EXPECT_TRUE(rig.controller().connected());
+    EXPECT_EQ(rig.ui.title(), "Halnor40KU (Connected)->1");
+}
+
+TEST(ReadErrors, UnrecoverableErrorDisconnectsAndConnectsAgain) {
+    LogCapture log;
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    unit.injectReadError(false);
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 5000));
+    EXPECT_EQ(log.count("OnUsb_ReadError!"), 1);
+    EXPECT_EQ(rig.ui.title(), "Halnor40KU (Not Connected)->1");
+    unit.clearFaults();
+    ASSERT_TRUE(rig.runUntil([&] { return rig.connectedAndReady(); }, 30000));
+}
+
+TEST(ReadErrors, UnitLostWhileTheAnimalDialogIsOpenEndsIt) {
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    unit.setAnswerVersion(true);
+    // The animal block never comes while the unit is gone: the dialog stays
+    // open until the loss ends it.
+    rig.ui.animalOk = true;
+    rig.sim.unplug(unit);
+    rig.command(kCmdAnimal);  // disabled: no channel any more
+    rig.runFor(2000);
+    EXPECT_FALSE(rig.controller().connected());
+    EXPECT_FALSE(rig.controller().animalDialogRunning());
+}
+
+TEST(Version, UnitThatNeverAnswersGetsExactlySixRequests) {
+    LogCapture log;
+    ControlRig rig;
+    SimUnitOptions options;
+    options.answerVersion = false;
+    CSimUnit& unit = rig.addUnit(0, options);
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return unit.countRequests(14) >= 6; }, 30000));
+    rig.runFor(200);
+    EXPECT_EQ(unit.countRequests(14), 6);
+    EXPECT_FALSE(rig.controller().connected());
+    EXPECT_EQ(rig.doc().presetDeviceId(), -1);
+    // Unit selection starts over and opens it again.
+    unit.setAnswerVersion(true);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.connectedAndReady(); }, 30000));
+    EXPECT_GE(log.count("Timer:Open dev. Result:0, ID:0"), 2);
+}
+
+TEST(Discovery, DuplicateIdsAreReportedAndNotListed) {
+    ControlRig rig;
+    rig.addUnit(2);
+    rig.addUnit(2);
+    rig.start();
+    rig.runFor(3000);
+    EXPECT_TRUE(rig.doc().deviceIds().empty());
+    EXPECT_EQ(std::count(rig.ui.errorPanes.begin(), rig.ui.errorPanes.end(), std::string(kDuplicateIdMessage)), 2);
+    EXPECT_FALSE(rig.controller().connected());
+}
+
+TEST(Discovery, SeveralUnitsAskForAChoiceUnlessOneIsPreset) {
+    ControlRig rig;
+    rig.addUnit(1);
+    rig.addUnit(3);
+    rig.ui.deviceChoice = 3;
+    rig.start();
+    ASSERT_EQ(rig.ui.choiceLists.size(), 1u);
+    EXPECT_EQ(rig.ui.choiceLists[0], (std::vector<std::int16_t>{1, 3}));
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 3); }));
+    EXPECT_EQ(rig.doc().presetDeviceId(), 3);
+    // Losing and finding the unit again binds the same ID without asking.
+    rig.sim.unplug(*rig.sim.unitById(3));
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 5000));
+    rig.sim.replug(*rig.sim.unitById(3));
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 3); }, 30000));
+    EXPECT_EQ(rig.ui.choiceLists.size(), 1u);
+}
+
+TEST(Discovery, ClosingTheChoiceTakesTheFirstListedUnit) {
+    ControlRig rig;
+    rig.addUnit(4);
+    rig.addUnit(1);
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 4); }));
+}
+
+TEST(Discovery, OneUnitIsTakenWithoutAsking) {
+    ControlRig rig;
+    rig.addUnit(5);
+    rig.start();
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 5); }));
+    EXPECT_TRUE(rig.ui.choiceLists.empty());
+}
+
+TEST(Commands, DisabledWithoutUnitAndWhileAdjusting) {
+    ControlRig rig;
+    rig.start();
+    for (int id : {kCmdStart, kCmdUp, kCmdDown, kCmdMenu, kCmdAnimal, kCmdSweepSpeed})
+        EXPECT_FALSE(rig.controller().commandEnabled(id)) << id;
+    EXPECT_TRUE(rig.controller().commandEnabled(kCmdTimer));
+    rig.command(kCmdStart);  // dropped
+    EXPECT_TRUE(rig.ui.general.empty());
+
+    SimUnitOptions options;
+    options.adjustMs = 20000;
+    CSimUnit& unit = rig.sim.addUnit(0, options);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.loop.timerRunning(kTimerStatePoll); }, 10000));
+    rig.runFor(600);
+    EXPECT_EQ(rig.controller().unitState(), 1);
+    EXPECT_FALSE(rig.controller().commandEnabled(kCmdStart));
+    EXPECT_TRUE(rig.controller().commandEnabled(kCmdSweepSpeed));
+    int starts = unit.countRequests(1, 4);
+    rig.command(kCmdStart);
+    EXPECT_EQ(unit.countRequests(1, 4), starts);
+}
+
+TEST(Outside, ControlSocketListsTheCopyAndTakesLayoutCommands) {
+    ControlRig rig;
+    rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    auto copies = CControlSocket::listInstances(rig.ports.controlFolder);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].property, 272);
+    EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32773, rig.ports.controlFolder), "ok");
+    EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32782, rig.ports.controlFolder), "refused");
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 3; }, 1000));
+}
+
+}  // namespace
+}  // namespace hx::test
