@@ -22,7 +22,7 @@ namespace hx {
 
 // ---- inbound records ---------------------------------------------------------
 
-constexpr std::size_t kMaxRecordSize = 64;
+constexpr std::size_t kMaxRecordSize = kRecordSize;
 
 // The record type is the low 4 bits of byte 0; the high bits are ignored.
 enum RecordType : int {
@@ -37,9 +37,6 @@ enum RecordType : int {
 };
 
 constexpr int recordType(std::uint8_t byte0) { return byte0 & 0x0F; }
-
-
-// The index word of the first packet of a new sweep.
 
 // A 12-bit two's complement sample word, sign-extended: only the low 12 bits
 // count (0x0800 -> -2048, 0x07FF and 0xF7FF -> 2047, 0x1FFF -> -1).
