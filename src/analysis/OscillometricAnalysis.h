@@ -7,7 +7,7 @@
 // Threading: one object is used from one thread at a time (the user-interface
 // thread in the program). The object holds fixed arrays only; analyse()
 // allocates nothing, so it is safe to keep one object for the whole run.
-// The object is about 30 KB; prefer a member or a heap object to the stack.
+// The object is about 25 KB; prefer a member or a heap object to the stack.
 
 #include <array>
 #include <cstddef>
