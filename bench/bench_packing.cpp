@@ -38,7 +38,8 @@ void BM_PackRing(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(ring.size()));
-    state.SetLabel(std::string(nameOf(static_cast<int>(state.range(0)))) + ", " + std::to_string(length) + " bytes");
+    state.SetLabel(std::string(nameOf(static_cast<int>(state.range(0)))) + ", " + std::to_string(length) +
+                   " bytes");
 }
 BENCHMARK(BM_PackRing)->Arg(0)->Arg(1)->Arg(2);
 

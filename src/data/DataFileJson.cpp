@@ -10,11 +10,21 @@ std::string jsonString(std::string_view text) {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (u < 0x20 || u >= 0x7F) {
                     char escape[8];
@@ -45,7 +55,9 @@ std::string jsonIntArray(std::span<const std::int16_t> values) {
 }
 
 std::string dataFileJson(const DataFileContents& c) {
-    auto field = [](const char* name, const std::string& value) { return "  \"" + std::string(name) + "\": " + value; };
+    auto field = [](const char* name, const std::string& value) {
+        return "  \"" + std::string(name) + "\": " + value;
+    };
     auto number = [](int value) { return std::to_string(value); };
     const std::string lines[] = {
         field("date", jsonString(c.date)),
@@ -68,7 +80,8 @@ std::string dataFileJson(const DataFileContents& c) {
         field("wave", jsonIntArray(c.wave)),
     };
     std::string out = "{\n";
-    for (std::size_t i = 0; i < std::size(lines); ++i) out += lines[i] + (i + 1 < std::size(lines) ? ",\n" : "\n");
+    for (std::size_t i = 0; i < std::size(lines); ++i)
+        out += lines[i] + (i + 1 < std::size(lines) ? ",\n" : "\n");
     return out + "}\n";
 }
 
@@ -76,7 +89,8 @@ std::string dataFileCsv(const DataFileContents& c) {
     std::string out = "index,pressure,wave\n";
     out.reserve(kRingSize * 16);
     for (std::size_t i = 0; i < kRingSize; ++i) {
-        out += std::to_string(i) + "," + std::to_string(c.pressure[i]) + "," + std::to_string(c.wave[i]) + "\n";
+        out +=
+            std::to_string(i) + "," + std::to_string(c.pressure[i]) + "," + std::to_string(c.wave[i]) + "\n";
     }
     return out;
 }

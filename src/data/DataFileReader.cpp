@@ -67,8 +67,9 @@ DataFileParse refused(std::string error) {
 
 DataFileParse parseDataFile(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < kDataFileHeaderSize + 2 * kWaveHeaderSize) {
-        return refused("file too short for a data file: " + std::to_string(bytes.size()) + " bytes, at least " +
-                       std::to_string(kDataFileHeaderSize + 2 * kWaveHeaderSize) + " needed");
+        return refused("file too short for a data file: " + std::to_string(bytes.size()) +
+                       " bytes, at least " + std::to_string(kDataFileHeaderSize + 2 * kWaveHeaderSize) +
+                       " needed");
     }
     DataFileParse parse;
     readHeader(bytes, parse.contents);
@@ -84,8 +85,9 @@ DataFileParse parseDataFile(std::span<const std::uint8_t> bytes) {
     }
     at += parse.contents.waveBlockLength;
     if (at != bytes.size()) {
-        return refused(std::to_string(bytes.size() - at) + " bytes of trailing garbage after the pulse wave (at byte " +
-                       std::to_string(at) + ")");
+        return refused(std::to_string(bytes.size() - at) +
+                       " bytes of trailing garbage after the pulse wave (at byte " + std::to_string(at) +
+                       ")");
     }
     parse.ok = true;
     return parse;
@@ -115,8 +117,8 @@ DataFileParse readDataFile(const std::string& path) {
     }
     ::close(fd);
     if (filled > kMaxDataFileSize) {
-        return refused(path + ": larger than any data file can be (more than " + std::to_string(kMaxDataFileSize) +
-                       " bytes)");
+        return refused(path + ": larger than any data file can be (more than " +
+                       std::to_string(kMaxDataFileSize) + " bytes)");
     }
     bytes.resize(filled);
     return parseDataFile(bytes);

@@ -20,8 +20,8 @@ namespace hx {
 constexpr std::size_t kMaxDataFileSize = 1056 + 2 * 8002;
 
 struct DataFileContents {
-    std::string date;  // "YY/MM/DD" as stored (up to its first 0 byte)
-    std::string time;  // "hh:mm:ss"
+    std::string date;    // "YY/MM/DD" as stored (up to its first 0 byte)
+    std::string time;    // "hh:mm:ss"
     AnimalTexts animal;  // each up to its first 0 byte, at most 8 (comment 32) bytes
     std::uint8_t resultByte15 = 0;
     std::uint8_t resultByte16 = 0;

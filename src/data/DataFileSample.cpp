@@ -11,16 +11,16 @@ namespace hx {
 namespace {
 
 constexpr double kSamplesPerSecond = 100.0;
-constexpr std::size_t kInflateEnd = 250;    // 2.5 s to full pressure
-constexpr std::size_t kDeflateStart = 300;  // then half a second of rest
-constexpr std::size_t kReleaseStart = 3800; // the cuff is opened at the end
-constexpr double kTopPressure = 165.0;      // mmHg
-constexpr double kDeflateRate = 3.1;        // mmHg per second
-constexpr double kMaxAmplitude = 420.0;     // wave units at the mean pressure
+constexpr std::size_t kInflateEnd = 250;     // 2.5 s to full pressure
+constexpr std::size_t kDeflateStart = 300;   // then half a second of rest
+constexpr std::size_t kReleaseStart = 3800;  // the cuff is opened at the end
+constexpr double kTopPressure = 165.0;       // mmHg
+constexpr double kDeflateRate = 3.1;         // mmHg per second
+constexpr double kMaxAmplitude = 420.0;      // wave units at the mean pressure
 constexpr std::size_t kMaxPulseMarks = 50;
 
 class CSampleRandom {
-public:
+  public:
     explicit CSampleRandom(std::uint32_t seed) : m_engine(seed) {}
     // Uniform in [low, high); computed from the engine's integers only, so it
     // does not depend on the standard library's distributions.
@@ -32,7 +32,7 @@ public:
         return sum * spread * 0.866;
     }
 
-private:
+  private:
     std::mt19937 m_engine;
 };
 
@@ -51,9 +51,11 @@ double cuffPressure(std::size_t i) {
         return kTopPressure * std::sin(x * std::numbers::pi / 2);
     }
     if (i < kDeflateStart) return kTopPressure;
-    const double deflated = kTopPressure - kDeflateRate * static_cast<double>(i - kDeflateStart) / kSamplesPerSecond;
+    const double deflated =
+        kTopPressure - kDeflateRate * static_cast<double>(i - kDeflateStart) / kSamplesPerSecond;
     if (i < kReleaseStart) return deflated;
-    const double atRelease = kTopPressure - kDeflateRate * (kReleaseStart - kDeflateStart) / kSamplesPerSecond;
+    const double atRelease =
+        kTopPressure - kDeflateRate * (kReleaseStart - kDeflateStart) / kSamplesPerSecond;
     return atRelease * std::exp(-static_cast<double>(i - kReleaseStart) / 25.0);
 }
 

@@ -124,7 +124,8 @@ std::string dataFileName(const DataFileRequest& request) {
 std::string buildDataFilePath(const DataFileRequest& request, IMessagePort& port) {
     const std::string name = dataFileName(request);
     if (request.timerMode != 1 && request.filenameType == kFilenameFree) {
-        const auto chosen = port.saveFileDialog(request.dataFolder + name, dataFileSuffix(request.animal.animalNo));
+        const auto chosen =
+            port.saveFileDialog(request.dataFolder + name, dataFileSuffix(request.animal.animalNo));
         return chosen.value_or(std::string());
     }
     return request.dataFolder + name;

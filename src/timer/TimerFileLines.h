@@ -17,7 +17,7 @@
 namespace hx {
 
 class CTimerFileLineReader {
-public:
+  public:
     static constexpr std::size_t kWindowSize = 1024;
 
     // Fills buffer with up to size bytes; returns the count, 0 at the end,
@@ -29,7 +29,7 @@ public:
     // The next line without its line ends; empty optional when nothing is left.
     std::optional<std::string> nextLine();
 
-private:
+  private:
     void refill();
 
     Source m_source;

@@ -28,7 +28,7 @@ std::int32_t secondsUntil(std::time_t when, std::time_t now) {
 }
 
 class CFileDescriptor {
-public:
+  public:
     explicit CFileDescriptor(int fd) : m_fd(fd) {}
     ~CFileDescriptor() {
         if (m_fd >= 0) ::close(m_fd);
@@ -37,7 +37,7 @@ public:
     CFileDescriptor& operator=(const CFileDescriptor&) = delete;
     int get() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -139,8 +139,8 @@ std::string CTimerSchedule::timerText() const {
 int CTimerSchedule::writeTimerFile(const std::string& path) const {
     if (path.empty()) return 1;
     const std::string text = timerText();
-    const auto result = replaceFileContents(
-        path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    const auto result =
+        replaceFileContents(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     if (result.ok()) return 0;
     showError(result.failedAt == ReplaceStage::kCreate ? "File Open Error" : "File Write Error!");
     return 1;

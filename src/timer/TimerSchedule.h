@@ -21,7 +21,7 @@ namespace hx {
 class CTimerFileLineReader;
 
 class CTimerSchedule {
-public:
+  public:
     static constexpr int kMaxEntries = 100;
 
     // Caption of every message the schedule shows (stop icon), reading and writing alike.
@@ -72,7 +72,7 @@ public:
     // 1 January 1990 00:00:00 local time: the marker for "no start".
     static std::time_t noStartTime();
 
-private:
+  private:
     void clear();
     void appendInterval(std::int32_t seconds);
     // Reads lines until the first negative value; the lists must be empty.

@@ -36,9 +36,9 @@ TEST(DataFileJson, DumpHoldsEveryFieldOnce) {
     const DataFileParse parse = parseDataFile(buildDataFileBytes(data.request));
     ASSERT_TRUE(parse.ok) << parse.error;
     const std::string json = dataFileJson(parse.contents);
-    for (const char* key : {"date", "time", "animalNo", "studyNo", "weight", "sexAge", "comment", "resultByte15",
-                            "resultByte16", "sbp", "dbp", "mbp", "firstMarker", "secondMarker", "resultWord6",
-                            "pulseMarks", "pressure", "wave"}) {
+    for (const char* key : {"date", "time", "animalNo", "studyNo", "weight", "sexAge", "comment",
+                            "resultByte15", "resultByte16", "sbp", "dbp", "mbp", "firstMarker",
+                            "secondMarker", "resultWord6", "pulseMarks", "pressure", "wave"}) {
         const std::string quoted = "\"" + std::string(key) + "\": ";
         const auto at = json.find(quoted);
         ASSERT_NE(at, std::string::npos) << key;

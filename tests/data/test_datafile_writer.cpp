@@ -28,13 +28,14 @@ Bytes readBytes(const fs::path& path) {
 
 std::vector<std::string> filesIn(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 class DataFileWriterTest : public ::testing::Test {
-protected:
+  protected:
     DataFileWriterTest() : m_data(1, m_dir.folder()) {
         m_data.sample.result.dateTime = "120315093005";
         m_data.request.animal.animalNo = "7";
@@ -60,7 +61,10 @@ TEST(DataFileNames, SuffixIsTheLastThreeOfTheTrimmedAnimalNumber) {
 TEST(DataFileNames, SuffixNeverLeavesTheDataFolder) {
     EXPECT_EQ(dataFileSuffix("../"), ".._");
     EXPECT_EQ(dataFileSuffix("x/y"), "x_y");
-    EXPECT_EQ(dataFileSuffix(std::string("1\0" "2", 3)), "1_2");
+    EXPECT_EQ(dataFileSuffix(std::string("1\0"
+                                         "2",
+                                         3)),
+              "1_2");
 }
 
 TEST_F(DataFileWriterTest, StampFollowsFilenameTypeAndTimerMode) {
@@ -104,7 +108,9 @@ TEST_F(DataFileWriterTest, IdentificationBlockByteForByte) {
     result().resultByte16 = 0xC3;
     const Bytes bytes = buildDataFileBytes(request());
     Bytes expected(128, 0);
-    auto put = [&](std::size_t at, const std::string& text) { std::copy(text.begin(), text.end(), expected.begin() + static_cast<long>(at)); };
+    auto put = [&](std::size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), expected.begin() + static_cast<long>(at));
+    };
     put(0, "12/03/15");
     put(8, "09:30:05");
     put(16, "AB123456");

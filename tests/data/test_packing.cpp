@@ -76,7 +76,8 @@ TEST(WavePacking, AlternatingSmallAndLargeGivesRunsOfOne) {
 
 TEST(WavePacking, RunClosesAt127AndANewOneOpens) {
     Samples samples(129);
-    for (std::size_t i = 1; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(samples[i - 1] + 1);
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(samples[i - 1] + 1);
     const Bytes block = packWaveSamples(samples);
     ASSERT_EQ(block.size(), 4u + 65 + 2);
     EXPECT_EQ(block[4], 255);

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const hx::DataFileParse parse = hx::parseDataFile(bytes);
     if (parse.ok) {
-        if (1056 + parse.contents.pressureBlockLength + parse.contents.waveBlockLength != size) __builtin_trap();
+        if (1056 + parse.contents.pressureBlockLength + parse.contents.waveBlockLength != size)
+            __builtin_trap();
         expectRoundTrip(parse.contents.pressure);
         expectRoundTrip(parse.contents.wave);
     } else if (parse.error.empty()) {

@@ -11,8 +11,9 @@
 namespace hx::test {
 
 class DataFileFixture {
-public:
-    explicit DataFileFixture(std::uint32_t seed = 1, std::string folder = {}) : sample(makeSampleMeasurement(seed)) {
+  public:
+    explicit DataFileFixture(std::uint32_t seed = 1, std::string folder = {})
+        : sample(makeSampleMeasurement(seed)) {
         request.result = &sample.result;
         request.pressureRing = &sample.pressure;
         request.waveRing = &sample.wave;

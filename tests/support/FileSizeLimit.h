@@ -10,7 +10,7 @@
 namespace hx::test {
 
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &m_previous);
@@ -26,7 +26,7 @@ public:
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
     bool active() const { return m_active; }
 
-private:
+  private:
     rlimit m_previous{};
     void (*m_previousHandler)(int) = nullptr;
     bool m_active = false;

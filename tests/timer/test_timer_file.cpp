@@ -33,7 +33,7 @@ void writeText(const std::filesystem::path& path, const std::string& text) {
 }
 
 class TimerFileTest : public ::testing::Test {
-protected:
+  protected:
     std::string pathOf(const std::string& name) const { return (m_dir.path() / name).string(); }
     std::vector<std::string> leftovers() const {
         std::vector<std::string> names;
@@ -89,7 +89,7 @@ TEST(TimerLines, ReadErrorKeepsWhatWasRead) {
     int calls = 0;
     CTimerFileLineReader lines([&calls](char* buffer, std::size_t) -> long {
         if (calls++ > 0) return -1;
-        std::string("4\n5") .copy(buffer, 3);
+        std::string("4\n5").copy(buffer, 3);
         return 3;
     });
     EXPECT_EQ(lines.nextLine(), "4");

@@ -71,7 +71,8 @@ TEST(TimerEntries, GetEntriesNeverWritesPastTheReceivingArray) {
     std::array<std::int32_t, 5> guarded{};
     auto out = std::span(guarded).first(3);
     EXPECT_EQ(schedule.getEntries(out), 3u);
-    EXPECT_EQ(guarded, (std::array<std::int32_t, 5>{1, 2, -9, 0, 0})) << "the repeat period keeps the last slot";
+    EXPECT_EQ(guarded, (std::array<std::int32_t, 5>{1, 2, -9, 0, 0}))
+        << "the repeat period keeps the last slot";
 
     schedule.readTimerText("1\n2\n3\n4\n5\n");
     guarded.fill(0);

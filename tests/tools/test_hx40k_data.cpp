@@ -47,7 +47,7 @@ fs::path toolPath() {
 }
 
 class Hx40kDataTool : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!fs::exists(toolPath())) GTEST_SKIP() << "hx40k-data is not built at " << toolPath();
     }
@@ -82,7 +82,9 @@ protected:
     test::TempDir m_dir;
 };
 
-std::size_t count(const std::string& text, char c) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), c)); }
+std::size_t count(const std::string& text, char c) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+}
 
 // The text of one "key": [...] line of the JSON.
 std::string arrayLine(const std::string& json, const std::string& key) {
@@ -121,7 +123,8 @@ TEST_F(Hx40kDataTool, DumpCsvAndAnalyseOfASample) {
     EXPECT_TRUE(dump.err.empty());
     EXPECT_NE(dump.out.find("\"sbp\": " + std::to_string(parse.contents.sbp) + ","), std::string::npos);
     EXPECT_NE(dump.out.find("\"date\": \"12/03/15\","), std::string::npos);
-    EXPECT_EQ(count(arrayLine(dump.out, "pressure"), ','), 4000u) << "3999 between the values, 1 after the array";
+    EXPECT_EQ(count(arrayLine(dump.out, "pressure"), ','), 4000u)
+        << "3999 between the values, 1 after the array";
     EXPECT_EQ(count(arrayLine(dump.out, "wave"), ','), 3999u) << "the last field has no comma after it";
 
     const ToolRun csv = run({"csv", path("s.dat")});
@@ -163,8 +166,14 @@ TEST_F(Hx40kDataTool, DamagedOrForeignFilesExitWithStatus2) {
 
 TEST_F(Hx40kDataTool, UsageErrorsExitWithStatus1) {
     const std::vector<std::vector<std::string>> wrong = {
-        {}, {"frobnicate", "x"}, {"dump"}, {"dump", "a", "b"}, {"sample"},
-        {"sample", "x", "--seed"}, {"sample", "x", "--seed", "-1"}, {"sample", "x", "--seed", "99999999999"},
+        {},
+        {"frobnicate", "x"},
+        {"dump"},
+        {"dump", "a", "b"},
+        {"sample"},
+        {"sample", "x", "--seed"},
+        {"sample", "x", "--seed", "-1"},
+        {"sample", "x", "--seed", "99999999999"},
         {"sample", "x", "--speed", "3"},
     };
     for (const auto& args : wrong) {

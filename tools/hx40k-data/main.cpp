@@ -54,8 +54,8 @@ std::optional<hx::DataFileContents> load(const std::string& path) {
     if (!parse.ok) {
         // The reader names the path itself when the file cannot be opened.
         const bool named = parse.error.rfind(path + ":", 0) == 0;
-        std::fprintf(stderr, "hx40k-data: %s%s%s\n", named ? "" : path.c_str(), named ? "" : ": not a valid data file: ",
-                     parse.error.c_str());
+        std::fprintf(stderr, "hx40k-data: %s%s%s\n", named ? "" : path.c_str(),
+                     named ? "" : ": not a valid data file: ", parse.error.c_str());
         return std::nullopt;
     }
     return std::move(parse.contents);
@@ -67,7 +67,8 @@ std::string analysisJson(const hx::COscillometricAnalysis& analysis) {
     out += "  \"hasCurve\": " + std::string(analysis.hasCurve() ? "true" : "false") + ",\n";
     out += "  \"peaks\": " + hx::jsonIntArray(analysis.peaks()) + ",\n";
     out += "  \"coefficients\": [";
-    for (std::size_t i = 0; i < coefficients.size(); ++i) out += (i ? "," : "") + hx::jsonNumber(coefficients[i]);
+    for (std::size_t i = 0; i < coefficients.size(); ++i)
+        out += (i ? "," : "") + hx::jsonNumber(coefficients[i]);
     out += "],\n  \"envelope\": [";
     const auto& curve = analysis.envelope();
     for (std::size_t i = 0; i < curve.size(); ++i) {
@@ -87,16 +88,18 @@ int analyse(const hx::DataFileContents& contents) {
 // Message boxes go to stderr; the save dialog answers with the file named on
 // the command line, so the sample goes exactly where it was asked to.
 class CConsolePort final : public hx::IMessagePort {
-public:
+  public:
     explicit CConsolePort(std::string path) : m_path(std::move(path)) {}
     hx::MsgAnswer messageBox(const std::string& text, const std::string& caption, hx::MsgIcon,
                              hx::MsgButtons) override {
         std::fprintf(stderr, "hx40k-data: %s: %s\n", caption.c_str(), text.c_str());
         return hx::MsgAnswer::Ok;
     }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return m_path; }
+    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override {
+        return m_path;
+    }
 
-private:
+  private:
     std::string m_path;
 };
 
