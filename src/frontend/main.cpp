@@ -1,0 +1,287 @@
+// halnor40ku: the HX-40K terminal program.
+//   halnor40ku --headless [options]     console front end
+//   halnor40ku ctl list                 list running copies and their property
+//   halnor40ku ctl send PID COMMAND     send an outside command to a copy
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <pthread.h>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/VirtualClock.h"
+#include "control/ApplicationShell.h"
+#include "control/ControlSocket.h"
+#include "control/VirtualEventLoop.h"
+#include "headless/ConsoleUi.h"
+#include "headless/HeadlessSession.h"
+#include "platform/QSettingsProfileStore.h"
+#include "platform/QtEventLoop.h"
+#include "platform/StandardPaths.h"
+#include "sim/SimDriver.h"
+#include "sim/SimUnit.h"
+#include "usb/LibusbDriver.h"
+
+namespace {
+
+using namespace hx;
+
+struct Options {
+    bool headless = false;
+    bool simulate = false;
+    std::vector<int> simulateIds{1};  // as the user sees them, 1 to 16
+    bool fast = false;
+    std::uint32_t seed = 1;
+    std::string versionText;
+    ConsoleAnswers answers;
+    SessionGoals goals;
+};
+
+void usage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: halnor40ku --headless [options]\n"
+                 "       halnor40ku ctl list\n"
+                 "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
+                 "                                          32774 live view, 32775 clock dialog)\n"
+                 "options:\n"
+                 "  --simulate[=IDS]       built-in simulated units with these device IDs (1-16,\n"
+                 "                         comma-separated, default 1); without it real units on USB\n"
+                 "  --fast                 run the simulated unit and the timers in virtual time\n"
+                 "  --seed N               seed of the simulated animals (default 1)\n"
+                 "  --unit-version TEXT    version text of the simulated units\n"
+                 "  --data-folder DIR      folder of the data files\n"
+                 "  --animal-id TEXT       animal number (also --study-no, --weight, --sex-age, --comment)\n"
+                 "  --measurements N       start N measurements, exit 0 after N results\n"
+                 "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
+                 "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
+                 "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time\n");
+}
+
+bool parseIds(const std::string& text, std::vector<int>& ids) {
+    ids.clear();
+    std::stringstream stream(text);
+    std::string item;
+    while (std::getline(stream, item, ',')) {
+        char* end = nullptr;
+        long id = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end || id < 1 || id > 16) return false;
+        ids.push_back(static_cast<int>(id));
+    }
+    return !ids.empty();
+}
+
+bool parseInt(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (!*text || *end || value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+// Returns 0 to run, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "halnor40ku: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--headless") {
+            o.headless = true;
+        } else if (arg == "--simulate") {
+            o.simulate = true;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            o.simulate = true;
+            if (!parseIds(arg.substr(11), o.simulateIds)) {
+                std::fprintf(stderr, "halnor40ku: --simulate takes device IDs 1 to 16, e.g. --simulate=1,3\n");
+                return 1;
+            }
+        } else if (arg == "--fast") {
+            o.fast = true;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return -1;
+        } else {
+            const char* v = nullptr;
+            int number = 0;
+            if (arg == "--seed" || arg == "--unit-version" || arg == "--data-folder" || arg == "--animal-id" ||
+                arg == "--study-no" || arg == "--weight" || arg == "--sex-age" || arg == "--comment" ||
+                arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout") {
+                if (!(v = value(arg.c_str()))) return 1;
+            } else {
+                std::fprintf(stderr, "halnor40ku: unknown option %s\n", arg.c_str());
+                usage(stderr);
+                return 1;
+            }
+            if (arg == "--seed") {
+                if (!parseInt(v, 0, 1 << 30, number)) return std::fprintf(stderr, "halnor40ku: bad --seed\n"), 1;
+                o.seed = static_cast<std::uint32_t>(number);
+            } else if (arg == "--unit-version") {
+                o.versionText = v;
+            } else if (arg == "--data-folder") {
+                std::string folder = v;
+                if (folder.empty() || folder.back() != '/') folder += '/';
+                o.answers.dataFolder = folder;
+            } else if (arg == "--animal-id") {
+                o.answers.animalNo = v;
+            } else if (arg == "--study-no") {
+                o.answers.studyNo = v;
+            } else if (arg == "--weight") {
+                o.answers.weight = v;
+            } else if (arg == "--sex-age") {
+                o.answers.sexAge = v;
+            } else if (arg == "--comment") {
+                o.answers.comment = v;
+            } else if (arg == "--measurements") {
+                if (!parseInt(v, 1, 1000000, o.goals.measurements))
+                    return std::fprintf(stderr, "halnor40ku: bad --measurements\n"), 1;
+            } else if (arg == "--timer-file") {
+                o.goals.timerFile = v;
+            } else if (arg == "--connect-timeout") {
+                if (!parseInt(v, 1, 86400, o.goals.connectTimeoutS))
+                    return std::fprintf(stderr, "halnor40ku: bad --connect-timeout\n"), 1;
+            }
+        }
+    }
+    if (!o.headless) {
+        std::fprintf(stderr, "halnor40ku: only the console front end (--headless) is built in this version\n");
+        usage(stderr);
+        return 1;
+    }
+    if (o.fast && !o.simulate) {
+        std::fprintf(stderr, "halnor40ku: --fast needs --simulate (real units run in real time)\n");
+        return 1;
+    }
+    return 0;
+}
+
+int controlCommand(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[2], "list") == 0) {
+        for (const auto& instance : CControlSocket::listInstances())
+            std::printf("%ld %d\n", instance.pid, instance.property);
+        return 0;
+    }
+    if (argc == 5 && std::strcmp(argv[2], "send") == 0) {
+        long pid = std::strtol(argv[3], nullptr, 10);
+        int command = std::atoi(argv[4]);
+        if (!CControlSocket::isOutsideCommand(command)) {
+            std::fprintf(stderr, "halnor40ku: command must be 32771, 32773, 32774 or 32775\n");
+            return 1;
+        }
+        std::string answer = CControlSocket::sendCommand(pid, command);
+        std::printf("%s\n", answer.c_str());
+        return answer == "ok" ? 0 : 2;
+    }
+    usage(stderr);
+    return 1;
+}
+
+// The units' USB vendor ID: HX40K_USB_VENDOR_ID (hex) wins over the profile's
+// "usbVendorId" (hex text). Without one, no real unit is listed.
+std::optional<std::uint16_t> configuredVendorId(IProfileStore& profile) {
+    if (auto fromEnvironment = CLibusbDriver::vendorIdFromEnvironment()) return fromEnvironment;
+    std::string text = profile.readText("HalnorEWU_1", "usbVendorId", "");
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 16);
+    if (text.empty() || *end || value == 0 || value > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+// SIGINT and SIGTERM end the program through its normal destruction: a thread
+// waits for them and asks the loop to quit.
+std::thread startSignalWatcher(IEventLoop& loop, sigset_t blocked) {
+    return std::thread([&loop, blocked] {
+        int signal = 0;
+        if (sigwait(&blocked, &signal) == 0 && signal != SIGUSR1) loop.quit(128 + signal);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0) return controlCommand(argc, argv);
+    Options options;
+    if (int status = parseOptions(argc, argv, options)) return status < 0 ? 0 : status;
+
+    // Block the signals in every thread; the watcher takes them.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+
+    QCoreApplication application(argc, argv);
+
+    std::unique_ptr<CVirtualClock> virtualClock;
+    if (options.fast) virtualClock = std::make_unique<CVirtualClock>(std::time(nullptr));
+    IClock& unitClock = virtualClock ? static_cast<IClock&>(*virtualClock) : CSystemClock::instance();
+
+    std::unique_ptr<IUnitDriver> driver;
+    if (options.simulate) {
+        auto sim = std::make_unique<CSimDriver>(unitClock);
+        for (int id : options.simulateIds) {
+            SimUnitOptions unit;
+            unit.seed = options.seed + static_cast<std::uint32_t>(id);
+            if (!options.versionText.empty()) unit.versionText = options.versionText;
+            sim->addUnit(id - 1, unit);
+        }
+        driver = std::move(sim);
+    } else {
+        CQSettingsProfileStore settings;
+        driver = std::make_unique<CLibusbDriver>(configuredVendorId(settings));
+    }
+
+    std::unique_ptr<IEventLoop> loop;
+    CVirtualEventLoop* virtualLoop = nullptr;
+    if (virtualClock) {
+        auto v = std::make_unique<CVirtualEventLoop>(*virtualClock);
+        virtualLoop = v.get();
+        loop = std::move(v);
+    } else {
+        loop = std::make_unique<CQtEventLoop>();
+    }
+
+    CConsoleUi ui(*loop, options.answers);
+    CQSettingsProfileStore profile;
+    ShellPorts ports;
+    ports.ui = &ui;
+    ports.loop = loop.get();
+    ports.profile = &profile;
+    ports.driver = driver.get();
+    ports.receiverClock = &unitClock;
+    ports.documentsFolder = standardPaths::documentsFolder();
+    CApplicationShell shell(ports);
+
+    std::thread watcher = startSignalWatcher(*loop, blocked);
+    int status = 0;
+    if (shell.startUp()) {
+        if (options.answers.dataFolder) shell.document().preference().setDataFolder(*options.answers.dataFolder);
+        CHeadlessSession session(shell, *loop, ui, options.goals);
+        if (!session.begin()) {
+            status = CHeadlessSession::kExitBadTimerFile;
+        } else {
+            status = virtualLoop ? virtualLoop->run() : application.exec();
+            if (status < 0) {
+                ui.print("error: nothing more can happen (no unit and no timer)");
+                status = CHeadlessSession::kExitStalled;
+            }
+        }
+        loop->setTarget(&shell.controller());
+        shell.shutDown();
+    }
+    ui.print("exit: " + std::to_string(status));
+    pthread_kill(watcher.native_handle(), SIGUSR1);
+    watcher.join();
+    return status;
+}
