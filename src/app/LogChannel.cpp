@@ -215,7 +215,7 @@ std::string runtimeFolder() {
     }
     std::string user;
     char buffer[1024];
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
         user = found->pw_name;

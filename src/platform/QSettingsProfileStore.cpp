@@ -29,12 +29,14 @@ std::int32_t CQSettingsProfileStore::readInt(const std::string& section, const s
     // number counts as missing.
     bool ok = false;
     const qlonglong number = value.toLongLong(&ok);
-    if (!ok || number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::int32_t>::max())
+    if (!ok || number < std::numeric_limits<std::int32_t>::min() ||
+        number > std::numeric_limits<std::int32_t>::max())
         return defaultValue;
     return static_cast<std::int32_t>(number);
 }
 
-void CQSettingsProfileStore::writeInt(const std::string& section, const std::string& key, std::int32_t value) {
+void CQSettingsProfileStore::writeInt(const std::string& section, const std::string& key,
+                                      std::int32_t value) {
     m_settings->setValue(keyPath(section, key), static_cast<int>(value));
 }
 

@@ -23,7 +23,8 @@ public:
     explicit CQSettingsProfileStore(const std::string& iniFilePath);
     ~CQSettingsProfileStore() override;
 
-    std::int32_t readInt(const std::string& section, const std::string& key, std::int32_t defaultValue) override;
+    std::int32_t readInt(const std::string& section, const std::string& key,
+                         std::int32_t defaultValue) override;
     void writeInt(const std::string& section, const std::string& key, std::int32_t value) override;
     std::string readText(const std::string& section, const std::string& key,
                          const std::string& defaultValue) override;

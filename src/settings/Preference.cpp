@@ -42,11 +42,11 @@ struct DeviceKey {
 // Reading order of the device group. Words 8 (SPEED) and 10 have no key and
 // keep their defaults.
 constexpr DeviceKey kDeviceKeys[] = {
-    {MenuSettings::kPress, "SETTING_PRESS"}, {MenuSettings::kSense, "SETTING_SENSE"},
+    {MenuSettings::kPress, "SETTING_PRESS"},  {MenuSettings::kSense, "SETTING_SENSE"},
     {MenuSettings::kAutoS, "SETTING_AUTO_S"}, {MenuSettings::kAutoP, "SETTING_AUTO_P"},
-    {MenuSettings::kDbp, "SETTING_DBP"},     {MenuSettings::kUsb, "SETTING_USB"},
-    {MenuSettings::kPrint, "SETTING_PRINT"}, {MenuSettings::kSound, "SETTING_SOUND"},
-    {MenuSettings::kType, "SETTING_TYPE"},   {MenuSettings::kTime, "SETTING_TIME"},
+    {MenuSettings::kDbp, "SETTING_DBP"},      {MenuSettings::kUsb, "SETTING_USB"},
+    {MenuSettings::kPrint, "SETTING_PRINT"},  {MenuSettings::kSound, "SETTING_SOUND"},
+    {MenuSettings::kType, "SETTING_TYPE"},    {MenuSettings::kTime, "SETTING_TIME"},
 };
 
 }  // namespace
@@ -134,7 +134,8 @@ void CPreference::writeMonitorGroup() {
     m_store.writeInt(m_section, "frameRight", m.frameRight);
 }
 
-void CPreference::storeFrameRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+void CPreference::storeFrameRect(std::int32_t left, std::int32_t top, std::int32_t right,
+                                 std::int32_t bottom) {
     m_monitor.frameLeft = left;
     m_monitor.frameTop = top;
     m_monitor.frameRight = right;

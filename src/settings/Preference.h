@@ -41,14 +41,19 @@ struct AnimalTexts {
     std::string comment;   // "COMMENT"
 };
 
-// Makes sure a folder exists, creating missing levels (with the case given).
-// "/" and an existing directory count as existing. Never throws.
+// Makes sure a folder exists, creating missing levels with the case given.
+// "/" (also "//") and an existing directory count as existing; one final "/"
+// is ignored. Only the folder itself decides the outcome: a level in between
+// that cannot be made fails it through the next one. An empty path, a bare
+// name without "/" and a path of PATH_MAX bytes or more fail. Never throws.
 bool ensureFolderExists(const std::string& path);
 
 class CPreference {
 public:
     // Formats the section name, makes the three groups and loads them in the
-    // order monitor, animal, device. documentsFolder ends with "/".
+    // order monitor, animal, device. documentsFolder ends with "/" (one is
+    // added when it does not); it is the default and fallback data folder.
+    // The store must outlive the preferences.
     CPreference(IProfileStore& store, std::string documentsFolder);
     ~CPreference();
 
@@ -68,7 +73,8 @@ public:
     const AnimalTexts& animal() const { return m_animal; }
     const std::string& dataFolder() const { return m_dataFolder; }
     // Makes the folder exist; on success the data folder becomes path letter for
-    // letter, else the documents folder. Returns whether path was taken.
+    // letter, else the documents folder (in memory only: the profile keeps its
+    // text until writeAnimalGroup). Returns whether path was taken.
     bool setDataFolder(const std::string& path);
     // Writes ID_NO, STUDY_NO, WEIGHT, SEXAGE, COMMENT, dataFolder.
     void writeAnimalGroup();

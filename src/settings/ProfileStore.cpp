@@ -53,7 +53,8 @@ std::string CMemoryProfileStore::readText(const std::string& section, const std:
     return it != m_values.end() ? it->second : defaultValue;
 }
 
-void CMemoryProfileStore::writeText(const std::string& section, const std::string& key, const std::string& value) {
+void CMemoryProfileStore::writeText(const std::string& section, const std::string& key,
+                                    const std::string& value) {
     std::lock_guard lock(m_mutex);
     const std::string name = joinKey(section, key);
     m_values[name] = value;

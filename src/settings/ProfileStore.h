@@ -13,7 +13,8 @@ namespace hx {
 class IProfileStore {
 public:
     virtual ~IProfileStore() = default;
-    virtual std::int32_t readInt(const std::string& section, const std::string& key, std::int32_t defaultValue) = 0;
+    virtual std::int32_t readInt(const std::string& section, const std::string& key,
+                                 std::int32_t defaultValue) = 0;
     virtual void writeInt(const std::string& section, const std::string& key, std::int32_t value) = 0;
     virtual std::string readText(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) = 0;
@@ -24,7 +25,8 @@ public:
 // Keeps the order of writes so tests can check it.
 class CMemoryProfileStore final : public IProfileStore {
 public:
-    std::int32_t readInt(const std::string& section, const std::string& key, std::int32_t defaultValue) override;
+    std::int32_t readInt(const std::string& section, const std::string& key,
+                         std::int32_t defaultValue) override;
     void writeInt(const std::string& section, const std::string& key, std::int32_t value) override;
     std::string readText(const std::string& section, const std::string& key,
                          const std::string& defaultValue) override;

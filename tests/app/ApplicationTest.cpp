@@ -1,5 +1,3 @@
-#include "app/Application.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/Application.h"
 #include "support/FakeMessagePort.h"
 #include "support/TempDir.h"
 
@@ -39,7 +38,8 @@ TEST(ApplicationVersion, AboutTextsBeforeAndAfterTheUnitAnswered) {
 }
 
 TEST(ApplicationVersion, LongIdFollowsTheLastCharacterOfTheDeviceVersion) {
-    for (const char* yes : {"V1.2", "V1.5", "V1.8", "8"}) EXPECT_TRUE(CHalnor40KUApp::isLongIdText(yes)) << yes;
+    for (const char* yes : {"V1.2", "V1.5", "V1.8", "8"})
+        EXPECT_TRUE(CHalnor40KUApp::isLongIdText(yes)) << yes;
     for (const char* no : {"V1.1", "V1.9", "V1.0", "V1.5a", "V1.5 ", "", "-----"})
         EXPECT_FALSE(CHalnor40KUApp::isLongIdText(no)) << no;
 
@@ -105,7 +105,8 @@ TEST(ApplicationFolders, EachFolderThatCannotBeMadeIsReportedWithItsOwnPathAndSt
 
     ASSERT_EQ(port.shown.size(), 3u);
     EXPECT_EQ(port.shown[0].caption, "Error : Create Directory[for Preference :" + base + "QuarvelFiles/]");
-    EXPECT_EQ(port.shown[1].caption, "Error : Create Directory[for Preference :" + base + "QuarvelFiles/HalnorEU/]");
+    EXPECT_EQ(port.shown[1].caption,
+              "Error : Create Directory[for Preference :" + base + "QuarvelFiles/HalnorEU/]");
     EXPECT_EQ(port.shown[2].caption,
               "Error : Create Directory[for Preference :" + base + "QuarvelFiles/HalnorEU/Preference/]");
     for (const auto& shown : port.shown) {

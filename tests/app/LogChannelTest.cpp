@@ -1,14 +1,11 @@
-#include "app/LogChannel.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/LogChannel.h"
 #include "support/TempDir.h"
 
 namespace hx {
@@ -77,7 +75,9 @@ protected:
         return buffer;
     }
 
-    std::string textAt8(std::size_t length) { return std::string(reinterpret_cast<const char*>(block() + 8), length); }
+    std::string textAt8(std::size_t length) {
+        return std::string(reinterpret_cast<const char*>(block() + 8), length);
+    }
 
     test::TempDir m_dir;
     std::string m_block;

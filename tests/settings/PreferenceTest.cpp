@@ -1,13 +1,11 @@
-#include "settings/Preference.h"
-
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "settings/Preference.h"
 #include "support/TempDir.h"
 
 namespace hx {
@@ -24,7 +22,7 @@ std::vector<std::string> keys(std::initializer_list<const char*> names) {
 }
 
 class PreferenceTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir m_documents;
     CMemoryProfileStore m_store;
 };
@@ -54,11 +52,12 @@ TEST_F(PreferenceTest, FirstStartWithAnEmptyProfileGivesTheDefaults) {
 TEST_F(PreferenceTest, GroupsAreReadMonitorThenAnimalThenDeviceInTheirKeyOrder) {
     CPreference pref(m_store, m_documents.folder());
     const std::vector<std::string> expected = keys(
-        {"filenameType", "timerMode", "traceMode", "backColorNo", "backColor", "outputFile", "pressColorNo",
-         "pressColor", "pressWidth", "waveColorNo", "waveColor", "waveWidth", "frameTop", "frameBottom",
-         "frameLeft", "frameRight", "dataFolder", "ID_NO", "STUDY_NO", "WEIGHT", "SEXAGE", "COMMENT",
-         "SETTING_PRESS", "SETTING_SENSE", "SETTING_AUTO_S", "SETTING_AUTO_P", "SETTING_DBP", "SETTING_USB",
-         "SETTING_PRINT", "SETTING_SOUND", "SETTING_TYPE", "SETTING_TIME"});
+        {"filenameType",   "timerMode",      "traceMode",   "backColorNo", "backColor",     "outputFile",
+         "pressColorNo",   "pressColor",     "pressWidth",  "waveColorNo", "waveColor",     "waveWidth",
+         "frameTop",       "frameBottom",    "frameLeft",   "frameRight",  "dataFolder",    "ID_NO",
+         "STUDY_NO",       "WEIGHT",         "SEXAGE",      "COMMENT",     "SETTING_PRESS", "SETTING_SENSE",
+         "SETTING_AUTO_S", "SETTING_AUTO_P", "SETTING_DBP", "SETTING_USB", "SETTING_PRINT", "SETTING_SOUND",
+         "SETTING_TYPE",   "SETTING_TIME"});
     EXPECT_EQ(m_store.readLog(), expected);
 }
 

@@ -34,9 +34,7 @@ struct Options {
     long count = 0;  // 0: until a signal
 };
 
-void usage() {
-    std::fprintf(stderr, "usage: hx40k-logview [--socket PATH] [--shm NAME] [--count N]\n");
-}
+void usage() { std::fprintf(stderr, "usage: hx40k-logview [--socket PATH] [--shm NAME] [--count N]\n"); }
 
 bool parseOptions(int argc, char** argv, Options& options) {
     options.socketPath = hx::logViewerSocketPath();

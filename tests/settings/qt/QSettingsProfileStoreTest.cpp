@@ -1,13 +1,12 @@
-#include "platform/QSettingsProfileStore.h"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
+#include "platform/QSettingsProfileStore.h"
 #include "platform/StandardPaths.h"
 #include "settings/Preference.h"
 #include "support/TempDir.h"
@@ -33,13 +32,17 @@ TEST_F(QSettingsProfileStoreTest, ValuesSurviveANewStoreOverTheSameFile) {
         CQSettingsProfileStore store(m_ini);
         store.writeInt("HalnorEWU_1", "backColor", 0xFFFFFF);
         store.writeInt("HalnorEWU_1", "frameLeft", -8);
-        store.writeText("HalnorEWU_1", "COMMENT", "Maus, links; 20 \xC2\xB0" "C = ok");
+        store.writeText("HalnorEWU_1", "COMMENT",
+                        "Maus, links; 20 \xC2\xB0"
+                        "C = ok");
         store.writeText("HalnorEWU_1", "dataFolder", "/home/lab/Data Mouse/");
     }
     CQSettingsProfileStore store(m_ini);
     EXPECT_EQ(store.readInt("HalnorEWU_1", "backColor", 0), 0xFFFFFF);
     EXPECT_EQ(store.readInt("HalnorEWU_1", "frameLeft", 0), -8);
-    EXPECT_EQ(store.readText("HalnorEWU_1", "COMMENT", ""), "Maus, links; 20 \xC2\xB0" "C = ok");
+    EXPECT_EQ(store.readText("HalnorEWU_1", "COMMENT", ""),
+              "Maus, links; 20 \xC2\xB0"
+              "C = ok");
     EXPECT_EQ(store.readText("HalnorEWU_1", "dataFolder", ""), "/home/lab/Data Mouse/");
     EXPECT_EQ(store.readInt("HalnorEWU_1", "missing", 42), 42);
     EXPECT_EQ(store.readText("Other", "COMMENT", "dflt"), "dflt");
@@ -109,8 +112,10 @@ private:
         return value ? std::optional<std::string>(value) : std::nullopt;
     }
     static void restore(const char* name, const std::optional<std::string>& value) {
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
     }
     std::optional<std::string> m_home;
     std::optional<std::string> m_config;
