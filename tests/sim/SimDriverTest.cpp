@@ -341,6 +341,55 @@ TEST(SimDriverFaults, ClosedOrUnknownHandles) {
 }
 
 // ---------------------------------------------------------------------------
+// Virtual time with a real reader thread, as the program runs it
+
+TEST(SimDriverVirtualTime, LoopJumpsOnlyWhenTheReaderHasTakenEverything) {
+    SimLink link;
+    ASSERT_TRUE(link.openAll());
+    std::mutex m;
+    std::vector<Record> got;
+    std::thread receiver([&] {
+        for (;;) {
+            Record r(64, 0);
+            const PipeReadResult res = link.driver.readPipe(link.in, r.data(), r.size());
+            if (res.status != PipeStatus::Ok) return;
+            r.resize(res.bytes);
+            {
+                std::lock_guard lock(m);
+                got.push_back(std::move(r));
+            }
+            link.clock.endActivity();  // posted
+        }
+    });
+    ASSERT_TRUE(link.command(4));
+    while (link.unit->resultCount() == 0 && link.clock.nowMs() < 120000) {
+        ASSERT_TRUE(link.clock.waitUntilIdle(10000));
+        // Control requests from this thread while the reader works.
+        EXPECT_GE(link.state(), 2);
+        ASSERT_TRUE(link.clock.advanceToNext());
+    }
+    ASSERT_TRUE(link.clock.waitUntilIdle(10000));
+    link.driver.cancelRead(link.in);
+    receiver.join();
+
+    std::lock_guard lock(m);
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_EQ(recordType(got[got.size() - 1]), 5);
+    // The recording arrived whole: consecutive ring indices from the restart mark on.
+    int next = -1;
+    for (const Record& r : got) {
+        if (recordType(r) != 4) continue;
+        const int word = (r[2] << 8) | r[3];
+        if (word == 0x8000) next = 0;
+        if (next < 0) continue;
+        EXPECT_EQ(word & 0x7FFF, next % 4000);
+        next += r[1] & 0x0F;
+    }
+    EXPECT_EQ(next, link.unit->lastResult()->recordedSamples);
+    EXPECT_EQ(link.clock.inFlight(), 0);
+}
+
+// ---------------------------------------------------------------------------
 // Real time
 
 TEST(SimDriverRealTime, StreamsWavePacketsOnItsOwnThread) {
