@@ -74,11 +74,13 @@ COscillometricAnalysis::COscillometricAnalysis() {
 }
 
 void COscillometricAnalysis::analyse(const Ring& pressure, const Ring& wave, int errorCode) {
-    m_pressure = pressure;
-    m_wave = wave;
     if (errorCode != 0) {
+        // A failed measurement has no pulses worth fitting; the outputs stay
+        // consistent with the last analysed recording.
         return;
     }
+    m_pressure = pressure;
+    m_wave = wave;
 
     m_recordingLength = findRecordingLength();
     m_detected.clear();

@@ -34,9 +34,10 @@ public:
     // Analyses one recording. pressure and wave are the frozen result rings
     // (12-bit samples sign-extended, cuff pressure in half units); they are
     // copied, never changed. errorCode is the result's error code: when it is
-    // not 0 the recording is not analysed and every output below keeps what the
-    // previous analysis left (so the curve stays that of the earlier recording;
-    // callers that draw must not draw it for a failed result).
+    // not 0 the recording is not analysed and every output below, the
+    // intermediate ones included, keeps what the previous analysis left (so
+    // the curve stays that of the earlier recording; callers that draw must
+    // not draw it for a failed result).
     void analyse(const Ring& pressure, const Ring& wave, int errorCode);
 
     // Mean of the wave over the recording, taken out before the peak search.
@@ -77,9 +78,7 @@ public:
     // After the list was cut at the first gap that follows a long enough run.
     std::span<const std::int16_t> cutPeaks() const { return listSpan(m_cut); }
     // Smoothed amplitude of each entry of peaks() (the fit's y values).
-    std::span<const std::int16_t> smoothedAmplitudes() const {
-        return {m_smoothed.data(), m_final.count};
-    }
+    std::span<const std::int16_t> smoothedAmplitudes() const { return {m_smoothed.data(), m_final.count}; }
     // Position in cutPeaks() of the largest pulse (0 when none qualified).
     int largestPulse() const { return m_largest; }
 

@@ -32,7 +32,8 @@ struct HandBuiltRecording {
                 static_cast<std::int16_t>(height * j / kPulseRise);
         }
         for (int j = 1; j <= kPulseFall; ++j) {
-            wave[static_cast<std::size_t>(top + j)] = static_cast<std::int16_t>(height * (kPulseFall - j) / kPulseFall);
+            wave[static_cast<std::size_t>(top + j)] =
+                static_cast<std::int16_t>(height * (kPulseFall - j) / kPulseFall);
         }
         tops.push_back(top);
     }
@@ -53,7 +54,8 @@ struct HandBuiltRecording {
             sum += wave[static_cast<std::size_t>(i)];
         }
         for (int i = 0; i < 80; ++i) {
-            wave[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(wave[static_cast<std::size_t>(i)] - sum / 80);
+            wave[static_cast<std::size_t>(i)] =
+                static_cast<std::int16_t>(wave[static_cast<std::size_t>(i)] - sum / 80);
         }
         wave[0] = static_cast<std::int16_t>(wave[0] - sum % 80);
     }

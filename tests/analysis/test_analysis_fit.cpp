@@ -87,7 +87,8 @@ void parabola(int start, std::vector<std::int16_t>& x, std::vector<std::int16_t>
 }
 
 template <typename Real>
-double worstMiss(std::span<const std::int16_t> x, std::span<const std::int16_t> y, const std::array<Real, 4>& c) {
+double worstMiss(std::span<const std::int16_t> x, std::span<const std::int16_t> y,
+                 const std::array<Real, 4>& c) {
     double worst = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
         worst = std::max(worst, std::fabs(static_cast<double>(evaluateCubicEnvelope(c, x[i])) - y[i]));
@@ -181,7 +182,8 @@ TEST_P(RealisticRecording, CurveFollowsThePulseAmplitudes) {
         // deflating cuff is smooth enough for a cubic over the window.
         const int top = *std::max_element(y.begin(), y.end());
         for (std::size_t i = 0; i + 1 < x.size(); ++i) {
-            EXPECT_LE(std::abs(curve[static_cast<std::size_t>(x[i])] - baseline - y[i]), top / 4) << "pulse " << i;
+            EXPECT_LE(std::abs(curve[static_cast<std::size_t>(x[i])] - baseline - y[i]), top / 4)
+                << "pulse " << i;
         }
         // The curve peaks near the mean pressure (the window of pulses is
         // not centred on the largest one, so neither is the cubic's top).
@@ -190,13 +192,15 @@ TEST_P(RealisticRecording, CurveFollowsThePulseAmplitudes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Animals, RealisticRecording,
-    ::testing::Values(RecordingCase{"RatEarly", 380, 1500, 360}, RecordingCase{"RatLate", 380, 2900, 360},
-                      RecordingCase{"RatLateFastCuff", 350, 3000, 520},
-                      RecordingCase{"RatVeryLate", 320, 3400, 440}, RecordingCase{"DogEarly", 100, 1600, 360},
-                      RecordingCase{"DogLate", 100, 2700, 360}, RecordingCase{"DogLateFastCuff", 100, 2800, 520}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Animals, RealisticRecording,
+                         ::testing::Values(RecordingCase{"RatEarly", 380, 1500, 360},
+                                           RecordingCase{"RatLate", 380, 2900, 360},
+                                           RecordingCase{"RatLateFastCuff", 350, 3000, 520},
+                                           RecordingCase{"RatVeryLate", 320, 3400, 440},
+                                           RecordingCase{"DogEarly", 100, 1600, 360},
+                                           RecordingCase{"DogLate", 100, 2700, 360},
+                                           RecordingCase{"DogLateFastCuff", 100, 2800, 520}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RealisticRecordings, SinglePrecisionFitWouldDrawAWrongCurveOnLatePulses) {
     // A cuff deflating at about 5 mmHg/s puts fewer pulses, over a shorter
@@ -228,7 +232,8 @@ TEST(RealisticRecordings, SinglePrecisionFitWouldDrawAWrongCurveOnLatePulses) {
         bool wrong = !fitted;
         for (std::size_t i = 0; i < x.size(); ++i) {
             wrong = wrong || std::fabs(evaluateCubicEnvelope(c, x[i]) - reference(x[i])) > top / 10.0L;
-            ASSERT_LT(std::fabs(evaluateCubicEnvelope(analysis->coefficients(), x[i]) - reference(x[i])), 0.01L);
+            ASSERT_LT(std::fabs(evaluateCubicEnvelope(analysis->coefficients(), x[i]) - reference(x[i])),
+                      0.01L);
         }
         wrongInFloat += wrong ? 1 : 0;
     }
@@ -252,9 +257,10 @@ TEST(ArbitraryRings, AnalysisStaysWithinItsListsAndTheRecording) {
             const auto r = rng();
             pressure[i] = static_cast<std::int16_t>(kind == 0 ? (r & 3) : (r & 0xFFF) + 1);
             // 0: full 16-bit noise, 1: 12-bit noise, 2: sparse spikes
-            wave[i] = static_cast<std::int16_t>(kind == 0   ? r >> 16
-                                                : kind == 1 ? static_cast<int>((r >> 8) & 0xFFF) - 2048
-                                                            : ((r & 31) == 0 ? static_cast<int>(r >> 20) : 0));
+            wave[i] =
+                static_cast<std::int16_t>(kind == 0   ? r >> 16
+                                          : kind == 1 ? static_cast<int>((r >> 8) & 0xFFF) - 2048
+                                                      : ((r & 31) == 0 ? static_cast<int>(r >> 20) : 0));
         }
         analysis->analyse(pressure, wave, 0);
         const auto peaks = analysis->peaks();

@@ -175,8 +175,8 @@ TEST_P(ClosePeaks, OnlyOneOfTwoClosePeaksStays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HigherOneStays, ClosePeaks,
-                         ::testing::Values(ClosePairCase{200, false},  // first higher: it stays
-                                           ClosePairCase{400, true},   // second higher
+                         ::testing::Values(ClosePairCase{200, false},   // first higher: it stays
+                                           ClosePairCase{400, true},    // second higher
                                            ClosePairCase{300, true}));  // equal: the second
 
 TEST(Cleaning, CloseMeansBelowTheTruncatedFiveNinthsOfTheMeanInterval) {
@@ -350,6 +350,7 @@ TEST(NoCurve, FailedResultKeepsTheEarlierAnalysis) {
     const auto curve = a->envelope();
     const auto peaks = toInts(a->peaks());
     const auto baseline = a->baseline();
+    const auto centred = a->centredWave();
 
     Ring flat{};
     a->analyse(flat, flat, 16);
@@ -357,6 +358,8 @@ TEST(NoCurve, FailedResultKeepsTheEarlierAnalysis) {
     EXPECT_EQ(a->envelope(), curve);
     EXPECT_EQ(toInts(a->peaks()), peaks);
     EXPECT_EQ(a->baseline(), baseline);
+    EXPECT_EQ(a->centredWave(), centred);
+    EXPECT_EQ(a->recordingLength(), 4000);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ struct SyntheticPulseParams {
     std::uint32_t seed = 1;
     double beatsPerMinute = 380.0;  // a rat; 100 for a dog
     double samplesPerSecond = 100.0;
-    int recordedSamples = 4000;  // both rings are 0 from here on
+    int recordedSamples = 4000;    // both rings are 0 from here on
     double startPressure = 360.0;  // half units at index 0
     double meanPressure = 200.0;   // MBP, half units
     int peakIndex = 2800;          // where the deflating cuff crosses MBP
