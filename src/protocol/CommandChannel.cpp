@@ -242,7 +242,7 @@ int CCommandChannel::readRecord(std::uint8_t* buffer, std::size_t length, std::s
             // really is gone cannot be reset, which ends the reading.
             return m_transport.resetUnit(m_deviceSlot) ? 0 : -1;
         default:
-            // Cancelled, gone or anything else: no record this time.
+            // Cancelled or anything else: no record this time.
             return 0;
     }
 }

@@ -400,14 +400,26 @@ TEST_F(ChannelTest, ADeviceErrorResetsTheUnitAndTellsWhetherThatHelped) {
 TEST_F(ChannelTest, OtherReadFailuresAreQuietAndCostNothing) {
     open();
     driver.queueRead({PipeStatus::OtherError, {}, true});
-    driver.queueRead({PipeStatus::Gone, {}, true});
     std::uint8_t buffer[64];
     std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
     EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
     EXPECT_EQ(bytes, 0u);
     EXPECT_TRUE(lines.empty());
     EXPECT_TRUE(driver.calls().empty());
+}
+
+TEST_F(ChannelTest, AUnitGoneUnderTheReadEndsReadingWhenItCannotBeReset) {
+    open();
+    driver.queueRead({PipeStatus::Gone, {}, true});
+    driver.queueRead({PipeStatus::Gone, {}, true});
+    std::uint8_t buffer[64];
+    std::size_t bytes = 99;
+    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);  // the reset worked: read on
+    driver.setResetUnitResult(false);
+    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), -1);
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(driver.calls(kIoctlResetUnit).size(), 2u);
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(ChannelTest, CancellingEndsAPendingReadAndEveryLaterOne) {
