@@ -2,6 +2,7 @@
 // and what happens when the file cannot be written.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -209,6 +210,15 @@ TEST_F(DataFileWriterTest, UnwritableFolderShowsOneMessageAndWritesNothing) {
     EXPECT_EQ(writeDataFile(request(), m_port), 1);
     EXPECT_EQ(m_port.shown.size(), 2u);
     EXPECT_EQ(filesIn(m_dir.path()), (std::vector<std::string>{"plain"}));
+
+    if (::geteuid() != 0) {  // permissions do not stop root
+        fs::create_directory(m_dir.path() / "locked");
+        fs::permissions(m_dir.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        request().dataFolder = m_dir.folder() + "locked/";
+        EXPECT_EQ(writeDataFile(request(), m_port), 1);
+        EXPECT_EQ(m_port.shown.size(), 3u);
+        EXPECT_TRUE(fs::is_empty(m_dir.path() / "locked"));
+    }
 }
 
 TEST_F(DataFileWriterTest, FailedRewriteKeepsTheEarlierFileWhole) {
