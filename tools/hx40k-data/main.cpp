@@ -9,6 +9,7 @@
 // Exit status: 0 done; 1 usage error (usage on stderr); 2 the file could not
 // be read, is damaged or is not a data file, or could not be written.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
