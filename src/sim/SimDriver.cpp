@@ -1,6 +1,7 @@
 #include "sim/SimDriver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <climits>
@@ -78,8 +79,22 @@ CSimDriver::~CSimDriver() {
         if (m_virtual && m_scheduledId != 0) m_virtual->cancel(m_scheduledId);
         m_scheduledId = 0;
     }
+    // A reader still blocked in readPipe (a receiver thread that did not stop
+    // in time) is ended with Gone before the units go away.
+    std::map<DriverHandle, std::shared_ptr<Handle>> handles;
+    {
+        std::lock_guard lock(m_tableMutex);
+        handles.swap(m_handles);
+    }
+    for (auto& [id, handle] : handles) {
+        {
+            std::lock_guard lock(handle->unit->mutex());
+            handle->closed = true;
+        }
+        handle->unit->wakeReaders();
+    }
+    while (m_activeReads.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::lock_guard lock(m_tableMutex);
-    m_handles.clear();
     m_units.clear();  // discards queued records, ending their activity
 }
 
@@ -155,6 +170,10 @@ void CSimDriver::tick() {
 
 void CSimDriver::reschedule() {
     if (!m_virtual) {
+        {
+            std::lock_guard lock(m_pacingMutex);
+            m_pacingDirty = true;
+        }
         m_pacingWake.notify_all();
         return;
     }
@@ -174,6 +193,7 @@ void CSimDriver::reschedule() {
 void CSimDriver::pacingLoop() {
     std::unique_lock lock(m_pacingMutex);
     while (!m_stopping) {
+        m_pacingDirty = false;
         lock.unlock();
         const std::int64_t now = m_clock.nowMs();
         std::int64_t next = kNever;
@@ -184,7 +204,8 @@ void CSimDriver::pacingLoop() {
         lock.lock();
         if (m_stopping) break;
         const std::int64_t wait = next == kNever ? kMaxPacingWaitMs : std::clamp<std::int64_t>(next - now, 1, kMaxPacingWaitMs);
-        m_pacingWake.wait_for(lock, std::chrono::milliseconds(wait));
+        // A unit whose next event moved while we were advancing says so.
+        m_pacingWake.wait_for(lock, std::chrono::milliseconds(wait), [this] { return m_stopping || m_pacingDirty; });
     }
 }
 
@@ -356,6 +377,11 @@ bool CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::uint8
 }
 
 PipeReadResult CSimDriver::readPipe(DriverHandle id, std::uint8_t* buffer, std::size_t length) {
+    struct ActiveRead {
+        std::atomic<int>& count;
+        explicit ActiveRead(std::atomic<int>& c) : count(c) { ++count; }
+        ~ActiveRead() { --count; }
+    } active(m_activeReads);
     PipeReadResult result;
     const auto handle = findHandle(id);
     if (!handle) {

@@ -17,9 +17,11 @@
 //
 // Arrival and removal notices are delivered in order on a thread of the
 // driver, never on the caller's thread. Thread-safe. The clock must outlive
-// the driver; destroy the driver only after every reader has returned from
-// readPipe (cancel and close first).
+// the driver. Destroying the driver ends reads still blocked in readPipe
+// (they return Gone) and waits for them to return; a reader must not start a
+// new read after that.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -70,6 +72,8 @@ public:
     // The earliest time any unit needs the clock to reach; nullopt when idle.
     std::optional<std::int64_t> nextDeadlineMs() const;
     bool virtualTime() const { return m_virtual != nullptr; }
+    // Reads under way in readPipe right now (blocked ones included).
+    int activeReads() const { return m_activeReads.load(); }
     IClock& clock() const { return m_clock; }
 
     static std::string devicePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
@@ -120,7 +124,9 @@ private:
     std::mutex m_pacingMutex;
     std::condition_variable m_pacingWake;
     bool m_stopping = false;
+    bool m_pacingDirty = false;
     std::thread m_pacingThread;
+    std::atomic<int> m_activeReads{0};
 
     // Notices.
     std::mutex m_noticeMutex;

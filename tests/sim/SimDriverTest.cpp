@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -240,6 +241,7 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
     } else {
         EXPECT_EQ(status, static_cast<int>(PipeStatus::Gone));
     }
+    link.driver.flushNotices();  // a notice is in flight until its handler returns
     EXPECT_EQ(link.clock.inFlight(), 0);
     EXPECT_TRUE(link.driver.presentInterfaces().empty());
     EXPECT_EQ(link.driver.open(link.unit->devicePath()), kInvalidHandle);
@@ -325,6 +327,24 @@ TEST(SimDriverFaults, CancelReadEndsABlockedReadAndLaterReads) {
     // Closing the last inbound handle drops the waiting record and its activity.
     link.closeAll();
     EXPECT_EQ(link.clock.inFlight(), 0);
+}
+
+TEST(SimDriverFaults, DestroyingTheDriverEndsAReadStillBlocked) {
+    CVirtualClock clock;
+    auto driver = std::make_unique<CSimDriver>(clock);
+    CSimUnit& unit = driver->addUnit(1, test::simFastOptions());
+    const DriverHandle in = driver->open(unit.devicePath() + "\\if000pipe000");
+    CSimDriver* raw = driver.get();
+    PipeStatus status = PipeStatus::Ok;
+    std::thread reader([&] {
+        std::uint8_t buffer[64];
+        status = raw->readPipe(in, buffer, 64).status;  // nothing due: virtual time stands still
+    });
+    while (raw->activeReads() == 0) std::this_thread::yield();
+    driver.reset();
+    reader.join();
+    EXPECT_EQ(status, PipeStatus::Gone);
+    EXPECT_EQ(clock.inFlight(), 0);
 }
 
 TEST(SimDriverFaults, ClosedOrUnknownHandles) {
