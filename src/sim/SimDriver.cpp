@@ -339,7 +339,7 @@ bool CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::uint8
         case kIoctlResetUnit:
             return onUnit && in != nullptr && inLength >= 1 && unit.resetUnit();
         case kIoctlResetPipe:
-            return !onUnit;
+            return !onUnit && unit.resetPipe();
         case kIoctlGetDescriptor: {
             if (!onUnit || in == nullptr || inLength < 4 || in[0] != 1 || out == nullptr) return false;
             std::uint8_t d[18];

@@ -16,7 +16,8 @@
 // discarded unread (unplug, last inbound handle closed) call endActivity here.
 //
 // Arrival and removal notices are delivered in order on a thread of the
-// driver, never on the caller's thread. Thread-safe. The clock must outlive
+// driver, never on the caller's thread; each counts as activity on the clock
+// until its handler has returned. Thread-safe. The clock must outlive
 // the driver. Destroying the driver ends reads still blocked in readPipe
 // (they return Gone) and waits for them to return; a reader must not start a
 // new read after that.

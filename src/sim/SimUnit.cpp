@@ -109,6 +109,7 @@ struct CSimUnit::Impl {
 
     // Faults.
     enum class ReadFault { None, Curable, Persistent } readFault = ReadFault::None;
+    bool brokenPipe = false;  // the next inbound read fails until the pipe is reset
 
     std::deque<Record> queue;
     std::vector<SimRequest> log;
@@ -697,6 +698,13 @@ bool CSimUnit::resetUnit() {
     return true;
 }
 
+bool CSimUnit::resetPipe() {
+    std::lock_guard lock(m_mutex);
+    if (!m_impl->present) return false;
+    m_impl->brokenPipe = false;
+    return true;
+}
+
 void CSimUnit::descriptor(std::uint8_t out[18]) const {
     std::memset(out, 0, 18);
     out[0] = 18;    // bLength
@@ -769,6 +777,10 @@ PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buff
         }
         if (*ticket.cancelled) {
             result.status = PipeStatus::Cancelled;
+            return result;
+        }
+        if (u.brokenPipe) {
+            result.status = PipeStatus::BrokenPipe;
             return result;
         }
         if (u.readFault != Impl::ReadFault::None) {
@@ -970,10 +982,18 @@ void CSimUnit::injectReadError(bool resetCures) {
     });
 }
 
+void CSimUnit::injectBrokenPipe() {
+    withUnit([&](std::int64_t) {
+        m_impl->brokenPipe = true;
+        m_recordReady.notify_all();
+    });
+}
+
 void CSimUnit::clearFaults() {
     withUnit([&](std::int64_t now) {
         Impl& u = *m_impl;
         u.readFault = Impl::ReadFault::None;
+        u.brokenPipe = false;
         u.leak = false;
         u.configured = true;
         u.errorFlagForced = false;

@@ -187,6 +187,9 @@ public:
     // clears it, otherwise the reset fails and the fault stays until replug or
     // clearFaults.
     void injectReadError(bool resetCures);
+    // The next pipe read fails with BrokenPipe, and so does every read until
+    // the inbound pipe is reset.
+    void injectBrokenPipe();
     void clearFaults();
     void setErrorFlag(bool on);  // byte 6 of the wave packets
     void injectMenuNotice(int type = 1);  // a type-1 or type-15 record
@@ -210,6 +213,7 @@ private:
     bool controlOut(int request, int value, int index, const std::uint8_t* data, std::size_t length);
     bool pipeWrite(const std::uint8_t* data, std::size_t length);
     bool resetUnit();
+    bool resetPipe();
     std::uint32_t readerOpened();  // returns the plug-in generation it counted for
     void readerClosed(std::uint32_t generation);
     struct ReadTicket {

@@ -285,6 +285,19 @@ TEST(SimDriverFaults, ReadErrorThatAResetCures) {
     EXPECT_FALSE(link.records.empty());
 }
 
+TEST(SimDriverFaults, BrokenPipeLastsUntilThePipeIsReset) {
+    SimLink link;
+    ASSERT_TRUE(link.openAll());
+    link.unit->injectBrokenPipe();
+    std::uint8_t buffer[64];
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::BrokenPipe);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::BrokenPipe);
+    std::size_t returned = 0;
+    EXPECT_TRUE(link.driver.ioControl(link.in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned));
+    link.runFor(200);
+    EXPECT_FALSE(link.records.empty());
+}
+
 TEST(SimDriverFaults, ReadErrorThatAResetDoesNotCureLastsUntilReplug) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
