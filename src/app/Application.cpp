@@ -5,12 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#ifndef HX_PRODUCT_VERSION
-#define HX_PRODUCT_VERSION ""
-#endif
-#ifndef HX_LEGAL_COPYRIGHT
-#define HX_LEGAL_COPYRIGHT
-#endif
+#include "BuildInfo.h"
 
 namespace hx {
 
@@ -19,10 +14,9 @@ namespace {
 constexpr const char* kProductName = "Halnor40KU";
 constexpr const char* kInitialDeviceVersion = "-----";
 
-// The build passes the legal notice as a string literal; the empty literal in
-// front keeps this compiling when it arrives empty, in which case the notice
-// of the project stands in.
-constexpr const char* kBuildLegalNotice = "" HX_LEGAL_COPYRIGHT;
+// The legal notice compiled in from the build; the project's own notice
+// stands in should the build leave it empty.
+constexpr const char* kBuildLegalNotice = HX_LEGAL_COPYRIGHT;
 constexpr const char* kProjectLegalNotice = "Copyright (C) 2026 The HX-40K terminal program developers";
 
 // The software version text is program-wide and outlives any one application

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "BuildInfo.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
