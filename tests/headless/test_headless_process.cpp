@@ -1,0 +1,113 @@
+// The console front end run as a process, as a script would run it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "data/DataFileReader.h"
+#include "support/ProcessRun.h"
+#include "support/TempDir.h"
+
+namespace hx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HeadlessProgram : public ::testing::Test {
+protected:
+    // A home of its own: profile, documents and runtime folder.
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home.path().string(), "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
+                "XDG_RUNTIME_DIR=" + (home.path() / "run").string(),
+                "XDG_DOCUMENTS_DIR=" + (home.path() / "Documents").string()};
+    }
+    ProcessRun run(std::vector<std::string> arguments) {
+        fs::create_directories(home.path() / "run");
+        fs::permissions(home.path() / "run", fs::perms::owner_all);
+        return runProgram("halnor40ku", arguments, environment(), 120);
+    }
+    std::vector<std::string> resultLines(const std::string& out) {
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("result ", 0) == 0) lines.push_back(line);
+        return lines;
+    }
+    TempDir home;
+};
+
+TEST_F(HeadlessProgram, ThreeMeasurementsAreReportedAndSaved) {
+    std::string data = home.folder() + "data";
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "3", "--data-folder", data,
+                        "--animal-id", "42"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("title: Halnor40KU (Connected)->1"), std::string::npos) << r.out;
+    auto lines = resultLines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    const std::regex shape(
+        R"(result N=(\d+) HR=(\d+) SBP=(\d+) MBP=(\d+|---) DBP=(\d+|---) time=(\d\d:\d\d:\d\d) error=0 file=(\S+))");
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
+        // Plausible for the simulated dog, and the file holds the same values.
+        int sbp = std::stoi(m[3]);
+        EXPECT_GT(sbp, 100);
+        EXPECT_LT(sbp, 200);
+        std::string path = m[7];
+        EXPECT_EQ(fs::path(path).parent_path(), fs::path(data));
+        EXPECT_EQ(fs::path(path).extension(), ".042");
+        DataFileParse file = readDataFile(path);
+        ASSERT_TRUE(file.ok) << file.error;
+        EXPECT_EQ((file.contents.sbp + 1) / 2, sbp);
+        EXPECT_EQ(file.contents.animal.animalNo, "42");
+    }
+    // The profile keeps the animal and folder accepted in the dialog.
+    std::ifstream profile(home.path() / "config" / "Quarvel40K" / "Halnor40KU.ini");
+    std::stringstream text;
+    text << profile.rdbuf();
+    EXPECT_NE(text.str().find("ID_NO=42"), std::string::npos) << text.str();
+}
+
+TEST_F(HeadlessProgram, TimerFileRunsASeriesToItsEnd) {
+    fs::path timerFile = home.path() / "series.tm";
+    std::ofstream(timerFile) << "60\n120\n";
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--timer-file", timerFile.string(), "--data-folder",
+                        home.folder() + "data"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("status: Complete Timer Mode recording."), std::string::npos);
+    EXPECT_GE(resultLines(r.out).size(), 2u) << r.out;
+}
+
+TEST_F(HeadlessProgram, WithoutAUnitItSaysSoAndFails) {
+    ProcessRun r = run({"--headless", "--connect-timeout", "2"});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.out.find("no unit connected"), std::string::npos) << r.out;
+}
+
+TEST_F(HeadlessProgram, BadOptionsAreRefused) {
+    EXPECT_EQ(run({"--headless", "--measurements", "zero"}).status, 1);
+    EXPECT_EQ(run({"--headless", "--simulate=17"}).status, 1);
+    EXPECT_EQ(run({"--headless", "--fast"}).status, 1);
+    ProcessRun missing = run({"--headless", "--simulate", "--fast", "--timer-file", "/nonexistent/x.tm"});
+    EXPECT_EQ(missing.status, 2) << missing.out;
+}
+
+TEST_F(HeadlessProgram, SigtermEndsThroughTheNormalShutdown) {
+    // A real-time run that would go on for minutes ends at once on SIGTERM.
+    fs::create_directories(home.path() / "run");
+    ProcessRun r = runProgram("/bin/sh",
+                              {"-c", binFolder() + "/halnor40ku --headless --simulate --measurements 50 & pid=$!; "
+                                                   "sleep 3; kill -TERM $pid; wait $pid; echo status=$?"},
+                              environment(), 60);
+    EXPECT_NE(r.out.find("exit: 143"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("status=143"), std::string::npos) << r.out;
+    // The socket of the window property went with it.
+    for (const auto& entry : fs::directory_iterator(home.path() / "run"))
+        EXPECT_EQ(entry.path().filename().string().rfind("halnor40ku-", 0), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hx::test
