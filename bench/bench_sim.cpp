@@ -45,7 +45,8 @@ void BM_MeasurementInVirtualTime(benchmark::State& state) {
     CSimUnit& unit = driver.addUnit(0, quickUnit(static_cast<int>(state.range(0))));
     const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
     for (auto _ : state) runMeasurement(clock, driver, unit, in);
-    state.counters["samples"] = benchmark::Counter(unit.lastResult() ? unit.lastResult()->recordedSamples : 0);
+    state.counters["samples"] =
+        benchmark::Counter(unit.lastResult() ? unit.lastResult()->recordedSamples : 0);
     driver.close(in);
 }
 BENCHMARK(BM_MeasurementInVirtualTime)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
@@ -69,7 +70,9 @@ void BM_UnitsOwnEstimate(benchmark::State& state) {
             recording = recording || ((buffer[2] << 8) | buffer[3]) == 0x8000;
             if (!recording || unit.state() != kSimRecord) continue;
             for (int k = 0; k < (buffer[1] & 0x0F); ++k) {
-                auto s12 = [](int w) { return static_cast<std::int16_t>((w & 0x800) ? (w | ~0xFFF) : (w & 0xFFF)); };
+                auto s12 = [](int w) {
+                    return static_cast<std::int16_t>((w & 0x800) ? (w | ~0xFFF) : (w & 0xFFF));
+                };
                 pressure.push_back(s12((buffer[8 + 4 * k] << 8) | buffer[9 + 4 * k]));
                 wave.push_back(s12((buffer[10 + 4 * k] << 8) | buffer[11 + 4 * k]));
             }

@@ -34,7 +34,7 @@
 namespace hx {
 
 class CVirtualClock final : public IClock {
-public:
+  public:
     using Callback = std::function<void()>;
     using TimerId = std::uint64_t;  // never 0
     using Listener = std::function<void(std::int64_t nowMs)>;
@@ -77,7 +77,7 @@ public:
     ListenerId addAdvanceListener(Listener listener);
     void removeAdvanceListener(ListenerId id);
 
-private:
+  private:
     struct Key {
         std::int64_t atMs;
         TimerId id;

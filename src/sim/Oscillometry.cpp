@@ -48,7 +48,8 @@ Signal detrendAndSmooth(const Samples& wave, int rate) {
     Signal hp(wave.size());
     for (Index i = 0; i < n; ++i) {
         const Index a = std::max<Index>(0, i - half), b = std::min(n, i + half + 1);
-        hp[static_cast<std::size_t>(i)] = at(wave, i) - (at(prefix, b) - at(prefix, a)) / static_cast<double>(b - a);
+        hp[static_cast<std::size_t>(i)] =
+            at(wave, i) - (at(prefix, b) - at(prefix, a)) / static_cast<double>(b - a);
     }
     Signal s(wave.size());
     for (Index i = 0; i < n; ++i) {
@@ -141,7 +142,8 @@ std::vector<Beat> dropOutliers(const std::vector<Beat>& beats) {
         }
         const double m = median(around);
         const double a = beats[static_cast<std::size_t>(i)].amplitude;
-        if (std::fabs(a - m) <= kOutlierFraction * m + 20.0) kept.push_back(beats[static_cast<std::size_t>(i)]);
+        if (std::fabs(a - m) <= kOutlierFraction * m + 20.0)
+            kept.push_back(beats[static_cast<std::size_t>(i)]);
     }
     return kept;
 }
@@ -168,7 +170,8 @@ Signal smoothEnvelope(const std::vector<Beat>& beats) {
 }
 
 double det3(const double q[3][3]) {
-    return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) - q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
+    return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) -
+           q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
            q[0][2] * (q[1][0] * q[2][1] - q[1][1] * q[2][0]);
 }
 
@@ -222,7 +225,8 @@ bool fitTop(const Signal& x, const Signal& y, Top& top) {
 
 // Pressure at which the envelope crosses level between beats i (at or above)
 // and j (below), linearly between them.
-double crossing(const std::vector<Beat>& beats, const Signal& env, std::size_t i, std::size_t j, double level) {
+double crossing(const std::vector<Beat>& beats, const Signal& env, std::size_t i, std::size_t j,
+                double level) {
     const double span = env[i] - env[j];
     const double f = span > 0.0 ? (env[i] - level) / span : 0.0;
     return beats[i].pressure + f * (beats[j].pressure - beats[i].pressure);

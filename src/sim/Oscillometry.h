@@ -15,10 +15,10 @@ struct OscillometricEstimate {
     double mbp = 0.0;
     double dbp = 0.0;
     int hr = 0;
-    int sbpIndex = 0;  // first sample at or below SBP (0 when none)
-    int dbpIndex = 0;  // first sample at or below DBP (0 when none)
-    std::vector<int> beats;       // sample indices of the beat tops, ascending
-    std::vector<int> usedBeats;   // the beats around the pressures found, at most 50
+    int sbpIndex = 0;            // first sample at or below SBP (0 when none)
+    int dbpIndex = 0;            // first sample at or below DBP (0 when none)
+    std::vector<int> beats;      // sample indices of the beat tops, ascending
+    std::vector<int> usedBeats;  // the beats around the pressures found, at most 50
 };
 
 // pressureHalf: cuff pressure in half units per sample; wave: pulse wave per

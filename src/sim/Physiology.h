@@ -29,9 +29,9 @@ constexpr int kSamplePeriodMs = 1000 / kSampleRateHz;
 enum SimAnimalType : int { kAnimalRabbitMonkey = 0, kAnimalDog = 1, kAnimalRat = 2 };
 
 struct AnimalProfile {
-    SimTruth mean;            // typical values of the type
-    double pulseAmplitude;    // sensor units at the envelope maximum, SENSE 2
-    double respirationHz;     // baseline wander of the wave
+    SimTruth mean;          // typical values of the type
+    double pulseAmplitude;  // sensor units at the envelope maximum, SENSE 2
+    double respirationHz;   // baseline wander of the wave
 };
 
 // Profile of a TYPE word; values outside 0..2 give the dog.
@@ -50,7 +50,7 @@ double pulseShape(double phase);
 
 // Sample-by-sample pulse wave of the animal, one call per 10 ms.
 class CPulseGenerator {
-public:
+  public:
     explicit CPulseGenerator(std::uint32_t seed);
 
     void setAnimal(int type);
@@ -69,7 +69,7 @@ public:
     int liveHeartRate() const { return m_liveHr; }
     std::mt19937& rng() { return m_rng; }
 
-private:
+  private:
     void startBeat(double cuffMmHg);
     void maybeStartArtefact();
 
@@ -88,7 +88,7 @@ private:
     std::int64_t m_lastVisibleBeatMs = -1000000;
     int m_liveHr = 0;
 
-    int m_artefactLeft = 0;   // samples
+    int m_artefactLeft = 0;  // samples
     int m_artefactLength = 0;
     double m_artefactWave = 0.0;
     double m_artefactPressure = 0.0;

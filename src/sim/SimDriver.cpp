@@ -21,7 +21,8 @@ constexpr int kMaxPacingWaitMs = 50;
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -203,9 +204,11 @@ void CSimDriver::pacingLoop() {
         }
         lock.lock();
         if (m_stopping) break;
-        const std::int64_t wait = next == kNever ? kMaxPacingWaitMs : std::clamp<std::int64_t>(next - now, 1, kMaxPacingWaitMs);
+        const std::int64_t wait =
+            next == kNever ? kMaxPacingWaitMs : std::clamp<std::int64_t>(next - now, 1, kMaxPacingWaitMs);
         // A unit whose next event moved while we were advancing says so.
-        m_pacingWake.wait_for(lock, std::chrono::milliseconds(wait), [this] { return m_stopping || m_pacingDirty; });
+        m_pacingWake.wait_for(lock, std::chrono::milliseconds(wait),
+                              [this] { return m_stopping || m_pacingDirty; });
     }
 }
 
@@ -282,7 +285,8 @@ DriverHandle CSimDriver::open(const std::string& path) {
             kind = HandleKind::Unit;
         } else if (endsWithNoCase(path, kInPipeSuffix, head) && equalsNoCase(head, candidate->devicePath())) {
             kind = HandleKind::InPipe;
-        } else if (endsWithNoCase(path, kOutPipeSuffix, head) && equalsNoCase(head, candidate->devicePath())) {
+        } else if (endsWithNoCase(path, kOutPipeSuffix, head) &&
+                   equalsNoCase(head, candidate->devicePath())) {
             kind = HandleKind::OutPipe;
         } else {
             continue;
@@ -369,7 +373,8 @@ bool CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::uint8
             if (!onUnit || in == nullptr || inLength < kControlHeaderSize) return false;
             const ControlHeader h = parseHeader(in);
             if (h.function != 0x17) return false;
-            return unit.controlOut(h.request, h.value, h.index, in + kControlHeaderSize, inLength - kControlHeaderSize);
+            return unit.controlOut(h.request, h.value, h.index, in + kControlHeaderSize,
+                                   inLength - kControlHeaderSize);
         }
         default:
             return false;

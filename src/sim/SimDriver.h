@@ -43,7 +43,7 @@ namespace hx {
 class CVirtualClock;
 
 class CSimDriver final : public IUnitDriver {
-public:
+  public:
     // A CVirtualClock puts the driver in virtual time; any other clock runs it
     // in real time with a pacing thread.
     explicit CSimDriver(IClock& clock = CSystemClock::instance());
@@ -55,7 +55,7 @@ public:
     // an arrival notice. Adding an ID that is already present makes a second
     // unit with the same ID (a duplicate, as when two units were set alike).
     CSimUnit& addUnit(int deviceId, SimUnitOptions options = {});
-    std::vector<CSimUnit*> units() const;  // in the order they were added
+    std::vector<CSimUnit*> units() const;    // in the order they were added
     CSimUnit* unitById(int deviceId) const;  // the first one added with that ID
 
     // Pulls the unit out: its handles die (reads end with Gone), queued records
@@ -91,7 +91,7 @@ public:
     bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
     bool setNoticeHandler(NoticeHandler handler) override;
 
-private:
+  private:
     enum class HandleKind { Unit, InPipe, OutPipe };
     struct Handle {
         CSimUnit* unit = nullptr;

@@ -18,7 +18,8 @@ std::uint8_t toBcd(int value) { return static_cast<std::uint8_t>(((value / 10) %
 
 // Copies at most width characters (7-bit only) of text into the block.
 void putText(std::uint8_t* at, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width && i < text.size(); ++i) at[i] = static_cast<std::uint8_t>(text[i]) & 0x7F;
+    for (std::size_t i = 0; i < width && i < text.size(); ++i)
+        at[i] = static_cast<std::uint8_t>(text[i]) & 0x7F;
 }
 
 std::string lastChars(const std::string& text, std::size_t n) {
@@ -71,7 +72,8 @@ std::array<std::uint8_t, kResultRecordSize> buildResultRecord(const ResultFields
     r[15] = f.byte15;
     putBigEndian(&r[22], f.measurementNumber);
     r[25] = static_cast<std::uint8_t>(f.errorCode);
-    for (std::size_t i = 0; i < 12 && i < f.dateTime.size(); ++i) r[26 + i] = static_cast<std::uint8_t>(f.dateTime[i]);
+    for (std::size_t i = 0; i < 12 && i < f.dateTime.size(); ++i)
+        r[26 + i] = static_cast<std::uint8_t>(f.dateTime[i]);
     std::size_t k = 0;
     for (int mark : f.pulseMarks) {
         if (k >= kMaxPulseMarks || mark == 0) break;  // the list ends at the first 0
@@ -144,7 +146,8 @@ SimAnimalInfo decodeAnimalBlock(const std::uint8_t* block, std::size_t length, b
     info.studyNumber = readText(b.data(), kRecordSize, L + 1, L);
     info.weight = readText(b.data(), kRecordSize, 2 * L + 1, 8);
     info.sexAge = readText(b.data(), kRecordSize, 2 * L + 9, 8);
-    info.comment = readText(b.data(), kRecordSize, commentAt, std::min<std::size_t>(kRecordSize - commentAt, 32));
+    info.comment =
+        readText(b.data(), kRecordSize, commentAt, std::min<std::size_t>(kRecordSize - commentAt, 32));
     if (longId && info.comment.size() == 31 && last != 0) info.comment.push_back(last);
     return info;
 }
@@ -154,8 +157,8 @@ std::array<std::uint8_t, 8> encodeMenuFrame(const SimMenu& m) {
     f[0] = static_cast<std::uint8_t>(m[0]);
     f[1] = static_cast<std::uint8_t>(m[1]);
     f[2] = static_cast<std::uint8_t>(m[2]);
-    f[3] = static_cast<std::uint8_t>((m[3] ? 0x01 : 0) | (m[4] ? 0x02 : 0) | (m[5] ? 0x04 : 0) | (m[6] ? 0x08 : 0) |
-                                     (m[7] ? 0x10 : 0) | (m[11] ? 0x20 : 0));
+    f[3] = static_cast<std::uint8_t>((m[3] ? 0x01 : 0) | (m[4] ? 0x02 : 0) | (m[5] ? 0x04 : 0) |
+                                     (m[6] ? 0x08 : 0) | (m[7] ? 0x10 : 0) | (m[11] ? 0x20 : 0));
     f[4] = static_cast<std::uint8_t>(m[8]);
     f[5] = static_cast<std::uint8_t>(m[9]);
     f[6] = static_cast<std::uint8_t>(m[10]);
@@ -196,7 +199,8 @@ std::array<std::uint8_t, 8> encodeBcdTime(std::time_t unitTime) {
 
 std::optional<std::time_t> decodeClockFrame(const std::uint8_t* f) {
     const int year = f[0], month = f[1], day = f[2], hour = f[4], minute = f[5], second = f[6];
-    if (year > 99 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+    if (year > 99 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 59) {
         return std::nullopt;
     }
     std::tm tm{};

@@ -58,7 +58,7 @@ struct ResultFields {
     std::uint8_t byte15 = 20;
     int measurementNumber = 0;
     int errorCode = 0;
-    std::string dateTime;  // 12 characters
+    std::string dateTime;         // 12 characters
     std::vector<int> pulseMarks;  // at most 50 used
 };
 std::array<std::uint8_t, kResultRecordSize> buildResultRecord(const ResultFields& fields);

@@ -14,8 +14,8 @@ namespace {
 
 constexpr std::int64_t kNever = INT64_MAX;
 constexpr double kInflateMmHgPerS = 45.0;
-constexpr int kPressHoldMs = 300;        // at the top before the deflation starts
-constexpr int kPressTimeoutMs = 15000;   // a cuff that does not fill by then leaks
+constexpr int kPressHoldMs = 300;       // at the top before the deflation starts
+constexpr int kPressTimeoutMs = 15000;  // a cuff that does not fill by then leaks
 constexpr double kEndPressureMmHg = 40.0;
 constexpr double kMaxRecordSeconds = 38.0;  // fits the 4000-sample sweep with room
 constexpr int kMaxRecordSamples = 3990;
@@ -39,7 +39,8 @@ std::int64_t localZoneOffset(std::time_t wall) {
 }
 
 std::string stepNumber(const std::string& number, int delta) {
-    if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (number.empty() ||
+        !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return number;
     }
     long value = std::stol(number) + delta;
@@ -78,7 +79,7 @@ struct CSimUnit::Impl {
     std::int64_t stateUntil = kNever;  // end of a timed state (adjust, cancel, auto result)
     std::int64_t autoAt = kNever;      // next automatic start of an AUTO-S series
     int autoRemaining = 0;
-    bool linkOn = true;                // 254 stops the stream, 913/915 start it
+    bool linkOn = true;  // 254 stops the stream, 913/915 start it
 
     // Sampling.
     bool sampling = false;
@@ -134,8 +135,8 @@ CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions optio
     u.truthSpread = m_options.truthSpread;
     u.samplesPerPacket = std::clamp(m_options.samplesPerPacket, 1, kMaxPairsPerPacket);
     u.measurementNumber = m_options.measurementNumber;
-    u.clockOffset = m_options.clockOffsetSeconds ? *m_options.clockOffsetSeconds
-                                                 : localZoneOffset(m_clock.wallTime());
+    u.clockOffset =
+        m_options.clockOffsetSeconds ? *m_options.clockOffsetSeconds : localZoneOffset(m_clock.wallTime());
     u.gen.setMotionArtefacts(m_options.motionArtefacts);
     u.gen.setAnimal(u.menu[9]);
     u.gen.setTruth(drawTruth(u.menu[9], u.truthSpread, u.gen.rng()));
@@ -150,8 +151,9 @@ CSimUnit::~CSimUnit() {
 
 std::string simDevicePath(std::uint16_t vendorId, std::uint16_t productId, int serial) {
     char text[128];
-    std::snprintf(text, sizeof text, "\\\\?\\usb#vid_%04x&pid_%04x#sim%04d#{c14d9f44-b151-42da-9a94-d2c4932b4624}",
-                  vendorId, productId, serial);
+    std::snprintf(text, sizeof text,
+                  "\\\\?\\usb#vid_%04x&pid_%04x#sim%04d#{c14d9f44-b151-42da-9a94-d2c4932b4624}", vendorId,
+                  productId, serial);
     return text;
 }
 
@@ -375,7 +377,8 @@ void CSimUnit::sampleLocked(std::int64_t t) {
         u.recPressure.push_back(s.pressureHalf);
         u.recWave.push_back(s.wave);
     }
-    pushSampleLocked(s, clipped || ((u.state == kSimRecord || u.state == kSimPress) && u.gen.artefactActive()));
+    pushSampleLocked(s,
+                     clipped || ((u.state == kSimRecord || u.state == kSimPress) && u.gen.artefactActive()));
 
     if (u.state == kSimPress && u.topReachedMs >= 0 && t - u.topReachedMs >= kPressHoldMs) {
         startRecordLocked(t);
@@ -411,8 +414,9 @@ void CSimUnit::flushPendingLocked() {
             index = static_cast<std::uint16_t>(u.pendingStart % kSweepLength);
         }
         const std::uint8_t flag = (u.pendingError || u.errorFlagForced) ? 1 : 0;
-        enqueueLocked(buildWavePacket(index, u.gen.liveHeartRate(), flag, static_cast<std::uint8_t>(u.menu[1]),
-                                      u.pending.data(), u.pending.size()));
+        enqueueLocked(buildWavePacket(index, u.gen.liveHeartRate(), flag,
+                                      static_cast<std::uint8_t>(u.menu[1]), u.pending.data(),
+                                      u.pending.size()));
     }
     u.pending.clear();
 }
@@ -576,7 +580,8 @@ void CSimUnit::enterAnimalNumber(const std::string& number) {
 // ---------------------------------------------------------------------------
 // Control requests and pipes (driver side)
 
-void CSimUnit::logRequestLocked(int request, int value, bool in, const std::uint8_t* data, std::size_t length) {
+void CSimUnit::logRequestLocked(int request, int value, bool in, const std::uint8_t* data,
+                                std::size_t length) {
     Impl& u = *m_impl;
     if (u.log.size() >= kMaxLoggedRequests) u.log.erase(u.log.begin());
     SimRequest r;
@@ -679,7 +684,8 @@ bool CSimUnit::pipeWrite(const std::uint8_t* data, std::size_t length) {
         if (data[0] == 8) {
             // The PC's version text follows the mark, zero-padded.
             std::string text;
-            for (std::size_t i = 1; i < length && data[i] != 0; ++i) text.push_back(static_cast<char>(data[i]));
+            for (std::size_t i = 1; i < length && data[i] != 0; ++i)
+                text.push_back(static_cast<char>(data[i]));
             u.pcVersion = text;
         } else {
             u.animal = decodeAnimalBlock(data, length, isLongIdVersion(u.version));

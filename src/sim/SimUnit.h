@@ -75,9 +75,9 @@ enum SimRequestNumber : int {
 // Error codes of a failed measurement.
 enum SimErrorCode : int {
     kSimErrNone = 0,
-    kSimErrAir = 5,   // "Air": the cuff leaks, the pressure was not reached
-    kSimErrLo = 16,   // "Lo": no usable pulses
-    kSimErrHi = 17,   // "Hi": the pressure lies beyond the measured range
+    kSimErrAir = 5,  // "Air": the cuff leaks, the pressure was not reached
+    kSimErrLo = 16,  // "Lo": no usable pulses
+    kSimErrHi = 17,  // "Hi": the pressure lies beyond the measured range
 };
 
 // One measurement as the unit reported it, with the hidden truth behind it.
@@ -90,10 +90,10 @@ struct SimResult {
     int firstMarker = 0;   // recording sample index at the SBP point
     int secondMarker = 0;  // recording sample index at the DBP point
     int measurementNumber = 0;
-    std::string dateTime;         // YYMMDDhhmmss from the unit's clock
-    std::vector<int> pulseMarks;  // at most 50, ascending, never 0
-    int recordedSamples = 0;      // samples of the recording sweep (ring indices 0..n-1)
-    SimTruth truth;               // what the animal really had
+    std::string dateTime;                    // YYMMDDhhmmss from the unit's clock
+    std::vector<int> pulseMarks;             // at most 50, ascending, never 0
+    int recordedSamples = 0;                 // samples of the recording sweep (ring indices 0..n-1)
+    SimTruth truth;                          // what the animal really had
     std::array<std::uint8_t, 186> record{};  // the result record as sent in three pieces
 };
 
@@ -111,15 +111,15 @@ struct SimUnitOptions {
     std::uint32_t seed = 1;
     SimMenu menu = defaultSimMenu();
     SimAnimalInfo animal{"1", "", "", "", ""};
-    int adjustMs = 3000;         // state 1 after power-on; 0 starts in View
-    int samplesPerPacket = 10;   // 1..14 sample pairs per wave packet (100 samples/s)
-    bool answerVersion = true;   // false: getDeviceVer is never answered
+    int adjustMs = 3000;        // state 1 after power-on; 0 starts in View
+    int samplesPerPacket = 10;  // 1..14 sample pairs per wave packet (100 samples/s)
+    bool answerVersion = true;  // false: getDeviceVer is never answered
     bool motionArtefacts = false;
-    double truthSpread = 1.0;    // 0: every measurement has the animal's mean values
+    double truthSpread = 1.0;  // 0: every measurement has the animal's mean values
     std::uint16_t vendorId = 0x1A2B;
     std::optional<std::uint16_t> productId;          // default 0x110 + device ID
     std::optional<std::int64_t> clockOffsetSeconds;  // unit clock - wall time; default: local zone
-    int measurementNumber = 0;   // number the next measurement reports
+    int measurementNumber = 0;                       // number the next measurement reports
 };
 
 class CSimDriver;
@@ -129,7 +129,7 @@ class CSimDriver;
 std::string simDevicePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
 
 class CSimUnit {
-public:
+  public:
     CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions options);
     ~CSimUnit();
     CSimUnit(const CSimUnit&) = delete;
@@ -150,11 +150,11 @@ public:
     std::string pcVersionText() const;  // last PC version frame, "" before one came
     std::time_t unitTime() const;       // its own clock, seconds since 1970 in its own zone
     double cuffPressureMmHg() const;
-    SimTruth currentTruth() const;      // the animal's values for this (or the next) measurement
+    SimTruth currentTruth() const;  // the animal's values for this (or the next) measurement
     std::optional<SimResult> lastResult() const;
-    int resultCount() const;            // results sent since power-on
-    bool streaming() const;             // sends wave packets in View, Press and Record
-    std::size_t queuedRecords() const;  // records waiting on the inbound pipe
+    int resultCount() const;              // results sent since power-on
+    bool streaming() const;               // sends wave packets in View, Press and Record
+    std::size_t queuedRecords() const;    // records waiting on the inbound pipe
     std::int64_t nextDeadlineMs() const;  // INT64_MAX when nothing is due
 
     // Control requests as received, oldest first.
@@ -181,7 +181,7 @@ public:
     void setPulseScale(double scale);  // 0: no pulse reaches the sensor (no animal)
 
     // Faults on demand.
-    void setCuffLeak(bool leaking);     // the cuff cannot be pressurised: "Air"
+    void setCuffLeak(bool leaking);       // the cuff cannot be pressurised: "Air"
     void setConfigured(bool configured);  // false: the configuration query gives 0
     // The next pipe read fails with DeviceError; with resetCures a unit reset
     // clears it, otherwise the reset fails and the fault stays until replug or
@@ -191,13 +191,13 @@ public:
     // the inbound pipe is reset.
     void injectBrokenPipe();
     void clearFaults();
-    void setErrorFlag(bool on);  // byte 6 of the wave packets
-    void injectMenuNotice(int type = 1);  // a type-1 or type-15 record
+    void setErrorFlag(bool on);                           // byte 6 of the wave packets
+    void injectMenuNotice(int type = 1);                  // a type-1 or type-15 record
     void injectRecord(std::vector<std::uint8_t> record);  // any bytes, 1..64
-    void injectShortRecord();                  // a 3-byte wave packet header
-    void injectUnknownRecord(int type = 9);    // a 64-byte record of a type nobody decodes
+    void injectShortRecord();                             // a 3-byte wave packet header
+    void injectUnknownRecord(int type = 9);               // a 64-byte record of a type nobody decodes
 
-private:
+  private:
     friend class CSimDriver;
     struct Impl;
 

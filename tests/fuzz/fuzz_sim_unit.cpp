@@ -22,7 +22,7 @@ void check(bool condition) {
 }
 
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
     bool empty() const { return m_pos >= m_size; }
     std::uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
@@ -33,7 +33,7 @@ public:
         return out;
     }
 
-private:
+  private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_pos = 0;
@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     buffer[11] = static_cast<std::uint8_t>(value >> 8);
                     const auto extra = in.bytes(in.byte() % 24);
                     buffer.insert(buffer.end(), extra.begin(), extra.end());
-                    driver.ioControl(device, kIoctlControlWrite, buffer.data(), buffer.size(), nullptr, 0, &returned);
+                    driver.ioControl(device, kIoctlControlWrite, buffer.data(), buffer.size(), nullptr, 0,
+                                     &returned);
                     break;
                 }
                 case 1: {  // control read
@@ -79,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     header[0] = 0x17;
                     header[9] = in.byte();
                     std::vector<std::uint8_t> reply(in.byte() % 16);
-                    if (driver.ioControl(device, kIoctlControlRead, header.data(), header.size(), reply.data(),
-                                         reply.size(), &returned)) {
+                    if (driver.ioControl(device, kIoctlControlRead, header.data(), header.size(),
+                                         reply.data(), reply.size(), &returned)) {
                         check(returned <= reply.size());
                     }
                     break;
@@ -90,8 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const auto buffer = in.bytes(in.byte() % 40);
                     std::vector<std::uint8_t> out(in.byte() % 24);
                     const DriverHandle target = (in.byte() & 1) ? device : pipeIn;
-                    if (driver.ioControl(target, code, buffer.empty() ? nullptr : buffer.data(), buffer.size(),
-                                         out.empty() ? nullptr : out.data(), out.size(), &returned)) {
+                    if (driver.ioControl(target, code, buffer.empty() ? nullptr : buffer.data(),
+                                         buffer.size(), out.empty() ? nullptr : out.data(), out.size(),
+                                         &returned)) {
                         check(returned <= out.size());
                     }
                     break;
@@ -120,10 +122,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     break;
                 case 7:
                     switch (in.byte() % 4) {
-                        case 0: unit.pressMenuKey(); break;
-                        case 1: unit.pressAnimalKey(); break;
-                        case 2: unit.pressBrowseKey(); break;
-                        default: unit.injectReadError(in.byte() & 1); break;
+                        case 0:
+                            unit.pressMenuKey();
+                            break;
+                        case 1:
+                            unit.pressAnimalKey();
+                            break;
+                        case 2:
+                            unit.pressBrowseKey();
+                            break;
+                        default:
+                            unit.injectReadError(in.byte() & 1);
+                            break;
                     }
                     break;
                 default:  // read what is there

@@ -1,8 +1,6 @@
 // The exchanges of the simulated unit as the program's transport sees them:
 // paths, descriptor, configuration, control requests, records on the pipes.
 
-#include "sim/SimDriver.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "SimLink.h"
+#include "sim/SimDriver.h"
 
 namespace hx {
 namespace {

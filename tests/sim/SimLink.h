@@ -23,7 +23,7 @@ inline SimUnitOptions simFastOptions(std::uint32_t seed = 7) {
 }
 
 class SimLink {
-public:
+  public:
     explicit SimLink(SimUnitOptions options = simFastOptions(), int deviceId = 3) : driver(clock) {
         unit = &driver.addUnit(deviceId, std::move(options));
     }
@@ -57,13 +57,15 @@ public:
         std::vector<std::uint8_t> buffer = header(request, value, false);
         buffer.insert(buffer.end(), data.begin(), data.end());
         std::size_t returned = 0;
-        return driver.ioControl(device, kIoctlControlWrite, buffer.data(), buffer.size(), nullptr, 0, &returned);
+        return driver.ioControl(device, kIoctlControlWrite, buffer.data(), buffer.size(), nullptr, 0,
+                                &returned);
     }
     std::vector<std::uint8_t> controlRead(int request, std::size_t length) {
         const std::vector<std::uint8_t> h = header(request, 0, true);
         std::vector<std::uint8_t> reply(length, 0xEE);
         std::size_t returned = 0;
-        if (!driver.ioControl(device, kIoctlControlRead, h.data(), h.size(), reply.data(), reply.size(), &returned)) {
+        if (!driver.ioControl(device, kIoctlControlRead, h.data(), h.size(), reply.data(), reply.size(),
+                              &returned)) {
             return {};
         }
         reply.resize(returned);

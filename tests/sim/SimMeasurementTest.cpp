@@ -111,7 +111,8 @@ TEST(SimCycle, MeasurementRunsPressRecordResultWithTheRecordingFromRingIndexZero
     EXPECT_LT(next, 4000);
     // The pieces carry the 186-byte record; check the fields where the program reads them.
     std::vector<std::uint8_t> rec;
-    for (int k = 0; k < 3; ++k) rec.insert(rec.end(), link.records[i + k].begin() + 2, link.records[i + k].end());
+    for (int k = 0; k < 3; ++k)
+        rec.insert(rec.end(), link.records[i + k].begin() + 2, link.records[i + k].end());
     ASSERT_EQ(rec.size(), 186u);
     EXPECT_EQ(rec[25], 0);
     EXPECT_EQ(be16(&rec[0]), result->sbpHalf);

@@ -1,11 +1,11 @@
-#include "app/VirtualClock.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "app/VirtualClock.h"
 
 namespace hx {
 namespace {
