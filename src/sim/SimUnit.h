@@ -152,7 +152,7 @@ class CSimUnit {
     double cuffPressureMmHg() const;
     SimTruth currentTruth() const;  // the animal's values for this (or the next) measurement
     std::optional<SimResult> lastResult() const;
-    int resultCount() const;              // results sent since power-on
+    int resultCount() const;              // results sent since the unit was made
     bool streaming() const;               // sends wave packets in View, Press and Record
     std::size_t queuedRecords() const;    // records waiting on the inbound pipe
     std::int64_t nextDeadlineMs() const;  // INT64_MAX when nothing is due
@@ -190,6 +190,8 @@ class CSimUnit {
     // The next pipe read fails with BrokenPipe, and so does every read until
     // the inbound pipe is reset.
     void injectBrokenPipe();
+    // Ends every fault: read errors, broken pipe, leak, unconfigured, forced
+    // error flag, and answers the version request again.
     void clearFaults();
     void setErrorFlag(bool on);                           // byte 6 of the wave packets
     void injectMenuNotice(int type = 1);                  // a type-1 or type-15 record
