@@ -40,7 +40,7 @@ int CMainController::enumerateUnits(int mode, int deviceId) {
             break;
         case 2:
             m_doc.removeDeviceId(id);
-            if (id == m_doc.deviceId() && m_channel) closeConnectionAfterRemoval();
+            if (id == m_doc.deviceId()) closeConnectionAfterRemoval();
             break;
         case 3: {
             for (std::int16_t f : found) {

@@ -129,6 +129,8 @@ private:
     void bringUnitToView();
     void updateTitle();
 
+    void beginLiveView(bool restart);
+
     // Timers.
     void connectionStep();
     void setUp();

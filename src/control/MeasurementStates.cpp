@@ -16,24 +16,18 @@ bool isMeasuring(int state) { return state == 3 || state == 4; }
 bool isQuietState(int state) { return state == 6 || state == 9 || state == 10 || state == 11; }
 }  // namespace
 
-void CMainController::enterLiveView() {
-    if (m_layoutMode != 1) switchToWaveLayout();
-    sendCmd(913);
-    m_doc.setLiveUpdate(false);
-    m_ui.waveResetSweep();
-    m_doc.setLiveUpdate(true);
-    m_goEvent.set();
-    m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
-    m_doc.setDrawMode(0);
-    m_ui.infoRepaint();
-    m_ui.setErrorPane(errorPaneText(0));
-}
+void CMainController::enterLiveView() { beginLiveView(false); }
 
-void CMainController::restartLiveView() {
+void CMainController::restartLiveView() { beginLiveView(true); }
+
+// Entering asks the unit for its live view first; restarting resets the
+// sweep first and then asks the unit to restart it.
+void CMainController::beginLiveView(bool restart) {
     if (m_layoutMode != 1) switchToWaveLayout();
+    if (!restart) sendCmd(913);
     m_doc.setLiveUpdate(false);
     m_ui.waveResetSweep();
-    sendCmd(915);
+    if (restart) sendCmd(915);
     m_doc.setLiveUpdate(true);
     m_goEvent.set();
     m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
