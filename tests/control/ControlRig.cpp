@@ -10,8 +10,12 @@ std::vector<std::string> g_lines;
 }  // namespace
 
 LogCapture::LogCapture() {
-    std::lock_guard lock(g_mutex);
-    g_lines.clear();
+    {
+        std::lock_guard lock(g_mutex);
+        g_lines.clear();
+    }
+    // Not under g_mutex: the observer runs under the log channel's lock and
+    // takes g_mutex, so taking them the other way round could deadlock.
     setLogLineObserver([](std::string_view text, char, char) {
         std::lock_guard lock(g_mutex);
         g_lines.emplace_back(text);
