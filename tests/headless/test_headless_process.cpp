@@ -109,5 +109,23 @@ TEST_F(HeadlessProgram, SigtermEndsThroughTheNormalShutdown) {
         EXPECT_EQ(entry.path().filename().string().rfind("halnor40ku-", 0), std::string::npos);
 }
 
+TEST_F(HeadlessProgram, CtlListsTheRunningCopyAndSendsItACommand) {
+    fs::create_directories(home.path() / "run");
+    const std::string bin = binFolder() + "/halnor40ku";
+    ProcessRun r = runProgram(
+        "/bin/sh",
+        {"-c", bin + " --headless --simulate --measurements 50 > " + home.folder() + "copy.log & pid=$!; "
+                     "for i in $(seq 100); do grep -q 'title: Halnor40KU (Connected)' " + home.folder() +
+                     "copy.log && break; sleep 0.1; done; " + bin + " ctl list; " + bin +
+                     " ctl send $pid 32773; " + bin + " ctl send $pid 32782; echo refused=$?; "
+                     "kill -TERM $pid; wait $pid"},
+        environment(), 60);
+    // One copy, bound to the unit seen as ID 1 (272), takes the graph layout
+    // command and refuses one that only the window's own buttons send.
+    EXPECT_NE(r.out.find(" 272\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("ok\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("refused=1"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace hx::test
