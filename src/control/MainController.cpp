@@ -301,6 +301,8 @@ void CMainController::switchToGraphLayout() {
     m_ui.setLayout(3);
 }
 
+bool CMainController::receiverRunning() const { return m_receiver && m_receiver->isRunning(); }
+
 void CMainController::updateTitle() { m_ui.setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId())); }
 
 void CMainController::setProperty(int value) {

@@ -81,6 +81,7 @@ public:
 
     // State, for front ends and tests.
     bool connected() const { return m_channel != nullptr; }
+    bool receiverRunning() const;
     int unitState() const { return m_unitState; }
     int layoutMode() const { return m_layoutMode; }
     int nextRecordingCountdown() const { return m_nextRecordingCountdown; }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/LogChannel.h"
@@ -179,6 +180,18 @@ public:
         return runUntil([this] { return connectedAndReady(); }, ms);
     }
     void command(int id) { controller().command(id); }
+
+    // A read that fails is not a record in flight, so virtual time does not
+    // wait for the receiver thread to report it. This runs the program in
+    // small steps of virtual time and gives the thread real time between them.
+    bool settleUntil(const std::function<bool()>& done, std::int64_t ms) {
+        for (std::int64_t elapsed = 0; elapsed < ms; elapsed += 20) {
+            if (done()) return true;
+            runFor(20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return done();
+    }
 
     TempDir dir;
     CVirtualClock clock;

@@ -63,10 +63,7 @@ TEST(HotPlug, WithoutNoticesEveryDeviceChangeRechecksAllUnits) {
     rig.start();
     ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }));
     rig.sim.unplug(unit);  // no notice: the program only notices through its reads
-    // The failed read is not a record in flight, so virtual time does not wait
-    // for the receiver thread to report it: give the thread a moment.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 10000));
+    ASSERT_TRUE(rig.settleUntil([&] { return !rig.controller().connected(); }, 10000));
     rig.sim.replug(unit);
     ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }, 30000));
 }
@@ -89,7 +86,7 @@ TEST(ReadErrors, UnrecoverableErrorDisconnectsAndConnectsAgain) {
     rig.start();
     ASSERT_TRUE(rig.waitReady());
     unit.injectReadError(false);
-    ASSERT_TRUE(rig.runUntil([&] { return !rig.controller().connected(); }, 5000));
+    ASSERT_TRUE(rig.settleUntil([&] { return !rig.controller().connected(); }, 5000));
     EXPECT_EQ(log.count("OnUsb_ReadError!"), 1);
     EXPECT_EQ(rig.ui.title(), "Halnor40KU (Not Connected)->1");
     unit.clearFaults();
