@@ -1,9 +1,6 @@
 // The hx40k-data tool run as a process, as a researcher would run it.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,20 +15,15 @@
 #include "data/DataFileWriter.h"
 #include "support/DataFileFixture.h"
 #include "support/FakeMessagePort.h"
+#include "support/ProcessRun.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace hx {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;  // exit status, or -1 when it did not exit normally
-    std::string out;
-    std::string err;
-};
+using ToolRun = test::ProcessRun;
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,30 +44,7 @@ class Hx40kDataTool : public ::testing::Test {
         if (!fs::exists(toolPath())) GTEST_SKIP() << "hx40k-data is not built at " << toolPath();
     }
 
-    ToolRun run(std::vector<std::string> args) {
-        const fs::path out = m_dir.path() / "stdout";
-        const fs::path err = m_dir.path() / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const std::string program = toolPath().string();
-        args.insert(args.begin(), program);
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ToolRun result;
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = slurp(out);
-        result.err = slurp(err);
-        return result;
-    }
+    ToolRun run(const std::vector<std::string>& args) { return test::runProgram(toolPath().string(), args); }
 
     std::string path(const std::string& name) const { return (m_dir.path() / name).string(); }
 
