@@ -61,7 +61,8 @@ void usage(std::FILE* out) {
                  "  --measurements N       start N measurements, exit 0 after N results\n"
                  "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
                  "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
-                 "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time\n");
+                 "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
+                 "  5 timer slots without a result, 6 results not saved, 141 output closed\n");
 }
 
 bool parseIds(const std::string& text, std::vector<int>& ids) {
@@ -130,7 +131,9 @@ int parseOptions(int argc, char** argv, Options& o) {
                 o.versionText = v;
             } else if (arg == "--data-folder") {
                 std::string folder = v;
-                if (folder.empty() || folder.back() != '/') folder += '/';
+                // An empty folder would put the data files into the root folder.
+                if (folder.empty()) return std::fprintf(stderr, "halnor40ku: --data-folder needs a folder\n"), 1;
+                if (folder.back() != '/') folder += '/';
                 o.answers.dataFolder = folder;
             } else if (arg == "--animal-id") {
                 o.answers.animalNo = v;
@@ -197,8 +200,8 @@ std::optional<std::uint16_t> configuredVendorId(IProfileStore& profile) {
     return static_cast<std::uint16_t>(value);
 }
 
-// SIGINT and SIGTERM end the program through its normal destruction: a thread
-// waits for them and asks the loop to quit.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) end the program through its
+// normal destruction: a thread waits for them and asks the loop to quit.
 std::thread startSignalWatcher(IEventLoop& loop, sigset_t blocked) {
     return std::thread([&loop, blocked] {
         int signal = 0;
@@ -218,8 +221,12 @@ int main(int argc, char** argv) {
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGINT);
     sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGHUP);
     sigaddset(&blocked, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+    // A closed output pipe shows as a failed write, which the console turns
+    // into the normal shutdown.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication application(argc, argv);
 

@@ -171,6 +171,11 @@ std::size_t CTimerSchedule::getEntries(std::span<std::int32_t> out) const {
     return written;
 }
 
+bool CTimerSchedule::cutsMeasurementsShort() const {
+    auto tooShort = [](std::int32_t seconds) { return seconds > 0 && seconds < kLongestMeasurementS; };
+    return tooShort(m_repeatPeriod) || std::any_of(m_intervals.begin(), m_intervals.end(), tooShort);
+}
+
 void CTimerSchedule::startSeries(std::time_t now) {
     if (m_started) return;
     m_startTime = now;

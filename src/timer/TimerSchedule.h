@@ -24,6 +24,10 @@ class CTimerSchedule {
   public:
     static constexpr int kMaxEntries = 100;
 
+    // The longest a measurement can run from its start to its result:
+    // inflation, a recording that fills the 40-second sweep, the result.
+    static constexpr std::int32_t kLongestMeasurementS = 50;
+
     // Caption of every message the schedule shows (stop icon), reading and writing alike.
     static constexpr const char* kErrorCaption = "Error in Read Timerfile";
 
@@ -68,6 +72,12 @@ class CTimerSchedule {
     const std::vector<std::int32_t>& intervals() const { return m_intervals; }
     const std::vector<std::int32_t>& offsets() const { return m_offsets; }
     std::int32_t repeatPeriod() const { return m_repeatPeriod; }
+
+    // Whether a slot can fall while the measurement started by the slot
+    // before it still runs: an interval or repeat period of 1 to
+    // kLongestMeasurementS - 1 seconds. Such a slot cuts that measurement
+    // short (an interval of 0 names the same second and is skipped).
+    bool cutsMeasurementsShort() const;
 
     // 1 January 1990 00:00:00 local time: the marker for "no start".
     static std::time_t noStartTime();

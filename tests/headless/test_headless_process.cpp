@@ -79,6 +79,30 @@ TEST_F(HeadlessProgram, TimerFileRunsASeriesToItsEnd) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("status: Complete Timer Mode recording."), std::string::npos);
     EXPECT_GE(resultLines(r.out).size(), 2u) << r.out;
+    EXPECT_EQ(r.out.find("warning:"), std::string::npos) << r.out;
+}
+
+TEST_F(HeadlessProgram, SlotsShorterThanAMeasurementEndTheSeriesWithTheirCount) {
+    // Each slot cuts the measurement before it short: the series still ends,
+    // says so once at its start, and the status tells that slots gave no result.
+    fs::path timerFile = home.path() / "short.tm";
+    std::ofstream(timerFile) << "1\n1\n1\n";
+    ProcessRun r = runProgram("halnor40ku",
+                              {"--headless", "--simulate", "--fast", "--timer-file", timerFile.string(),
+                               "--data-folder", home.folder() + "data"},
+                              environment(), 60);
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    std::size_t warning = r.out.find("warning: the schedule has intervals shorter than a measurement");
+    EXPECT_NE(warning, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("warning:", warning + 1), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" slots produced a result"), std::string::npos) << r.out;
+}
+
+TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
+    // A folder that exists and takes no files, not even from root.
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "1", "--data-folder", "/proc"});
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    EXPECT_NE(r.out.find("1 result(s) could not be saved"), std::string::npos) << r.out;
 }
 
 TEST_F(HeadlessProgram, WithoutAUnitItSaysSoAndFails) {
@@ -91,22 +115,49 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     EXPECT_EQ(run({"--headless", "--measurements", "zero"}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate=17"}).status, 1);
     EXPECT_EQ(run({"--headless", "--fast"}).status, 1);
+    EXPECT_EQ(run({"--headless", "--simulate", "--fast", "--data-folder", ""}).status, 1);
     ProcessRun missing = run({"--headless", "--simulate", "--fast", "--timer-file", "/nonexistent/x.tm"});
     EXPECT_EQ(missing.status, 2) << missing.out;
 }
 
-TEST_F(HeadlessProgram, SigtermEndsThroughTheNormalShutdown) {
-    // A real-time run that would go on for minutes ends at once on SIGTERM.
+class HeadlessEnding : public HeadlessProgram {
+protected:
+    void expectNormalShutdown(const ProcessRun& r) {
+        // The socket of the window property went with it, and the profile was written.
+        for (const auto& entry : fs::directory_iterator(home.path() / "run"))
+            EXPECT_EQ(entry.path().filename().string().rfind("halnor40ku-", 0), std::string::npos) << r.out;
+        EXPECT_TRUE(fs::exists(home.path() / "config" / "Quarvel40K" / "Halnor40KU.ini")) << r.out << r.err;
+    }
+};
+
+TEST_F(HeadlessEnding, SigtermAndSighupEndThroughTheNormalShutdown) {
+    // A real-time run that would go on for minutes ends at once.
+    for (const char* signal : {"TERM", "HUP"}) {
+        const int status = std::string(signal) == "TERM" ? 143 : 129;
+        fs::remove_all(home.path() / "config");
+        fs::create_directories(home.path() / "run");
+        ProcessRun r = runProgram("/bin/sh",
+                                  {"-c", binFolder() + "/halnor40ku --headless --simulate --measurements 50 & pid=$!; "
+                                                       "sleep 3; kill -" + signal + " $pid; wait $pid; echo status=$?"},
+                                  environment(), 60);
+        EXPECT_NE(r.out.find("exit: " + std::to_string(status)), std::string::npos) << signal << r.out << r.err;
+        EXPECT_NE(r.out.find("status=" + std::to_string(status)), std::string::npos) << r.out;
+        expectNormalShutdown(r);
+    }
+}
+
+TEST_F(HeadlessEnding, AClosedOutputPipeEndsThroughTheNormalShutdown) {
     fs::create_directories(home.path() / "run");
+    const std::string statusFile = home.folder() + "status";
     ProcessRun r = runProgram("/bin/sh",
-                              {"-c", binFolder() + "/halnor40ku --headless --simulate --measurements 50 & pid=$!; "
-                                                   "sleep 3; kill -TERM $pid; wait $pid; echo status=$?"},
+                              {"-c", "{ " + binFolder() + "/halnor40ku --headless --simulate --measurements 50; "
+                                     "echo $? > " + statusFile + "; } | head -3"},
                               environment(), 60);
-    EXPECT_NE(r.out.find("exit: 143"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(r.out.find("status=143"), std::string::npos) << r.out;
-    // The socket of the window property went with it.
-    for (const auto& entry : fs::directory_iterator(home.path() / "run"))
-        EXPECT_EQ(entry.path().filename().string().rfind("halnor40ku-", 0), std::string::npos);
+    std::ifstream in(statusFile);
+    int status = -1;
+    in >> status;
+    EXPECT_EQ(status, 141) << r.out << r.err;
+    expectNormalShutdown(r);
 }
 
 TEST_F(HeadlessProgram, CtlListsTheRunningCopyAndSendsItACommand) {

@@ -179,5 +179,12 @@ TEST(TimerCountdown, ShortPeriodFarBehindAnswersAtOnce) {
     EXPECT_EQ(schedule.nextRecordingTime(), T + 1);
 }
 
+TEST(TimerSeries, SlotsShorterThanAMeasurementAreFound) {
+    EXPECT_FALSE(scheduleOf({60, 0, 120, -300}).cutsMeasurementsShort());
+    EXPECT_FALSE(scheduleOf({}).cutsMeasurementsShort());
+    EXPECT_TRUE(scheduleOf({60, 1, 120}).cutsMeasurementsShort());
+    EXPECT_TRUE(scheduleOf({60, -49}).cutsMeasurementsShort());
+}
+
 }  // namespace
 }  // namespace hx

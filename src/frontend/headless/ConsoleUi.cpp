@@ -10,8 +10,11 @@ CConsoleUi::CConsoleUi(IEventLoop& loop, ConsoleAnswers answers, std::FILE* out)
     : m_loop(loop), m_answers(std::move(answers)), m_out(out) {}
 
 void CConsoleUi::print(const std::string& line) {
-    std::fprintf(m_out, "%s\n", line.c_str());
-    std::fflush(m_out);
+    if (m_outputLost) return;
+    if (std::fprintf(m_out, "%s\n", line.c_str()) < 0 || std::fflush(m_out) != 0) {
+        m_outputLost = true;
+        m_loop.quit(kExitOutputLost);
+    }
 }
 
 void CConsoleUi::printChange(std::string& last, const std::string& text, const char* label) {
@@ -21,6 +24,7 @@ void CConsoleUi::printChange(std::string& last, const std::string& text, const c
 }
 
 MsgAnswer CConsoleUi::messageBox(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) {
+    if (onMessage) onMessage(text);
     if (buttons == MsgButtons::YesNo) {
         print("question: " + caption + ": " + text + " -> yes");
         return MsgAnswer::Yes;

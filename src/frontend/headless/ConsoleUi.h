@@ -25,6 +25,8 @@ public:
     std::function<void(const HistoryRow&, int errorCode, const std::string& path)> onResult;
     // Called with every text of the general pane.
     std::function<void(const std::string&)> onGeneralText;
+    // Called with the text of every message box.
+    std::function<void(const std::string&)> onMessage;
 
     // IMessagePort
     MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
@@ -51,7 +53,11 @@ public:
     bool runMonitorDialog(MonitorValues& values) override;
     bool runTimerDialog(CTimerSchedule& schedule, std::vector<std::int32_t>& entries) override;
 
+    // A console that can no longer be written to (a closed pipe, a full
+    // disk) ends the run through the normal shutdown, once, with
+    // kExitOutputLost; later lines are dropped.
     void print(const std::string& line);
+    static constexpr int kExitOutputLost = 128 + 13;  // as SIGPIPE would have ended it
 
 private:
     void printChange(std::string& last, const std::string& text, const char* label);
@@ -61,6 +67,7 @@ private:
     std::FILE* m_out;
     std::string m_general, m_animal, m_state, m_version, m_error, m_title;
     bool m_endAnimal = false;
+    bool m_outputLost = false;
 };
 
 // The result line: the values exactly as the history list shows them.

@@ -1,5 +1,7 @@
 #include "headless/HeadlessSession.h"
 
+#include "data/DataFileWriter.h"
+
 namespace hx {
 
 CHeadlessSession::CHeadlessSession(CApplicationShell& shell, IEventLoop& loop, CConsoleUi& ui, SessionGoals goals)
@@ -21,6 +23,9 @@ bool CHeadlessSession::begin() {
         if (text == "start Recording") ++m_started;
         if (text == "Complete Timer Mode recording.") m_seriesComplete = true;
     };
+    m_ui.onMessage = [this](const std::string& text) {
+        if (text == kDataFileWriteError) ++m_unsaved;
+    };
     m_loop.setTarget(this);
     m_loop.startTimer(kSessionTimer, 250);
     return true;
@@ -41,6 +46,21 @@ void CHeadlessSession::onResult() {
     m_waiting = false;
 }
 
+int CHeadlessSession::resultStatus() const {
+    if (m_unsaved > 0) return kExitNotSaved;
+    if (m_seriesStarted && m_results < m_started) return kExitSlotsWithoutResult;
+    return 0;
+}
+
+void CHeadlessSession::finish(int status) {
+    if (m_unsaved > 0) m_ui.print("error: " + std::to_string(m_unsaved) + " result(s) could not be saved");
+    if (m_seriesStarted)
+        m_ui.print("timer series: " + std::to_string(m_results) + " of " + std::to_string(m_started) +
+                   " slots produced a result");
+    m_finished = true;
+    m_loop.quit(status);
+}
+
 void CHeadlessSession::tick() {
     if (m_finished) return;
     CMainController& controller = m_shell.controller();
@@ -59,8 +79,7 @@ void CHeadlessSession::tick() {
 
     if (m_goals.measurements > 0) {
         if (m_results >= m_goals.measurements) {
-            m_finished = true;
-            m_loop.quit(0);
+            finish(resultStatus());
             return;
         }
         if (m_waiting) {
@@ -85,16 +104,31 @@ void CHeadlessSession::tick() {
     if (!m_goals.timerFile.empty()) {
         if (!m_seriesStarted) {
             if (ready && state == 2 && controller.commandEnabled(kCmdStart)) {
+                if (m_shell.document().timerSchedule().cutsMeasurementsShort())
+                    m_ui.print("warning: the schedule has intervals shorter than a measurement can take (" +
+                               std::to_string(CTimerSchedule::kLongestMeasurementS) +
+                               " s): those slots cut the measurement in progress short");
                 controller.command(kCmdStart);
                 m_seriesStarted = true;
                 m_started = 1;
             }
             return;
         }
-        if (m_seriesComplete && m_results >= m_started && state != 3 && state != 4) {
-            m_finished = true;
-            m_loop.quit(0);
+        // The series ends when its last slot is over: the last measurement
+        // gave its result, or the unit has been out of measuring for a while
+        // (the slot cut a measurement short or found the unit busy).
+        bool measuring = state == 3 || state == 4;
+        if (!m_seriesComplete || measuring) {
+            m_settlingSinceMs.reset();
+            return;
         }
+        if (m_results >= m_started) {
+            finish(resultStatus());
+            return;
+        }
+        const std::int64_t now = m_loop.clock().nowMs();
+        if (!m_settlingSinceMs) m_settlingSinceMs = now;
+        if (now - *m_settlingSinceMs >= kResultGraceMs) finish(resultStatus());
     }
 }
 

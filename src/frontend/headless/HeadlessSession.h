@@ -5,6 +5,7 @@
 // its own.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "control/ApplicationShell.h"
@@ -22,9 +23,16 @@ struct SessionGoals {
 class CHeadlessSession final : public IMessageTarget {
 public:
     static constexpr int kSessionTimer = 900;
+    // How long after its last slot a series waits for a result still on its way.
+    static constexpr std::int64_t kResultGraceMs = 10000;
     static constexpr int kExitNoUnit = 3;
     static constexpr int kExitStalled = 4;
     static constexpr int kExitBadTimerFile = 2;
+    // A timer series ended with slots that gave no result (cut short, or
+    // the unit was busy); the last line says how many did.
+    static constexpr int kExitSlotsWithoutResult = 5;
+    // At least one result could not be saved ("File Write Error!").
+    static constexpr int kExitNotSaved = 6;
 
     CHeadlessSession(CApplicationShell& shell, IEventLoop& loop, CConsoleUi& ui, SessionGoals goals);
 
@@ -37,6 +45,9 @@ public:
 private:
     void tick();
     void onResult();
+    void finish(int status);
+    // 0, or the status that says what went wrong with the results.
+    int resultStatus() const;
     std::int64_t elapsedMs() const { return m_loop.clock().nowMs() - m_startMs; }
 
     CApplicationShell& m_shell;
@@ -49,8 +60,12 @@ private:
     int m_started = 0;
     bool m_waiting = false;
     std::int64_t m_waitingSinceMs = 0;
+    int m_unsaved = 0;
     bool m_seriesStarted = false;
     bool m_seriesComplete = false;
+    // After the series completed with fewer results than slots: since when
+    // the unit has not been measuring (a last result may still be on its way).
+    std::optional<std::int64_t> m_settlingSinceMs;
     bool m_finished = false;
 };
 
