@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <span>
 
-#include "data/Ring.h"
+#include "base/Ring.h"
 
 namespace hx {
 

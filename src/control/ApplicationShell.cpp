@@ -19,9 +19,9 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
     IUiPort& ui = *m_ports.ui;
     IEventLoop& loop = *m_ports.loop;
 
-    m_app.prepareFolders(m_ports.documentsFolder, ui);
+    m_app.prepareFolders(m_ports.documentsFolder, ui.dialogs());
 
-    m_document = std::make_unique<CHalnor55KUDoc>(m_app, *m_ports.profile, ui, m_ports.documentsFolder);
+    m_document = std::make_unique<CHalnor55KUDoc>(m_app, *m_ports.profile, ui.dialogs(), m_ports.documentsFolder);
     m_document->setClock(loop.clock());
     m_controller = std::make_unique<CMainController>(m_app, *m_document, *m_ports.driver, loop, ui,
                                                      *m_ports.receiverClock);
@@ -37,7 +37,7 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
             loop.post(std::move(message));
         },
         m_ports.controlFolder);
-    if (!m_controlSocket->listening()) CHalnor40KUApp::showSystemError(ui, errno, "Error : SetProp()");
+    if (!m_controlSocket->listening()) CHalnor40KUApp::showSystemError(ui.dialogs(), errno, "Error : SetProp()");
     m_controller->setPropertyListener([this](int value) {
         if (m_controlSocket) m_controlSocket->setProperty(value);
     });

@@ -35,7 +35,7 @@ void CMainController::selectUnit() {
         std::vector<std::int16_t> choosable;
         for (std::int16_t id : listed)
             if (id >= 0 && id < 16) choosable.push_back(id);
-        std::optional<int> chosen = m_ui.chooseDeviceId(choosable);
+        std::optional<int> chosen = m_ui.dialogs().chooseDeviceId(choosable);
         if (chosen && *chosen >= 0 && *chosen < 16) {
             m_doc.setDeviceId(static_cast<std::int16_t>(*chosen));
         } else {
@@ -161,7 +161,7 @@ void CMainController::setUp() {
         sendCmd(913);
     }
 
-    m_ui.waveResetSweep();
+    m_ui.wavePane().resetSweep();
     m_doc.setLiveUpdate(true);
     sleepMs(5);
 
@@ -187,7 +187,7 @@ void CMainController::bringUnitToView() {
 }
 
 void CMainController::onVersionRecord(const std::string& text) {
-    m_ui.setVersionPane(text);
+    m_ui.statusBar().setVersionPane(text);
     applyDeviceVersion(m_doc, text);
 }
 
@@ -195,19 +195,19 @@ void CMainController::onReadError() {
     writeLogLine("OnUsb_ReadError!", 'N', 'P');
     m_doc.setVersionMark(0);
     deleteChannel();
-    m_ui.endAnimalDialog();
-    m_ui.endClockDialog();
+    m_ui.dialogs().endAnimalDialog();
+    m_ui.dialogs().endClockDialog();
     m_opened = false;
     m_loop.startTimer(kTimerConnect, 1000);
     updateTitle();
-    m_ui.infoRepaint();
+    m_ui.informationPane().repaint();
     m_stopEvent.reset();
 }
 
 void CMainController::closeConnectionAfterRemoval() {
     deleteChannel();
-    m_ui.endClockDialog();
-    m_ui.endAnimalDialog();
+    m_ui.dialogs().endClockDialog();
+    m_ui.dialogs().endAnimalDialog();
     m_loop.killTimer(kTimerStatePoll);
     m_opened = false;
     m_doc.setVersionMark(0);
@@ -227,7 +227,7 @@ bool CMainController::runAnimalDialog() {
     m_animalModel.longId = m_app.isLongId();
     m_animalModel.caption = dialogCaption(m_doc.deviceId());
     m_animalDialogRunning = true;
-    bool ok = m_ui.runAnimalDialog(m_animalModel);
+    bool ok = m_ui.dialogs().runAnimalDialog(m_animalModel);
     m_animalDialogRunning = false;
     if (!ok || !m_channel) return false;
 
@@ -235,7 +235,7 @@ bool CMainController::runAnimalDialog() {
     preference.setDataFolder(m_animalModel.dataFolder);
     std::span<const std::uint8_t, 64> block = buildAnimalBlock(m_doc);
     sleepMs(5);
-    if (m_channel && m_channel->sendAnimalInfo(block.data())) m_ui.setAnimalPane("Animal No:" + preference.animal().animalNo);
+    if (m_channel && m_channel->sendAnimalInfo(block.data())) m_ui.statusBar().setAnimalPane("Animal No:" + preference.animal().animalNo);
     preference.writeAnimalGroup();
     return true;
 }
@@ -247,7 +247,7 @@ void CMainController::showClockDialog() {
     m_clockModel.setClockRequested = [this] { setClockFromPc(); };
     m_acceptWaves = false;
     m_clockDialogRunning = true;
-    m_ui.runClockDialog(m_clockModel);
+    m_ui.dialogs().runClockDialog(m_clockModel);
     m_clockDialogRunning = false;
     sendCmd(915);
     sleepMs(20);

@@ -19,7 +19,7 @@ int countOf(const std::list<std::int16_t>& ids, std::int16_t id) {
 }
 }  // namespace
 
-void CMainController::showDuplicateIds() { m_ui.setErrorPane(errorPaneText(130)); }
+void CMainController::showDuplicateIds() { m_ui.statusBar().setErrorPane(errorPaneText(130)); }
 
 int CMainController::enumerateUnits(int mode, int deviceId) {
     std::vector<std::int16_t> found = findUnitIds(m_driver);

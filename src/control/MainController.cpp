@@ -52,7 +52,7 @@ void CMainController::create() {
         m_loop.post(std::move(message));
     });
     if (!m_noticesRegistered) {
-        m_ui.messageBox("Device notifications are not available; attached units are re-checked instead.",
+        m_ui.dialogs().messageBox("Device notifications are not available; attached units are re-checked instead.",
                         "Halnor40KU", MsgIcon::Information, MsgButtons::Ok);
     }
     m_layoutMode = 1;
@@ -144,7 +144,7 @@ void CMainController::command(int id) {
         case kCmdClock:
             if (m_channel) showClockDialog();
             break;
-        case kCmdAbout: m_ui.showAbout(m_app.aboutTexts()); break;
+        case kCmdAbout: m_ui.dialogs().showAbout(m_app.aboutTexts()); break;
         case kCmdExit: m_loop.quit(0); break;
         default: break;
     }
@@ -177,7 +177,7 @@ bool CMainController::keyPressed(int key, bool inWaveOrResultPane) {
 }
 
 void CMainController::startCommand() {
-    m_ui.setGeneralPane(kBlankGeneralPane);
+    m_ui.statusBar().setGeneralPane(kBlankGeneralPane);
     int state = deviceState();
     sendCmd(4);
     switch (state) {
@@ -189,15 +189,15 @@ void CMainController::startCommand() {
             break;
         case 5:
             enterLiveView();
-            m_ui.infoRepaint();
+            m_ui.informationPane().repaint();
             break;
         case 10:
             enterLiveView();
             sendCmd(915);
-            m_ui.infoRepaint();
+            m_ui.informationPane().repaint();
             break;
         case 12:
-        case 13: m_ui.infoRepaint(); break;
+        case 13: m_ui.informationPane().repaint(); break;
         default: break;
     }
 }
@@ -207,12 +207,12 @@ void CMainController::sweepSpeedCommand() {
         m_restartWait = true;
         m_doc.setLiveUpdate(false);
         sendCmd(915);
-        m_ui.waveToggleSweepSpeed();
+        m_ui.wavePane().toggleSweepSpeed();
         sleepMs(1);
         m_doc.setLiveUpdate(true);
     } else {
-        m_ui.waveToggleSweepSpeed();
-        m_ui.waveRepaint();
+        m_ui.wavePane().toggleSweepSpeed();
+        m_ui.wavePane().repaint();
     }
 }
 
@@ -221,16 +221,16 @@ void CMainController::unitMenuCommand() {
     m_nextRecordingCountdown = 0;
     m_resultCountdown = 0;
     m_doc.timerSchedule().stopSeries();
-    m_ui.setGeneralPane(kBlankGeneralPane);
+    m_ui.statusBar().setGeneralPane(kBlankGeneralPane);
 
     m_doc.setLiveUpdate(false);
-    m_ui.waveResetSweep();
+    m_ui.wavePane().resetSweep();
 
     MenuSettings read = m_doc.menuSettings();
     if (m_channel && m_channel->getMenu(read)) m_doc.setMenuSettings(read);
 
     MenuSettings edited = m_doc.menuSettings();
-    if (m_ui.runMenuDialog(edited) && m_channel) {
+    if (m_ui.dialogs().runMenuDialog(edited) && m_channel) {
         m_doc.setMenuSettings(edited);
         m_channel->sendMenu(edited);
         m_doc.setLiveUpdate(true);
@@ -239,7 +239,7 @@ void CMainController::unitMenuCommand() {
     sendCmd(915);
     enterLiveView();
     m_doc.setShowMbpDbp(m_doc.menuSettings()[MenuSettings::kDbp] == 1);
-    m_ui.infoRepaint();
+    m_ui.informationPane().repaint();
 }
 
 void CMainController::animalCommand() {
@@ -248,9 +248,9 @@ void CMainController::animalCommand() {
     if (m_channel) {
         m_animalDialogMode = 1;
         requested = m_channel->getAnimalInfo();
-        if (requested) m_ui.setAnimalPane("Animal No:" + m_doc.preference().animal().animalNo);
+        if (requested) m_ui.statusBar().setAnimalPane("Animal No:" + m_doc.preference().animal().animalNo);
         m_doc.setLiveUpdate(false);
-        m_ui.waveResetSweep();
+        m_ui.wavePane().resetSweep();
         runAnimalDialog();
         sleepMs(20);
         sendCmd(915);
@@ -260,7 +260,7 @@ void CMainController::animalCommand() {
         m_handOverEvent.set();
         if (requested) return;
     }
-    m_ui.setErrorPane(errorPaneText(129));
+    m_ui.statusBar().setErrorPane(errorPaneText(129));
     m_animalDialogMode = 0;
 }
 
@@ -268,16 +268,16 @@ void CMainController::timerCommand() {
     std::vector<std::int32_t> entries(CTimerSchedule::kMaxEntries, 0);
     std::size_t n = m_doc.scheduleEntries(entries);
     entries.resize(n);
-    if (m_ui.runTimerDialog(m_doc.timerSchedule(), entries)) {
+    if (m_ui.dialogs().runTimerDialog(m_doc.timerSchedule(), entries)) {
         entries.push_back(0);
         m_doc.setScheduleEntries(entries);
     }
 }
 
 void CMainController::monitorCommand() {
-    if (m_doc.editMonitorSettings([this](MonitorValues& values) { return m_ui.runMonitorDialog(values); }) == 1) {
-        m_ui.waveNewPens();
-        m_ui.resultNewPens();
+    if (m_doc.editMonitorSettings([this](MonitorValues& values) { return m_ui.dialogs().runMonitorDialog(values); }) == 1) {
+        m_ui.wavePane().newPens();
+        m_ui.resultPane().newPens();
     }
 }
 
@@ -288,22 +288,28 @@ void CMainController::switchToWaveLayout() {
         m_loop.startTimer(kTimerSecond, 1000);
     }
     m_layoutMode = 1;
-    m_ui.setLayout(1);
-    m_ui.infoRepaint();
+    m_ui.setLayout(kLayoutWave);
+    m_ui.informationPane().repaint();
 }
 
 void CMainController::switchToGraphLayout() {
     if (m_layoutMode == 3) return;
     // The result pane analyses the frozen recording before it is shown.
     m_analysis->analyse(m_doc.resultPressureRing(), m_doc.resultWaveRing(), m_doc.result().errorCode);
-    m_ui.resultAnalysed(*m_analysis);
+    m_ui.resultPane().analysed(*m_analysis);
     m_layoutMode = 3;
-    m_ui.setLayout(3);
+    m_ui.setLayout(kLayoutGraph);
 }
 
 bool CMainController::receiverRunning() const { return m_receiver && m_receiver->isRunning(); }
 
-void CMainController::updateTitle() { m_ui.setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId())); }
+bool CMainController::setUpComplete() const { return connected() && m_loop.timerRunning(kTimerStatePoll); }
+
+bool CMainController::readyForMeasurement() const {
+    return setUpComplete() && m_unitState == kStateView && commandEnabled(kCmdStart);
+}
+
+void CMainController::updateTitle() { m_ui.statusBar().setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId())); }
 
 void CMainController::setProperty(int value) {
     if (m_propertyListener) m_propertyListener(value);
@@ -317,24 +323,24 @@ int CMainController::deviceState() { return m_channel ? m_channel->getState() : 
 // Document notifications
 
 void CMainController::onLiveHeartRate(std::int16_t hr) {
-    if (m_layoutMode == 1) m_ui.infoLiveHeartRate(hr, m_unitState);
+    if (m_layoutMode == 1) m_ui.informationPane().liveHeartRate(hr, static_cast<UnitState>(m_unitState));
 }
 
 void CMainController::onSensorLevel(int level) {
-    if (m_layoutMode == 1) m_ui.infoSensorLevel(level);
+    if (m_layoutMode == 1) m_ui.informationPane().sensorLevel(level);
 }
 
 void CMainController::onSweepRestart() {
-    m_ui.waveResetSweep();
-    m_ui.infoRepaint();
+    m_ui.wavePane().resetSweep();
+    m_ui.informationPane().repaint();
 }
 
 void CMainController::onErrorFlagChanged(int flag) {
-    m_ui.setErrorPane(errorPaneText(m_unitState == 4 && flag != 0 ? 1 : 0));
+    m_ui.statusBar().setErrorPane(errorPaneText(m_unitState == 4 && flag != 0 ? 1 : 0));
 }
 
 void CMainController::onHistoryRow(int errorCode, const HistoryRow& row) {
-    m_ui.historyAddRow(row, errorCode, m_doc.showMbpDbp());
+    m_ui.historyPane().addRow(row, errorCode, m_doc.showMbpDbp());
 }
 
 }  // namespace hx

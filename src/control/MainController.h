@@ -82,6 +82,11 @@ public:
     // State, for front ends and tests.
     bool connected() const { return m_channel != nullptr; }
     bool receiverRunning() const;
+    // Connected and the connection's set-up finished (the state poll runs).
+    bool setUpComplete() const;
+    // Set up, the unit in View and Start enabled: a Start now begins a
+    // measurement.
+    bool readyForMeasurement() const;
     int unitState() const { return m_unitState; }
     int layoutMode() const { return m_layoutMode; }
     int nextRecordingCountdown() const { return m_nextRecordingCountdown; }

@@ -26,14 +26,14 @@ void CMainController::beginLiveView(bool restart) {
     if (m_layoutMode != 1) switchToWaveLayout();
     if (!restart) sendCmd(913);
     m_doc.setLiveUpdate(false);
-    m_ui.waveResetSweep();
+    m_ui.wavePane().resetSweep();
     if (restart) sendCmd(915);
     m_doc.setLiveUpdate(true);
     m_goEvent.set();
     m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
     m_doc.setDrawMode(0);
-    m_ui.infoRepaint();
-    m_ui.setErrorPane(errorPaneText(0));
+    m_ui.informationPane().repaint();
+    m_ui.statusBar().setErrorPane(errorPaneText(0));
 }
 
 void CMainController::scheduleNextRecording() {
@@ -42,7 +42,7 @@ void CMainController::scheduleNextRecording() {
     if (seconds >= 1) {
         m_nextRecordingCountdown = seconds;
     } else {
-        m_ui.setGeneralPane("Complete Timer Mode recording.");
+        m_ui.statusBar().setGeneralPane("Complete Timer Mode recording.");
         m_doc.timerSchedule().stopSeries();
         m_doc.timerSchedule().rewind();
     }
@@ -61,9 +61,9 @@ void CMainController::onWavePacket() {
     if (stored == kWaveRefused || !m_doc.liveUpdate()) return;
     if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseResult) restartLiveView();
     if (!m_restartWait) {
-        m_ui.waveDrawBatch();
+        m_ui.wavePane().drawBatch();
     } else if (stored == kWaveStoredAtZero) {
-        m_ui.waveDrawBatch();
+        m_ui.wavePane().drawBatch();
         m_restartWait = false;
     }
 }
@@ -74,9 +74,9 @@ void CMainController::onResult() {
     m_doc.setDrawMode(1);
     m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseResult);
     switchToGraphLayout();
-    m_ui.infoDrawResult();
-    m_ui.waveResetSweep();
-    m_ui.waveRepaint();
+    m_ui.informationPane().drawResult();
+    m_ui.wavePane().resetSweep();
+    m_ui.wavePane().repaint();
 
     const MeasurementResult& result = m_doc.result();
     HistoryRow row;
@@ -109,7 +109,7 @@ void CMainController::onAnimalBlock() {
     } else {
         m_handOverEvent.set();
     }
-    m_ui.setAnimalPane("Animal No:" + texts.animalNo);
+    m_ui.statusBar().setAnimalPane("Animal No:" + texts.animalNo);
     writeLogLinef('N', 'P', "Read animalNo:%s", texts.animalNo.c_str());
 }
 
@@ -121,7 +121,7 @@ void CMainController::onceASecond() {
         m_loop.killTimer(kTimerSecond);
         return;
     }
-    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseSweep) m_ui.infoPressure(m_doc.cuffPressureForDisplay());
+    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseSweep) m_ui.informationPane().pressure(m_doc.cuffPressureForDisplay());
 
     if (m_resultCountdown != 0) {
         if (--m_resultCountdown <= 0) {
@@ -135,13 +135,13 @@ void CMainController::onceASecond() {
         m_nextRecordingCountdown = 0;
         m_resultCountdown = 0;
         int state = deviceState();
-        m_ui.setStatePane(unitStateName(state));
+        m_ui.statusBar().setStatePane(unitStateName(state));
         if (state == 4) {  // the slot falls while the unit records: skip it
             scheduleNextRecording();
             return;
         }
         if (state == 5) enterLiveView();
-        m_ui.setGeneralPane("start Recording");
+        m_ui.statusBar().setGeneralPane("start Recording");
         sendCmd(4);
         scheduleNextRecording();
     } else {
@@ -149,7 +149,7 @@ void CMainController::onceASecond() {
         char text[64];
         std::snprintf(text, sizeof text, "Next Recording %02d:%02d", m_nextRecordingCountdown / 60,
                       m_nextRecordingCountdown % 60);
-        m_ui.setGeneralPane(text);
+        m_ui.statusBar().setGeneralPane(text);
     }
 }
 
@@ -160,9 +160,9 @@ void CMainController::pollState() {
     }
     sleepMs(2);
     int state = deviceState();
-    if (state != m_unitState) m_ui.unitStateChanged(state);
+    if (state != m_unitState) m_ui.unitStateChanged(static_cast<UnitState>(state));
     m_unitState = state;
-    m_ui.setStatePane(unitStateName(state));
+    m_ui.statusBar().setStatePane(unitStateName(state));
 
     if (isMeasuring(state)) {
         m_lastState = m_lastMeasuringState = static_cast<std::int16_t>(state);
@@ -210,7 +210,7 @@ void CMainController::onStateLeft(int leftState, int previousState) {
             if (m_channel && m_channel->getMenu(menu)) m_doc.setMenuSettings(menu);
             m_doc.setWaitForStart(true);
             sendCmd(915);
-            m_ui.waveResetSweep();
+            m_ui.wavePane().resetSweep();
             break;
         }
         case 10:
@@ -223,7 +223,7 @@ void CMainController::onStateLeft(int leftState, int previousState) {
             if (m_channel) m_channel->getAnimalInfo();
             m_doc.setWaitForStart(true);
             sendCmd(915);
-            m_ui.waveResetSweep();
+            m_ui.wavePane().resetSweep();
             break;
         default: break;
     }

@@ -20,7 +20,7 @@ public:
     }
     void showMenuNotice() override {
         m_controller.m_loop.invoke(
-            [this] { m_controller.m_ui.messageBox("ID_MENU", "Halnor40KU", MsgIcon::None, MsgButtons::Ok); },
+            [this] { m_controller.m_ui.dialogs().messageBox("ID_MENU", "Halnor40KU", MsgIcon::None, MsgButtons::Ok); },
             &m_controller.m_stopEvent);
     }
 

@@ -1,8 +1,9 @@
 #pragma once
-// The UI port: everything the main window's logic asks of a front end. The
-// GUI implements it with widgets, the console front end prints, tests record.
-// Every call comes on the UI thread. Pane notifications have empty defaults
-// so a front end overrides only what it shows.
+// The UI port: everything the main window's logic asks of a front end, split
+// by what receives the calls (status bar, the four panes, the dialogs, the
+// window). The GUI implements the pieces with widgets, the console front end
+// prints, tests record. Every call comes on the UI thread. Notifications have
+// empty defaults so a front end overrides only what it shows.
 
 #include <array>
 #include <cstdint>
@@ -14,7 +15,8 @@
 #include "app/Application.h"
 #include "app/MessagePort.h"
 #include "data/DocumentListener.h"
-#include "data/MenuSettings.h"
+#include "base/MenuSettings.h"
+#include "protocol/UnitState.h"
 #include "settings/Preference.h"
 
 namespace hx {
@@ -39,48 +41,69 @@ struct ClockDialogModel {
     std::function<void()> refresh;             // set by the front end while the dialog shows
 };
 
-class IUiPort : public IMessagePort {
+// The window's two layouts.
+enum WindowLayout : int {
+    kLayoutWave = 1,   // wave pane and information pane
+    kLayoutGraph = 3,  // history and result panes beside them
+};
+
+// The status bar's five panes and the window title.
+class IStatusBar {
 public:
-    // Status bar panes.
+    virtual ~IStatusBar() = default;
     virtual void setGeneralPane(const std::string&) {}
     virtual void setAnimalPane(const std::string&) {}
     virtual void setStatePane(const std::string&) {}
     virtual void setVersionPane(const std::string&) {}
     virtual void setErrorPane(const std::string&) {}
     virtual void setTitle(const std::string&) {}
+};
 
-    // Layout: 1 wave layout, 3 graph layout.
-    virtual void setLayout(int) {}
+// The wave pane draws from the document's live rings. drawBatch comes once per
+// wave packet: it must stay cheap (draw into the pane's kept image, no
+// allocation, no repaint of the screen; the pane updates the screen at its own
+// pace). repaint redraws the whole pane.
+class IWavePane {
+public:
+    virtual ~IWavePane() = default;
+    virtual void drawBatch() {}
+    virtual void resetSweep() {}
+    virtual void newPens() {}
+    virtual void toggleSweepSpeed() {}
+    virtual void repaint() {}
+};
 
-    // Wave pane.
-    virtual void waveDrawBatch() {}
-    virtual void waveResetSweep() {}
-    virtual void waveNewPens() {}
-    virtual void waveToggleSweepSpeed() {}
-    virtual void waveRepaint() {}
-    // Information pane.
-    virtual void infoLiveHeartRate(int /*hr*/, int /*unitState*/) {}
-    virtual void infoSensorLevel(int) {}
-    virtual void infoPressure(int) {}
-    virtual void infoDrawResult() {}
-    virtual void infoRepaint() {}
-    // History pane.
-    virtual void historyAddRow(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/) {}
-    // Result pane: the analysis has run on the frozen rings.
-    virtual void resultAnalysed(const COscillometricAnalysis&) {}
-    virtual void resultNewPens() {}
-    virtual void focusMainWindow() {}
+// The information pane: live heart rate, sensor level, cuff pressure, result.
+class IInformationPane {
+public:
+    virtual ~IInformationPane() = default;
+    virtual void liveHeartRate(int /*hr*/, UnitState) {}
+    virtual void sensorLevel(int) {}
+    virtual void pressure(int) {}
+    virtual void drawResult() {}
+    virtual void repaint() {}
+};
 
-    // A result arrived and was handled (saved to path, or not saved: empty).
-    // For front ends that report results (the console).
-    virtual void resultHandled(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/,
-                               const std::string& /*savedPath*/) {}
-    // The unit state changed (the state pane text is set separately).
-    virtual void unitStateChanged(int) {}
+// The history pane: one row per result.
+class IHistoryPane {
+public:
+    virtual ~IHistoryPane() = default;
+    virtual void addRow(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/) {}
+};
 
-    // Modal dialogs: each returns the user's answer. A dialog may pump events
-    // while it is open (through the event loop), which is how the unit's animal
-    // block reaches an open Animal ID dialog.
+// The result pane: the analysis has run on the frozen rings.
+class IResultPane {
+public:
+    virtual ~IResultPane() = default;
+    virtual void analysed(const COscillometricAnalysis&) {}
+    virtual void newPens() {}
+};
+
+// Message boxes, questions and modal dialogs: each returns the user's answer.
+// A dialog may pump events while it is open (through the event loop), which is
+// how the unit's animal block reaches an open Animal ID dialog.
+class IDialogs : public IMessagePort {
+public:
     // Device-ID choice: the chosen ID, or nothing (closed, or OK without choice).
     virtual std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) = 0;
     virtual bool runAnimalDialog(AnimalDialogModel& model) = 0;
@@ -93,6 +116,41 @@ public:
     // entries holds the edited entry array.
     virtual bool runTimerDialog(CTimerSchedule& schedule, std::vector<std::int32_t>& entries) = 0;
     virtual void showAbout(const AboutTexts&) {}
+};
+
+// The front end as the main window's logic sees it: it hands out its pieces
+// (each lives as long as the port) and takes the window-level calls. A front
+// end that does not show a pane keeps the default, which ignores every call.
+class IUiPort {
+public:
+    virtual ~IUiPort() = default;
+
+    virtual IStatusBar& statusBar() { return s_none.status; }
+    virtual IWavePane& wavePane() { return s_none.wave; }
+    virtual IInformationPane& informationPane() { return s_none.information; }
+    virtual IHistoryPane& historyPane() { return s_none.history; }
+    virtual IResultPane& resultPane() { return s_none.result; }
+    virtual IDialogs& dialogs() = 0;
+
+    virtual void setLayout(WindowLayout) {}
+    virtual void focusMainWindow() {}
+    // A result arrived and was handled (saved to path, or not saved: empty).
+    // For front ends that report results (the console).
+    virtual void resultHandled(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/,
+                               const std::string& /*savedPath*/) {}
+    // The unit state changed (the state pane text is set separately).
+    virtual void unitStateChanged(UnitState) {}
+
+private:
+    // The panes of a front end that does not show them; they keep no state.
+    struct NoPanes {
+        IStatusBar status;
+        IWavePane wave;
+        IInformationPane information;
+        IHistoryPane history;
+        IResultPane result;
+    };
+    static inline NoPanes s_none;
 };
 
 }  // namespace hx

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "data/Ring.h"
+#include "base/Ring.h"
 #include "settings/Preference.h"
 
 namespace hx {

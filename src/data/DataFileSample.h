@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "data/MeasurementResult.h"
-#include "data/Ring.h"
+#include "base/Ring.h"
 #include "settings/Preference.h"
 
 namespace hx {

@@ -18,7 +18,7 @@
 
 #include "app/MessagePort.h"
 #include "data/MeasurementResult.h"
-#include "data/Ring.h"
+#include "base/Ring.h"
 #include "settings/Preference.h"
 
 namespace hx {

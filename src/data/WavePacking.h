@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "data/Ring.h"
+#include "base/Ring.h"
 
 namespace hx {
 

@@ -26,9 +26,10 @@
 #include <string>
 #include <string_view>
 
-#include "data/RecordAreas.h"
+#include "base/RecordAreas.h"
 #include "app/Clock.h"
-#include "data/MenuSettings.h"
+#include "base/MenuSettings.h"
+#include "base/ProductId.h"
 #include "usb/LinkLog.h"
 #include "usb/Transport.h"
 #include "usb/UnitDriver.h"
@@ -60,9 +61,6 @@ enum UnitRequest : std::uint8_t {
     kRequestGetAnimalInfo = 12,
     kRequestGetDeviceVer = 14,
 };
-
-// The USB product ID of the unit with device ID d is kProductIdBase + d.
-constexpr std::uint16_t kProductIdBase = 0x110;
 
 constexpr std::size_t kFrameSize = 64;
 constexpr std::uint8_t kPcVersionMark = 8;   // byte 0 of the PC version frame

@@ -32,7 +32,7 @@
 #include "app/Clock.h"
 #include "app/Event.h"
 #include "app/WindowMessages.h"
-#include "data/RecordAreas.h"
+#include "base/RecordAreas.h"
 #include "usb/LinkLog.h"
 
 namespace hx {

@@ -15,7 +15,7 @@
 
 #include "data/Halnor55KUDoc.h"
 #include "data/MeasurementResult.h"
-#include "data/RecordAreas.h"
+#include "base/RecordAreas.h"
 #include "settings/Preference.h"
 
 namespace hx {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/MessagePort.h"
-#include "data/MenuSettings.h"
+#include "base/MenuSettings.h"
 #include "settings/ProfileStore.h"
 
 namespace hx {

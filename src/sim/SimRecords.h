@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/RecordAreas.h"
+#include "base/RecordAreas.h"
 
 namespace hx {
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ProductId.h"
 #include "sim/Oscillometry.h"
 
 namespace hx {
@@ -122,7 +123,7 @@ struct CSimUnit::Impl {
 
 CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions options)
     : m_deviceId(deviceId),
-      m_productId(options.productId ? *options.productId : static_cast<std::uint16_t>(0x110 + deviceId)),
+      m_productId(options.productId ? *options.productId : static_cast<std::uint16_t>(kProductIdBase + deviceId)),
       m_path(simDevicePath(options.vendorId, m_productId, serial)),
       m_options(std::move(options)),
       m_clock(clock),

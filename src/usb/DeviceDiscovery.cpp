@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "base/ProductId.h"
+
 namespace hx {
 
 std::int16_t deviceIdFromPath(const std::string& path) {
@@ -17,9 +19,8 @@ std::int16_t deviceIdFromPath(const std::string& path) {
     std::size_t hash = rest.find('#');
     if (hash != std::string::npos) rest.resize(hash);
     long productId = std::strtol(rest.c_str(), nullptr, 16);
-    // A unit with device ID d carries the product ID 0x110 + d.
-    if (productId < 0x110) return -1;
-    return static_cast<std::int16_t>(productId - 0x110);
+    if (productId < kProductIdBase) return -1;
+    return static_cast<std::int16_t>(productId - kProductIdBase);
 }
 
 std::vector<std::int16_t> findUnitIds(IUnitDriver& driver) {

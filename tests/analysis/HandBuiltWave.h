@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "analysis/OscillometricAnalysis.h"
-#include "data/Ring.h"
+#include "base/Ring.h"
 
 namespace hx::test {
 

@@ -32,9 +32,14 @@ struct ResultSeen {
     std::string path;
 };
 
-class RecordingUi : public IUiPort {
+class RecordingUi : public IUiPort, public IStatusBar, public IWavePane, public IHistoryPane, public IDialogs {
 public:
     explicit RecordingUi(IEventLoop& loop) : m_loop(loop) {}
+
+    IStatusBar& statusBar() override { return *this; }
+    IWavePane& wavePane() override { return *this; }
+    IHistoryPane& historyPane() override { return *this; }
+    IDialogs& dialogs() override { return *this; }
 
     MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon,
                          MsgButtons buttons) override {
@@ -53,9 +58,9 @@ public:
     void setVersionPane(const std::string& t) override { versionPane = t; }
     void setErrorPane(const std::string& t) override { errorPanes.push_back(t); }
     void setTitle(const std::string& t) override { titles.push_back(t); }
-    void setLayout(int mode) override { layouts.push_back(mode); }
-    void waveDrawBatch() override { ++drawBatches; }
-    void historyAddRow(const HistoryRow& row, int code, bool show) override {
+    void setLayout(WindowLayout mode) override { layouts.push_back(mode); }
+    void drawBatch() override { ++drawBatches; }
+    void addRow(const HistoryRow& row, int code, bool show) override {
         history.push_back(historyCells(row, code, show));
     }
     void resultHandled(const HistoryRow& row, int code, bool show, const std::string& path) override {
@@ -173,9 +178,7 @@ public:
     CMainController& controller() { return shell->controller(); }
     CHalnor55KUDoc& doc() { return shell->document(); }
 
-    bool connectedAndReady() {
-        return shell && controller().connected() && loop.timerRunning(kTimerStatePoll) && controller().unitState() == 2;
-    }
+    bool connectedAndReady() { return shell && controller().setUpComplete() && controller().unitState() == kStateView; }
     bool waitReady(std::int64_t ms = 30000) {
         return runUntil([this] { return connectedAndReady(); }, ms);
     }

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <random>
 
-#include "data/Ring.h"
+#include "base/Ring.h"
 
 namespace hx::test {
 

@@ -17,7 +17,9 @@ struct ConsoleAnswers {
     std::optional<std::string> animalNo, studyNo, weight, sexAge, comment, dataFolder;
 };
 
-class CConsoleUi final : public IUiPort {
+// One object serves as the port, its status bar and its dialogs; the panes it
+// does not show keep the port's defaults.
+class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
 public:
     CConsoleUi(IEventLoop& loop, ConsoleAnswers answers, std::FILE* out = stdout);
 
@@ -28,19 +30,24 @@ public:
     // Called with the text of every message box.
     std::function<void(const std::string&)> onMessage;
 
+    IStatusBar& statusBar() override { return *this; }
+    IDialogs& dialogs() override { return *this; }
+
     // IMessagePort
     MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                          MsgButtons buttons) override;
     std::optional<std::string> saveFileDialog(const std::string& initialPath,
                                               const std::string& defaultExtension) override;
 
-    // Panes
+    // Status bar
     void setGeneralPane(const std::string& text) override;
     void setAnimalPane(const std::string& text) override { printChange(m_animal, text, "animal"); }
     void setStatePane(const std::string& text) override { printChange(m_state, text, "state"); }
     void setVersionPane(const std::string& text) override { printChange(m_version, text, "version"); }
     void setErrorPane(const std::string& text) override { printChange(m_error, text, "error"); }
     void setTitle(const std::string& text) override { printChange(m_title, text, "title"); }
+
+    // Window
     void resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp, const std::string& savedPath) override;
 
     // Dialogs

@@ -73,8 +73,6 @@ void CHeadlessSession::tick() {
         }
         return;
     }
-    // The set-up ends by starting the state poll; act only after it.
-    bool ready = controller.connected() && m_loop.timerRunning(kTimerStatePoll);
     int state = controller.unitState();
 
     if (m_goals.measurements > 0) {
@@ -90,12 +88,11 @@ void CHeadlessSession::tick() {
             }
             return;
         }
-        if (!ready || !controller.commandEnabled(kCmdStart)) return;
-        if (state == 2) {
+        if (controller.readyForMeasurement()) {
             controller.command(kCmdStart);
             m_waiting = true;
             m_waitingSinceMs = m_loop.clock().nowMs();
-        } else if (state == 5) {
+        } else if (controller.setUpComplete() && state == kStateResult && controller.commandEnabled(kCmdStart)) {
             controller.command(kCmdStart);  // from the result back to the live view
         }
         return;
@@ -103,7 +100,7 @@ void CHeadlessSession::tick() {
 
     if (!m_goals.timerFile.empty()) {
         if (!m_seriesStarted) {
-            if (ready && state == 2 && controller.commandEnabled(kCmdStart)) {
+            if (controller.readyForMeasurement()) {
                 if (m_shell.document().timerSchedule().cutsMeasurementsShort())
                     m_ui.print("warning: the schedule has intervals shorter than a measurement can take (" +
                                std::to_string(CTimerSchedule::kLongestMeasurementS) +
@@ -117,7 +114,7 @@ void CHeadlessSession::tick() {
         // The series ends when its last slot is over: the last measurement
         // gave its result, or the unit has been out of measuring for a while
         // (the slot cut a measurement short or found the unit busy).
-        bool measuring = state == 3 || state == 4;
+        bool measuring = state == kStatePress || state == kStateRecord;
         if (!m_seriesComplete || measuring) {
             m_settlingSinceMs.reset();
             return;
