@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "data/MenuSettings.h"
+#include "base/MenuSettings.h"
 
 namespace hx {
 
