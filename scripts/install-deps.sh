@@ -4,7 +4,9 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
           libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev libusb-1.0-0-dev fonts-liberation
-          clang libclang-rt-dev xvfb xauth)
+          clang libclang-rt-dev xvfb xauth
+          libumockdev-dev umockdev libglib2.0-dev
+          desktop-file-utils appstream dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

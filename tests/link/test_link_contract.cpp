@@ -1,35 +1,21 @@
-// The unit driver's contract, as the transport and the command channel rely on
-// it, checked against every driver that runs here: the scripted driver the
-// unit tests use and the simulated driver. (The libusb driver needs a real
-// unit; its translation is tested on its own.)
+// The unit driver's contract checked against the drivers that need no device:
+// the scripted driver the unit tests use and the simulated driver. (The libusb
+// driver runs the same suite over an emulated unit in tests/usbemu.)
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cctype>
-#include <functional>
 #include <memory>
-#include <thread>
 
 #include "app/VirtualClock.h"
 #include "sim/SimDriver.h"
+#include "support/DriverContract.h"
 #include "support/ScriptedDriver.h"
-#include "usb/ControlHeader.h"
 
-namespace hx {
+namespace hx::test {
 namespace {
-
-struct DriverRig {
-    virtual ~DriverRig() = default;
-    virtual IUnitDriver& driver() = 0;
-    std::string unitPath;
-    std::uint16_t productId = 0x113;
-};
 
 struct ScriptedRig : DriverRig {
     ScriptedRig() { unitPath = scripted.unit(scripted.addUnit(productId)).path; }
     IUnitDriver& driver() override { return scripted; }
-    test::ScriptedDriver scripted;
+    ScriptedDriver scripted;
 };
 
 struct SimRig : DriverRig {
@@ -43,114 +29,6 @@ struct SimRig : DriverRig {
     CSimDriver sim{clock};
 };
 
-using RigFactory = std::function<std::unique_ptr<DriverRig>()>;
-
-class DriverContract : public ::testing::TestWithParam<RigFactory> {
-protected:
-    DriverContract() : rig(GetParam()()), driver(rig->driver()) {}
-
-    std::vector<std::uint8_t> controlHeader(std::uint8_t request, std::uint16_t value, bool read) {
-        auto bytes = encodeControlHeader({kVendorDevice, read ? kTransferDirectionIn : 0u, request, value, 0});
-        return {bytes.begin(), bytes.end()};
-    }
-
-    std::unique_ptr<DriverRig> rig;
-    IUnitDriver& driver;
-};
-
-TEST_P(DriverContract, UnitsAreListedWithTheirProductIdInThePath) {
-    auto paths = driver.presentInterfaces();
-    ASSERT_NE(std::find(paths.begin(), paths.end(), rig->unitPath), paths.end());
-    std::string lower = rig->unitPath;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    EXPECT_NE(lower.find("pid_0113#"), std::string::npos);
-}
-
-TEST_P(DriverContract, TheUnitAndItsTwoPipesOpenAndNothingElse) {
-    DriverHandle unit = driver.open(rig->unitPath);
-    DriverHandle in = driver.open(rig->unitPath + "\\if000pipe000");
-    DriverHandle out = driver.open(rig->unitPath + "\\if000pipe001");
-    EXPECT_NE(unit, kInvalidHandle);
-    EXPECT_NE(in, kInvalidHandle);
-    EXPECT_NE(out, kInvalidHandle);
-    EXPECT_EQ(driver.open(rig->unitPath + "\\if000pipe009"), kInvalidHandle);
-    EXPECT_EQ(driver.open("no such unit"), kInvalidHandle);
-    for (DriverHandle h : {unit, in, out}) driver.close(h);
-}
-
-TEST_P(DriverContract, DescriptorConfigurationAndResetsAnswerWithTheirBuffers) {
-    DriverHandle unit = driver.open(rig->unitPath);
-    auto request = descriptorRequest();
-    std::uint8_t descriptor[kDeviceDescriptorSize] = {};
-    std::size_t returned = 0;
-    ASSERT_TRUE(driver.ioControl(unit, kIoctlGetDescriptor, request.data(), request.size(), descriptor,
-                                 sizeof descriptor, &returned));
-    ASSERT_EQ(returned, kDeviceDescriptorSize);
-    EXPECT_EQ(parseDeviceDescriptor(descriptor, returned)->productId, rig->productId);
-
-    std::uint8_t configuration[4] = {};
-    ASSERT_TRUE(driver.ioControl(unit, kIoctlGetConfiguration, nullptr, 0, configuration, 4, &returned));
-    EXPECT_EQ(returned, 4u);
-    EXPECT_NE(configuration[0] | configuration[1] | configuration[2] | configuration[3], 0);
-
-    const std::uint8_t resetCode = 15;
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlResetUnit, &resetCode, 1, nullptr, 0, &returned));
-    DriverHandle in = driver.open(rig->unitPath + "\\if000pipe000");
-    EXPECT_TRUE(driver.ioControl(in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned));
-    driver.close(in);
-    driver.close(unit);
-}
-
-TEST_P(DriverContract, ControlRequestsCarryTheHeaderAndTheData) {
-    DriverHandle unit = driver.open(rig->unitPath);
-    std::vector<std::uint8_t> write = controlHeader(1, 913, false);
-    std::size_t returned = 0;
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlControlWrite, write.data(), write.size(), nullptr, 0, &returned));
-
-    std::vector<std::uint8_t> withData = controlHeader(6, 0, false);
-    const std::uint8_t frame[8] = {12, 3, 15, 5, 9, 30, 5, 0};
-    withData.insert(withData.end(), frame, frame + 8);
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlControlWrite, withData.data(), withData.size(), nullptr, 0, &returned));
-
-    std::vector<std::uint8_t> read = controlHeader(5, 0, true);
-    std::uint8_t state = 0xEE;
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlControlRead, read.data(), read.size(), &state, 1, &returned));
-    EXPECT_LE(returned, 1u);
-    driver.close(unit);
-}
-
-TEST_P(DriverContract, FramesGoOnlyDownTheOutboundPipe) {
-    DriverHandle unit = driver.open(rig->unitPath);
-    DriverHandle in = driver.open(rig->unitPath + "\\if000pipe000");
-    DriverHandle out = driver.open(rig->unitPath + "\\if000pipe001");
-    std::uint8_t frame[64] = {8, 'H', 'X'};
-    EXPECT_TRUE(driver.writePipe(out, frame, sizeof frame));
-    EXPECT_FALSE(driver.writePipe(in, frame, sizeof frame));
-    for (DriverHandle h : {unit, in, out}) driver.close(h);
-}
-
-TEST_P(DriverContract, ACancelledReadEndsAndLaterReadsEndAtOnceUntilClosed) {
-    DriverHandle unit = driver.open(rig->unitPath);
-    DriverHandle in = driver.open(rig->unitPath + "\\if000pipe000");
-    PipeStatus last = PipeStatus::Ok;
-    std::thread reader([&] {
-        std::uint8_t buffer[64];
-        // Records already due may come first; the read after them blocks.
-        for (int i = 0; i < 1000 && last == PipeStatus::Ok; ++i) last = driver.readPipe(in, buffer, 64).status;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    driver.cancelRead(in);
-    reader.join();
-    EXPECT_EQ(last, PipeStatus::Cancelled);
-
-    std::uint8_t buffer[64];
-    EXPECT_EQ(driver.readPipe(in, buffer, 64).status, PipeStatus::Cancelled);
-    driver.close(in);
-    PipeStatus afterClose = driver.readPipe(in, buffer, 64).status;
-    EXPECT_TRUE(afterClose == PipeStatus::Gone || afterClose == PipeStatus::Cancelled);
-    driver.close(unit);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Drivers, DriverContract,
     ::testing::Values(RigFactory([] { return std::unique_ptr<DriverRig>(new ScriptedRig); }),
@@ -158,4 +36,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RigFactory>& info) { return info.index == 0 ? "Scripted" : "Simulated"; });
 
 }  // namespace
-}  // namespace hx
+}  // namespace hx::test
