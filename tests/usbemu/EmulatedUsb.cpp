@@ -98,6 +98,7 @@ CEmulatedUnit& CUsbTestbed::plugIn(CSimDriver& sim, CSimUnit& unit, int bus) {
         g_clear_error(&error);
         throw std::runtime_error(message);
     }
+    umockdev_testbed_uevent(m_testbed, emulated->sysPath().c_str(), "add");
     m_units.push_back(std::move(emulated));
     return *m_units.back();
 }
@@ -134,7 +135,7 @@ std::string CEmulatedUnit::devNode() const {
     return text;
 }
 
-std::string CEmulatedUnit::sysPath() const { return "/devices/usb" + std::to_string(m_bus); }
+std::string CEmulatedUnit::sysPath() const { return "/sys/devices/usb" + std::to_string(m_bus); }
 
 std::string CEmulatedUnit::description() const {
     std::vector<std::uint8_t> device(kDeviceDescriptorSize);
@@ -149,7 +150,7 @@ std::string CEmulatedUnit::description() const {
     char busText[8];
     std::snprintf(busText, sizeof busText, "%03d", m_bus);
     std::string text;
-    text += "P: " + sysPath() + "\n";
+    text += "P: /devices/usb" + std::to_string(m_bus) + "\n";
     text += std::string("N: bus/usb/") + busText + "/001\n";
     text += "E: SUBSYSTEM=usb\n";
     text += "E: DEVTYPE=usb_device\n";

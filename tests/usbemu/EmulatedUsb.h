@@ -43,11 +43,12 @@ public:
     static bool available(std::string* why);
 
     // Puts the simulated unit on bus `bus` (1 to 99) as device 1, with the
-    // vendor ID and product ID of its descriptor. An "add" uevent announces it.
+    // vendor ID and product ID of its descriptor. An "add" uevent announces it
+    // (sent here: umockdev 0.17 adds devices from text without one).
     CEmulatedUnit& plugIn(CSimDriver& sim, CSimUnit& unit, int bus);
     // Takes the unit off the bus: its URBs and requests end with ENODEV, the
-    // sysfs entry goes and a "remove" uevent is sent. The simulated unit is
-    // unplugged too.
+    // sysfs entry goes and a "remove" uevent is sent (here too: umockdev 0.17
+    // removes devices without one). The simulated unit is unplugged too.
     void pullOut(CEmulatedUnit& unit);
 
 private:
@@ -64,7 +65,7 @@ public:
 
     int bus() const { return m_bus; }
     std::string devNode() const;     // /dev/bus/usb/BBB/001
-    std::string sysPath() const;     // /devices/usbB
+    std::string sysPath() const;     // /sys/devices/usbB
     std::string description() const; // the testbed's text for the device
     CSimUnit& simUnit() { return m_unit; }
     CSimDriver& sim() { return m_sim; }
