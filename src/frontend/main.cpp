@@ -2,6 +2,7 @@
 //   halnor40ku --headless [options]     console front end
 //   halnor40ku ctl list                 list running copies and their property
 //   halnor40ku ctl send PID COMMAND     send an outside command to a copy
+//   halnor40ku --list-units             list the attached units, connect to none
 
 #include <QCoreApplication>
 #include <csignal>
@@ -27,7 +28,10 @@
 #include "platform/StandardPaths.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
+#include "BuildInfo.h"
 #include "usb/LibusbDriver.h"
+#include "usb/LibusbTranslation.h"
+#include "usb/UnitListing.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ using namespace hx;
 
 struct Options {
     bool headless = false;
+    bool listUnits = false;
     bool simulate = false;
     std::vector<int> simulateIds{1};  // as the user sees them, 1 to 16
     bool fast = false;
@@ -47,6 +52,7 @@ struct Options {
 void usage(std::FILE* out) {
     std::fprintf(out,
                  "usage: halnor40ku --headless [options]\n"
+                 "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, path\n"
                  "       halnor40ku ctl list\n"
                  "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
                  "                                          32774 live view, 32775 clock dialog)\n"
@@ -99,6 +105,8 @@ int parseOptions(int argc, char** argv, Options& o) {
         };
         if (arg == "--headless") {
             o.headless = true;
+        } else if (arg == "--list-units") {
+            o.listUnits = true;
         } else if (arg == "--simulate") {
             o.simulate = true;
         } else if (arg.rfind("--simulate=", 0) == 0) {
@@ -156,7 +164,7 @@ int parseOptions(int argc, char** argv, Options& o) {
             }
         }
     }
-    if (!o.headless) {
+    if (!o.headless && !o.listUnits) {
         std::fprintf(stderr, "halnor40ku: only the console front end (--headless) is built in this version\n");
         usage(stderr);
         return 1;
@@ -190,14 +198,30 @@ int controlCommand(int argc, char** argv) {
 }
 
 // The units' USB vendor ID: HX40K_USB_VENDOR_ID (hex) wins over the profile's
-// "usbVendorId" (hex text). Without one, no real unit is listed.
+// "usbVendorId" (hex text), which wins over the one the program was built with
+// (the same value its udev rule grants access to). Without one, no real unit
+// is listed.
 std::optional<std::uint16_t> configuredVendorId(IProfileStore& profile) {
     if (auto fromEnvironment = CLibusbDriver::vendorIdFromEnvironment()) return fromEnvironment;
     std::string text = profile.readText("HalnorEWU_1", "usbVendorId", "");
     char* end = nullptr;
     unsigned long value = std::strtoul(text.c_str(), &end, 16);
-    if (text.empty() || *end || value == 0 || value > 0xFFFF) return std::nullopt;
+    if (text.empty() || *end || value == 0 || value > 0xFFFF) return parseVendorId(HX_USB_VENDOR_ID);
     return static_cast<std::uint16_t>(value);
+}
+
+int listAttachedUnits(IUnitDriver& driver, bool simulated) {
+    std::vector<UnitListing> units = listUnits(driver);
+    for (const UnitListing& unit : units) std::printf("%s\n", formatUnitListing(unit).c_str());
+    if (units.empty()) {
+        std::printf("no unit found\n");
+        if (!simulated) {
+            CQSettingsProfileStore settings;
+            if (!configuredVendorId(settings))
+                std::printf("the units' USB vendor ID is not set: HX40K_USB_VENDOR_ID or usbVendorId in the profile\n");
+        }
+    }
+    return 0;
 }
 
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the program through its
@@ -248,6 +272,7 @@ int main(int argc, char** argv) {
         CQSettingsProfileStore settings;
         driver = std::make_unique<CLibusbDriver>(configuredVendorId(settings));
     }
+    if (options.listUnits) return listAttachedUnits(*driver, options.simulate);
 
     std::unique_ptr<IEventLoop> loop;
     CVirtualEventLoop* virtualLoop = nullptr;

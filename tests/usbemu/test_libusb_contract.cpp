@@ -2,6 +2,7 @@
 // unit behind an emulated USB device: every request, read and write below goes
 // through libusb and usbdevfs as with a real unit.
 
+#include <algorithm>
 #include <memory>
 
 #include "app/VirtualClock.h"
@@ -9,6 +10,7 @@
 #include "support/DriverContract.h"
 #include "usb/LibusbDriver.h"
 #include "usb/LibusbTranslation.h"
+#include "usb/UnitListing.h"
 #include "usbemu/EmulatedUsb.h"
 
 namespace hx::test {
@@ -42,6 +44,41 @@ struct LibusbRig : DriverRig {
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverContract,
                          ::testing::Values(RigFactory([] { return std::unique_ptr<DriverRig>(new LibusbRig); })),
                          [](const ::testing::TestParamInfo<RigFactory>&) { return "LibusbOnEmulatedUnit"; });
+
+}  // namespace
+}  // namespace hx::test
+
+namespace hx::test {
+namespace {
+
+TEST(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
+    std::string why;
+    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    auto testbed = std::make_unique<CUsbTestbed>();
+    SimUnitOptions options;
+    options.vendorId = kVendor;
+    CSimUnit& first = sim.addUnit(0, options);
+    CSimUnit& fourth = sim.addUnit(3, options);
+    testbed->plugIn(sim, first, 1);
+    testbed->plugIn(sim, fourth, 2);
+    {
+        CLibusbDriver libusb(kVendor);
+        std::vector<std::string> lines;
+        for (const UnitListing& unit : listUnits(libusb)) lines.push_back(formatUnitListing(unit));
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (std::vector<std::string>{"ID 1  version 1.05  usb#vid_1a2b&pid_0110#bus001&addr001",
+                                                   "ID 4  version 1.05  usb#vid_1a2b&pid_0113#bus002&addr001"}));
+    }
+    EXPECT_TRUE(first.requestLog().empty());
+    EXPECT_TRUE(fourth.requestLog().empty());
+
+    // A unit the user may not open is still listed, with the likely cause.
+    UnitListing locked{"usb#vid_1a2b&pid_0111#bus003&addr009", 1, std::nullopt};
+    EXPECT_EQ(formatUnitListing(locked),
+              "ID 2  version ?  usb#vid_1a2b&pid_0111#bus003&addr009  (no access: is the udev rule installed?)");
+}
 
 }  // namespace
 }  // namespace hx::test

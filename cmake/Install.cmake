@@ -1,0 +1,47 @@
+# Installation and the Debian package: the programs, the udev rule for the
+# units' vendor ID, the desktop entry, its icon and the AppStream metainfo.
+# Install paths are the ones a distribution uses (prefix /usr in the package).
+include(GNUInstallDirs)
+
+install(TARGETS halnor40ku hx40k-data hx40k-logview RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The udev rule grants access to the units of HX_USB_VENDOR_ID; without one it
+# grants nothing (and says how to set it).
+if(HX_USB_VENDOR_ID)
+  set(HX_UDEV_RULE_LINE
+    "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"${HX_USB_VENDOR_ID}\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\"")
+else()
+  set(HX_UDEV_RULE_LINE
+    "# No vendor ID was given when the program was built, so this rule matches no device:\n# SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"VVVV\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\"")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/res/70-halnor40ku.rules.in ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules DESTINATION lib/udev/rules.d)
+
+set(HX_APP_ID org.quarvel.Halnor40KU)
+string(TIMESTAMP HX_RELEASE_DATE "%Y-%m-%d" UTC)
+configure_file(${PROJECT_SOURCE_DIR}/res/halnor40ku.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        RENAME ${HX_APP_ID}.desktop)
+install(FILES ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# cpack -G DEB (scripts/package.sh): one package from the install rules above.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME halnor40ku)
+set(CPACK_PACKAGE_VENDOR "The HX-40K terminal program developers")
+set(CPACK_PACKAGE_CONTACT "The HX-40K terminal program developers <hx40k@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Terminal program for HX-40K tail-cuff blood-pressure units")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Connects to HX-40K units over USB, draws the live cuff-pressure and pulse waves, shows SBP, MBP, DBP and heart rate of each measurement, saves every measurement as a data file and runs timed recordings. A built-in simulated unit stands in where no unit is attached.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Libraries from dpkg-shlibdeps (Qt Core, libusb, the C++ runtime), and what
+# the program needs at run time without linking it: the metric-compatible font
+# its wave and value panes ask for, and udev for the access rule.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+include(CPack)
