@@ -17,7 +17,7 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/res/70-halnor40ku.rules.in ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules DESTINATION lib/udev/rules.d)
 
-set(HX_APP_ID org.quarvel.Halnor40KU)
+set(HX_APP_ID org.quarvel.halnor40ku)
 string(TIMESTAMP HX_RELEASE_DATE "%Y-%m-%d" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/res/halnor40ku.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml @ONLY)
