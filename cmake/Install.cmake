@@ -29,6 +29,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.svg DESTINATION ${CMAKE_INSTA
 # cpack -G DEB (scripts/package.sh): one package from the install rules above.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halnor40ku)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The HX-40K terminal program developers")
 set(CPACK_PACKAGE_CONTACT "The HX-40K terminal program developers <hx40k@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Terminal program for HX-40K tail-cuff blood-pressure units")
@@ -36,6 +37,7 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Connects to HX-40K units over USB, draws the live cuff-pressure and pulse waves, shows SBP, MBP, DBP and heart rate of each measurement, saves every measurement as a data file and runs timed recordings. A built-in simulated unit stands in where no unit is attached.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries from dpkg-shlibdeps (Qt Core, libusb, the C++ runtime), and what

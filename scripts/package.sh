@@ -11,7 +11,7 @@ scripts/install-deps.sh
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-package -G Ninja "${launcher[@]}" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_WERROR=ON -DHX_TESTS=OFF -DHX_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TESTS=OFF -DHX_BENCH=OFF \
   -DHX_USB_VENDOR_ID="${HX_USB_VENDOR_ID:-}" >/dev/null
 cmake --build build-package
 (cd build-package && cpack -G DEB)
