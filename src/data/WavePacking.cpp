@@ -98,11 +98,23 @@ bool unpackWave(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out
     }
     const auto block = bytes.first(length);
     out[0] = static_cast<std::int16_t>(getWord(block, 2));
+    if (out[0] < kMinSample || out[0] > kMaxSample) {
+        error = "first sample at byte 2 of the wave block is outside the 12-bit range";
+        return false;
+    }
     std::size_t filled = 1;
     std::size_t at = kWaveHeaderSize;
+    // A sample outside the 12-bit range is refused rather than wrapped: no
+    // unit or writer makes one, so the file was made by hand or damaged.
     auto add = [&](int d) {
-        out[filled] = static_cast<std::int16_t>(out[filled - 1] + d);
-        ++filled;
+        const int value = out[filled - 1] + d;
+        if (value < kMinSample || value > kMaxSample) {
+            error = format("code at byte %zu of the wave block takes sample %zu outside the 12-bit range", at,
+                           filled);
+            return false;
+        }
+        out[filled++] = static_cast<std::int16_t>(value);
+        return true;
     };
     auto tooMany = [&](std::size_t more) {
         if (filled + more <= out.size()) return false;
@@ -127,12 +139,12 @@ bool unpackWave(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out
             for (std::size_t k = 0; k < n; ++k) {
                 const std::uint8_t pair = block[at + 1 + k / 2];
                 const int nibble = (k % 2 == 0) ? (pair & 0x0F) : (pair >> 4);
-                add(nibble >= 8 ? nibble - 16 : nibble);
+                if (!add(nibble >= 8 ? nibble - 16 : nibble)) return false;
             }
             at += 1 + bytesNeeded;
         } else if (first & 2) {
             if (tooMany(1)) return false;
-            add(static_cast<std::int8_t>(first) >> 2);
+            if (!add(static_cast<std::int8_t>(first) >> 2)) return false;
             at += 1;
         } else {
             if (at + 2 > length) {
@@ -142,7 +154,7 @@ bool unpackWave(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out
             }
             if (tooMany(1)) return false;
             const int raw = (first >> 2) + (block[at + 1] << 6);  // 14 bits
-            add(raw >= 8192 ? raw - 16384 : raw);
+            if (!add(raw >= 8192 ? raw - 16384 : raw)) return false;
             at += 2;
         }
     }

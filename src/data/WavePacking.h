@@ -25,6 +25,7 @@
 namespace hx {
 
 constexpr std::size_t kWaveHeaderSize = 4;
+constexpr int kMinSample = -2048, kMaxSample = 2047;  // 12-bit two's complement
 constexpr int kMaxRunLength = 127;
 
 // Longest block for n samples: every difference in the long form.
@@ -42,7 +43,8 @@ std::vector<std::uint8_t> packWaveSamples(std::span<const std::int16_t> samples)
 
 // Unpacks one block from the start of bytes into out, which receives exactly
 // out.size() samples. On success returns true and sets blockLength to L; on
-// a damaged block returns false with a reason in error and leaves out in an
+// a damaged block (a sample outside kMinSample..kMaxSample included) returns
+// false with a reason and the code's byte offset in error and leaves out in an
 // unspecified state. Reads nothing beyond bytes and writes nothing beyond out.
 bool unpackWave(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out, std::size_t& blockLength,
                 std::string& error);
