@@ -94,12 +94,14 @@ DataFileParse parseDataFile(std::span<const std::uint8_t> bytes) {
 }
 
 DataFileParse readDataFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking, and only a regular file: a pipe with no writer would
+    // hang the reader, a device would feed it for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return refused(path + ": " + std::strerror(errno));
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return refused(path + ": not a file");
+        return refused(path + ": not a regular file");
     }
     // One byte more than the largest data file tells a too-large file apart.
     std::vector<std::uint8_t> bytes(kMaxDataFileSize + 1);

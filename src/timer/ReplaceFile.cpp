@@ -71,12 +71,19 @@ bool syncFolder(const std::string& folder) {
 ReplaceFileResult failure(ReplaceStage stage, int error) { return {stage, error}; }
 
 // A direct create would fail on a folder or on a file we may not write; the
-// rename would not, so those cases are refused before anything is made.
+// rename would not, so those cases are refused before anything is made. So
+// is anything but a regular file: the rename would put a plain file in the
+// place of a device, a pipe or a symbolic link (and the link's target would
+// keep its old contents).
 bool targetRefusesWriting(const std::string& path, struct stat& existing, bool& exists, int& error) {
-    exists = ::stat(path.c_str(), &existing) == 0;
+    exists = ::lstat(path.c_str(), &existing) == 0;
     if (!exists) return false;
     if (S_ISDIR(existing.st_mode)) {
         error = EISDIR;
+        return true;
+    }
+    if (!S_ISREG(existing.st_mode)) {
+        error = EPERM;
         return true;
     }
     if (::access(path.c_str(), W_OK) != 0) {
@@ -102,7 +109,8 @@ ReplaceFileResult replaceFileContents(const std::string& path, std::span<const s
     if (fd < 0) return failure(ReplaceStage::kCreate, errno);
 
     bool written = writeAll(fd, bytes);
-    if (written && exists) (void)::fchmod(fd, existing.st_mode & 07777);
+    // The old file's permissions, but never set-user-ID, set-group-ID or sticky.
+    if (written && exists) (void)::fchmod(fd, existing.st_mode & 0777);
     written = written && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
     if (::close(fd) != 0 && written) {

@@ -20,7 +20,8 @@ namespace hx {
 enum class ReplaceStage {
     kNone,    // the file was replaced
     kCreate,  // the file could not be created (folder missing, no permission,
-              // the target is a folder or a write-protected file)
+              // the target is a folder, a write-protected file or anything
+              // but a regular file: a device, a pipe, a symbolic link)
     kWrite,   // writing, syncing, closing or renaming failed after creation
 };
 
@@ -31,7 +32,8 @@ struct ReplaceFileResult {
 };
 
 // Writes bytes to path as described above. A new file gets the usual
-// permissions (0666 less the umask); a replaced file keeps its own.
+// permissions (0666 less the umask); a replaced file keeps its own, without
+// the set-user-ID, set-group-ID and sticky bits.
 ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
 
 }  // namespace hx

@@ -93,13 +93,15 @@ void CTimerSchedule::readLines(CTimerFileLineReader& lines) {
 
 int CTimerSchedule::readTimerFile(const std::string& path) {
     if (path.empty()) return 1;
-    CFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: a pipe with no writer would otherwise hang the
+    // program here, and a device never ends. Only a regular file is read.
+    CFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
         if (errno != ENOENT) showError("File Open Error");
         return 1;
     }
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         showError("File Open Error");
         return 1;
     }

@@ -2,6 +2,7 @@
 // and damaged or foreign files are refused with a reason.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -161,7 +162,11 @@ TEST(DataFileReader, RefusesWrongLengthsAndTrailingBytes) {
 TEST(DataFileReader, RefusesWhatIsNotAReadableDataFile) {
     test::TempDir dir;
     EXPECT_NE(readDataFile(dir.folder() + "missing").error.find("No such file"), std::string::npos);
-    EXPECT_NE(readDataFile(dir.path().string()).error.find("not a file"), std::string::npos);
+    EXPECT_NE(readDataFile(dir.path().string()).error.find("not a regular file"), std::string::npos);
+    // Neither blocks: a pipe without a writer, a device without an end.
+    ASSERT_EQ(::mkfifo((dir.folder() + "fifo").c_str(), 0600), 0);
+    EXPECT_NE(readDataFile(dir.folder() + "fifo").error.find("not a regular file"), std::string::npos);
+    EXPECT_NE(readDataFile("/dev/zero").error.find("not a regular file"), std::string::npos);
 
     const auto big = dir.path() / "big";
     std::ofstream(big, std::ios::binary) << std::string(kMaxDataFileSize + 1, 'x');

@@ -138,6 +138,10 @@ TEST_F(TimerFileTest, OpenFailuresKeepTheSchedule) {
     EXPECT_TRUE(m_port.shown.empty());
 
     EXPECT_EQ(m_schedule.readTimerFile(m_dir.path().string()), 1) << "a folder is not a timer file";
+    // Neither blocks: a pipe without a writer, a device without an end.
+    ASSERT_EQ(::mkfifo(pathOf("fifo.tm").c_str(), 0600), 0);
+    EXPECT_EQ(m_schedule.readTimerFile(pathOf("fifo.tm")), 1);
+    EXPECT_EQ(m_schedule.readTimerFile("/dev/zero"), 1);
     if (::geteuid() != 0) {
         writeText(pathOf("locked.tm"), "5\n");
         ::chmod(pathOf("locked.tm").c_str(), 0);
@@ -199,6 +203,24 @@ TEST_F(TimerFileTest, WriteFailuresShowOneMessageAndKeepTheOldFile) {
         EXPECT_EQ(m_port.shown.size(), 3u);
     }
     EXPECT_TRUE(std::filesystem::is_directory(m_dir.path()));
+}
+
+TEST_F(TimerFileTest, OnlyRegularFilesAreReplacedAndNeverGainSpecialModeBits) {
+    m_schedule.setEntries(Entries{7});
+    ASSERT_EQ(::mkfifo(pathOf("fifo.tm").c_str(), 0600), 0);
+    writeText(pathOf("real.tm"), "42\n");
+    std::filesystem::create_symlink(pathOf("real.tm"), pathOf("link.tm"));
+    EXPECT_EQ(m_schedule.writeTimerFile(pathOf("fifo.tm")), 1);
+    EXPECT_EQ(m_schedule.writeTimerFile(pathOf("link.tm")), 1);
+    EXPECT_TRUE(std::filesystem::is_fifo(pathOf("fifo.tm")));
+    EXPECT_TRUE(std::filesystem::is_symlink(pathOf("link.tm")));
+    EXPECT_EQ(readText(pathOf("real.tm")), "42\n");
+
+    ::chmod(pathOf("real.tm").c_str(), 06755);
+    ASSERT_EQ(m_schedule.writeTimerFile(pathOf("real.tm")), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(pathOf("real.tm").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
 }
 
 TEST_F(TimerFileTest, WriteErrorAfterCreationIsReportedAndLeavesNoPartialFile) {
