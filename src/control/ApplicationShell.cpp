@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+
+#include "app/LogChannel.h"
+#include "timer/ReplaceFile.h"
 
 extern char** environ;
 
@@ -23,6 +27,7 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
 
     m_document = std::make_unique<CHalnor55KUDoc>(m_app, *m_ports.profile, ui.dialogs(), m_ports.documentsFolder);
     m_document->setClock(loop.clock());
+    cleanUpDataFolder();
     m_controller = std::make_unique<CMainController>(m_app, *m_document, *m_ports.driver, loop, ui,
                                                      *m_ports.receiverClock);
     loop.setTarget(m_controller.get());
@@ -49,6 +54,13 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
     loop.send(WindowMessage{kMsgStartConnecting, 0, 0, {}});
     if (m_ports.startCompanion) startCompanionProgram();
     return true;
+}
+
+// File times are real times, also when the program runs in virtual time.
+void CApplicationShell::cleanUpDataFolder() {
+    const std::string& folder = m_document->preference().dataFolder();
+    if (std::size_t removed = removeStaleTemporaryFiles(folder, std::time(nullptr)))
+        writeLogLinef('N', 'P', "Removed %zu unfinished file(s) of a stopped run in %s", removed, folder.c_str());
 }
 
 void CApplicationShell::shutDown(std::array<std::int32_t, 4> frameRect) {

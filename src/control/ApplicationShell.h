@@ -43,6 +43,11 @@ public:
     // The main window's destruction sequence; idempotent.
     void shutDown(std::array<std::int32_t, 4> frameRect = {0, 0, 0, 0});
 
+    // Removes the unfinished temporary files that a killed run left in the
+    // data folder. startUp does it; a front end that sets another folder
+    // before the run calls it again.
+    void cleanUpDataFolder();
+
     CHalnor40KUApp& app() { return m_app; }
     CHalnor55KUDoc& document() { return *m_document; }
     CMainController& controller() { return *m_controller; }

@@ -298,7 +298,10 @@ int main(int argc, char** argv) {
     std::thread watcher = startSignalWatcher(*loop, blocked);
     int status = 0;
     if (shell.startUp()) {
-        if (options.answers.dataFolder) shell.document().preference().setDataFolder(*options.answers.dataFolder);
+        if (options.answers.dataFolder) {
+            shell.document().preference().setDataFolder(*options.answers.dataFolder);
+            shell.cleanUpDataFolder();
+        }
         CHeadlessSession session(shell, *loop, ui, options.goals);
         if (!session.begin()) {
             status = CHeadlessSession::kExitBadTimerFile;

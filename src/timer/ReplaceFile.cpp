@@ -1,17 +1,22 @@
 #include "timer/ReplaceFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <random>
+#include <string_view>
 
 namespace hx {
 
 namespace {
 
 constexpr int kNameAttempts = 100;
+constexpr std::string_view kTemporaryPrefix = ".hx40k-";
+constexpr std::string_view kTemporarySuffix = ".part";
 constexpr mode_t kNewFileMode = 0666;  // the umask takes its share
 
 std::string folderOf(const std::string& path) {
@@ -31,13 +36,21 @@ std::string randomLetters(std::size_t count) {
 }
 
 // Opens a new, exclusive temporary file in folder; -1 with errno on failure.
+// The file stays locked while it is open, which tells the clean-up at start
+// that a running copy still writes it.
 int createTemporary(const std::string& folder, std::string& tempPath) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        tempPath = folder + "/.hx40k-" + randomLetters(10) + ".part";
+        tempPath = folder + "/" + std::string(kTemporaryPrefix) + randomLetters(10) + std::string(kTemporarySuffix);
         const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) (void)::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
+}
+
+bool isTemporaryName(std::string_view name) {
+    return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.starts_with(kTemporaryPrefix) &&
+           name.ends_with(kTemporarySuffix);
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
@@ -129,6 +142,26 @@ ReplaceFileResult replaceFileContents(const std::string& path, std::span<const s
     // failure to make it durable, so it is reported.
     if (!syncFolder(folder)) return failure(ReplaceStage::kWrite, errno);
     return {};
+}
+
+std::size_t removeStaleTemporaryFiles(const std::string& folder, std::time_t now) {
+    const std::string base = folder.empty() ? "." : folder;
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir) return 0;
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name)) continue;
+        const std::string path = base + (base.back() == '/' ? "" : "/") + entry->d_name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat info {};
+        const bool stale = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                           info.st_mtime <= now - kStaleTemporaryAgeS && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && ::unlink(path.c_str()) == 0) ++removed;
+        ::close(fd);
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 }  // namespace hx

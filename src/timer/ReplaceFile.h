@@ -12,6 +12,7 @@
 // timer file and the data files can reach. Any thread; no shared state.
 
 #include <cstdint>
+#include <ctime>
 #include <span>
 #include <string>
 
@@ -35,5 +36,13 @@ struct ReplaceFileResult {
 // permissions (0666 less the umask); a replaced file keeps its own, without
 // the set-user-ID, set-group-ID and sticky bits.
 ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// A temporary file left by a copy of the program that was killed in mid-write
+// stays for ever. This removes those of folder that are at least
+// kStaleTemporaryAgeS old (seconds since 1970 in now) and that no running
+// copy holds open (a writer keeps its temporary file locked). Returns how
+// many were removed. Called at start-up for the data folder.
+constexpr std::time_t kStaleTemporaryAgeS = 60;
+std::size_t removeStaleTemporaryFiles(const std::string& folder, std::time_t now);
 
 }  // namespace hx

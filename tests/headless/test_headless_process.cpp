@@ -41,9 +41,15 @@ protected:
 
 TEST_F(HeadlessProgram, ThreeMeasurementsAreReportedAndSaved) {
     std::string data = home.folder() + "data";
+    // What a run killed in mid-write left behind goes at the start.
+    fs::create_directories(data);
+    const fs::path leftover = fs::path(data) / ".hx40k-killed0000.part";
+    std::ofstream(leftover) << "x";
+    fs::last_write_time(leftover, fs::last_write_time(leftover) - std::chrono::hours(1));
     ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "3", "--data-folder", data,
                         "--animal-id", "42"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(leftover));
     EXPECT_NE(r.out.find("title: Halnor40KU (Connected)->1"), std::string::npos) << r.out;
     auto lines = resultLines(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;

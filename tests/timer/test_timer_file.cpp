@@ -2,7 +2,9 @@
 // the user sees when a file cannot be read or written.
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "support/FakeMessagePort.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
+#include "timer/ReplaceFile.h"
 #include "timer/TimerFileLines.h"
 #include "timer/TimerSchedule.h"
 
@@ -221,6 +224,26 @@ TEST_F(TimerFileTest, OnlyRegularFilesAreReplacedAndNeverGainSpecialModeBits) {
     struct stat info {};
     ASSERT_EQ(::stat(pathOf("real.tm").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
+}
+
+TEST_F(TimerFileTest, StaleTemporaryFilesOfAStoppedRunAreRemoved) {
+    const std::time_t now = std::time(nullptr);
+    for (const char* name : {".hx40k-stale.part", ".hx40k-held.part", ".hx40k-fresh.part", "B0101.part", "keep.tm"})
+        writeText(pathOf(name), "x");
+    auto age = [&](const char* name) {
+        const std::filesystem::file_time_type old = std::filesystem::last_write_time(pathOf(name)) - std::chrono::hours(1);
+        std::filesystem::last_write_time(pathOf(name), old);
+    };
+    for (const char* name : {".hx40k-stale.part", ".hx40k-held.part", "B0101.part", "keep.tm"}) age(name);
+    // A running copy holds its temporary file locked while it writes.
+    const int held = ::open(pathOf(".hx40k-held.part").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    EXPECT_EQ(removeStaleTemporaryFiles(m_dir.path().string(), now), 1u);
+    ::close(held);
+    auto names = leftovers();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hx40k-fresh.part", ".hx40k-held.part", "B0101.part", "keep.tm"}));
 }
 
 TEST_F(TimerFileTest, WriteErrorAfterCreationIsReportedAndLeavesNoPartialFile) {
