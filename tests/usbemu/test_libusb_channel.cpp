@@ -1,0 +1,60 @@
+// The command channel's requests through libusb reach the simulated unit with
+// their bytes intact in both directions: what the unit then holds, and what
+// it answers, is what the channel sent and reads.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/VirtualClock.h"
+#include "protocol/CommandChannel.h"
+#include "sim/SimDriver.h"
+#include "usb/LibusbDriver.h"
+#include "usbemu/EmulatedUsb.h"
+
+namespace hx::test {
+namespace {
+
+constexpr std::uint16_t kVendor = 0x1A2B;
+
+TEST(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
+    std::string why;
+    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    auto testbed = std::make_unique<CUsbTestbed>();
+    SimUnitOptions options;
+    options.adjustMs = 0;
+    options.vendorId = kVendor;
+    CSimUnit& unit = sim.addUnit(2, options);
+    testbed->plugIn(sim, unit, 1);
+    {
+        CLibusbDriver libusb(kVendor);
+        CCommandChannel channel(libusb, clock);
+        channel.setLogWriter([](std::string_view, char, char) {});
+        ASSERT_TRUE(channel.ResetPipe(kProductIdBase + 2));
+
+        EXPECT_TRUE(channel.sendCMD(CR_VIEW));
+        EXPECT_EQ(unit.countRequests(kRequestCommand, CR_VIEW), 1);
+        EXPECT_EQ(channel.getState(), unit.state());
+
+        MenuSettings menu;
+        ASSERT_TRUE(channel.getMenu(menu));
+        EXPECT_EQ(menu.words, unit.menu());
+        menu[MenuSettings::kType] = 2;
+        menu[MenuSettings::kSound] = 0;
+        EXPECT_TRUE(channel.sendMenu(menu));
+        EXPECT_EQ(unit.menu(), menu.words);
+
+        EXPECT_TRUE(channel.setTime(makeClockFrame(2012, 3, 15, 5, 9, 30, 5)));
+        UnitClock time;
+        ASSERT_TRUE(channel.getTime(time));
+        EXPECT_EQ(time, (UnitClock{2012, 3, 15, 9, 30, 5}));
+
+        EXPECT_TRUE(channel.sendPcVer("Halnor40KU1.0.2.0"));
+        EXPECT_EQ(unit.pcVersionText(), "Halnor40KU1.0.2.0");
+    }
+}
+
+}  // namespace
+}  // namespace hx::test
