@@ -182,8 +182,8 @@ bool CEmulatedUnit::handleIoctl(UMockdevIoctlClient* client) {
         umockdev_ioctl_client_complete(client, result, error);
         return true;
     };
-    if (m_gone && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB &&
-        request != USBDEVFS_DISCARDURB) {
+    // A unit that is gone still hands back its URBs; everything else fails.
+    if (request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB && request != USBDEVFS_DISCARDURB) {
         std::lock_guard lock(m_mutex);
         if (m_gone) return complete(-1, ENODEV);
     }
