@@ -46,7 +46,7 @@ std::optional<std::string> CTimerFileLineReader::nextLine() {
     return line;
 }
 
-std::optional<std::int32_t> parseTimerLine(std::string_view line) {
+std::optional<std::int32_t> parseTimerLine(std::string_view line, bool* held) {
     line = trimBlanks(line);
     if (line.empty() || !(isDigit(line.front()) || line.front() == '-')) return std::nullopt;
     const bool negative = line.front() == '-';
@@ -55,6 +55,7 @@ std::optional<std::int32_t> parseTimerLine(std::string_view line) {
     std::int64_t value = 0;
     for (char c : line) {
         if (!isDigit(c)) break;
+        if (value * 10 + (c - '0') > kLargest && held) *held = true;
         value = std::min(value * 10 + (c - '0'), kLargest);
     }
     return static_cast<std::int32_t>(negative ? -value : value);

@@ -40,7 +40,8 @@ class CTimerFileLineReader {
 // The value of one line: leading and trailing blanks ignored; a line whose
 // first character is neither a digit nor "-" is skipped (empty optional);
 // otherwise the leading digits with an optional "-" ("12abc" is 12, "-" is 0).
-// Numbers beyond 32 bits are held at the largest magnitude, +-2147483647.
-std::optional<std::int32_t> parseTimerLine(std::string_view line);
+// Numbers beyond 32 bits are held at the largest magnitude, +-2147483647,
+// and set *held when held is given.
+std::optional<std::int32_t> parseTimerLine(std::string_view line, bool* held = nullptr);
 
 }  // namespace hx

@@ -64,6 +64,7 @@ std::time_t CTimerSchedule::noStartTime() {
 void CTimerSchedule::rewind() { m_startTime = noStartTime(); }
 
 void CTimerSchedule::clear() {
+    m_heldEntries = 0;
     m_intervals.clear();
     m_offsets.clear();
     m_repeatPeriod = 0;
@@ -81,7 +82,9 @@ void CTimerSchedule::showError(const std::string& text) const {
 
 void CTimerSchedule::readLines(CTimerFileLineReader& lines) {
     while (auto line = lines.nextLine()) {
-        const auto value = parseTimerLine(*line);
+        bool held = false;
+        const auto value = parseTimerLine(*line, &held);
+        if (held) ++m_heldEntries;
         if (!value) continue;
         if (*value < 0) {
             m_repeatPeriod = periodOf(*value);

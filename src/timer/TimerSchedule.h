@@ -72,6 +72,9 @@ class CTimerSchedule {
     const std::vector<std::int32_t>& intervals() const { return m_intervals; }
     const std::vector<std::int32_t>& offsets() const { return m_offsets; }
     std::int32_t repeatPeriod() const { return m_repeatPeriod; }
+    // How many values of the timer file last read were beyond 32 bits and
+    // held at 2147483647 seconds (68 years): worth telling the user.
+    int heldEntries() const { return m_heldEntries; }
 
     // Whether a slot can fall while the measurement started by the slot
     // before it still runs: an interval or repeat period of 1 to
@@ -93,6 +96,7 @@ class CTimerSchedule {
     std::vector<std::int32_t> m_intervals;
     std::vector<std::int32_t> m_offsets;
     std::int32_t m_repeatPeriod = 0;
+    int m_heldEntries = 0;
     std::time_t m_startTime;
     std::time_t m_nextRecordingTime = 0;
     bool m_started = false;

@@ -104,6 +104,21 @@ TEST_F(HeadlessProgram, SlotsShorterThanAMeasurementEndTheSeriesWithTheirCount) 
     EXPECT_NE(r.out.find(" slots produced a result"), std::string::npos) << r.out;
 }
 
+TEST_F(HeadlessProgram, AnOutOfRangeIntervalIsToldAndItsCountdownPrintedOnceASecond) {
+    fs::create_directories(home.path() / "run");
+    fs::path timerFile = home.path() / "far.tm";
+    std::ofstream(timerFile) << "99999999999\n";
+    ProcessRun r = runProgram("/bin/sh",
+                              {"-c", binFolder() + "/halnor40ku --headless --simulate --fast --timer-file " +
+                                         timerFile.string() + " & pid=$!; sleep 4; kill -TERM $pid; wait $pid"},
+                              environment(), 60);
+    EXPECT_NE(r.out.find("out of range and held at 2147483647 s"), std::string::npos) << r.out;
+    std::size_t countdowns = 0;
+    for (std::size_t at = 0; (at = r.out.find("status: Next Recording", at)) != std::string::npos; ++at) ++countdowns;
+    EXPECT_GE(countdowns, 1u) << r.out;
+    EXPECT_LE(countdowns, 6u);
+}
+
 TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
     // A folder that exists and takes no files, not even from root.
     ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "1", "--data-folder", "/proc"});

@@ -57,7 +57,11 @@ TEST(TimerLines, ValueOfALine) {
     EXPECT_EQ(parseTimerLine("-300"), -300);
     EXPECT_EQ(parseTimerLine("0"), 0);
     EXPECT_EQ(parseTimerLine("-"), 0);
-    EXPECT_EQ(parseTimerLine("99999999999"), 2147483647);
+    bool held = false;
+    EXPECT_EQ(parseTimerLine("2147483647", &held), 2147483647);
+    EXPECT_FALSE(held);
+    EXPECT_EQ(parseTimerLine("99999999999", &held), 2147483647);
+    EXPECT_TRUE(held);
     EXPECT_EQ(parseTimerLine("-99999999999"), -2147483647);
     EXPECT_FALSE(parseTimerLine("+12"));
     EXPECT_FALSE(parseTimerLine("# note"));

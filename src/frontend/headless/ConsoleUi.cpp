@@ -1,5 +1,6 @@
 #include "headless/ConsoleUi.h"
 
+#include <chrono>
 #include <ctime>
 
 #include "control/DisplayTexts.h"
@@ -40,6 +41,17 @@ std::optional<std::string> CConsoleUi::saveFileDialog(const std::string& initial
 
 void CConsoleUi::setGeneralPane(const std::string& text) {
     bool blank = text.find_first_not_of(' ') == std::string::npos;
+    // The countdown changes every second of the program's time, which in
+    // virtual time is thousands of times a second: print it at most once a
+    // second of real time.
+    if (text.rfind("Next Recording", 0) == 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_lastCountdownPrint && now - *m_lastCountdownPrint < std::chrono::seconds(1)) {
+            if (onGeneralText) onGeneralText(text);
+            return;
+        }
+        m_lastCountdownPrint = now;
+    }
     if (!blank) printChange(m_general, text, "status");
     else m_general.clear();
     if (onGeneralText) onGeneralText(text);

@@ -3,6 +3,7 @@
 // texts as they change, one line per result) and answers dialogs from the
 // command-line options.
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -75,6 +76,7 @@ private:
     std::string m_general, m_animal, m_state, m_version, m_error, m_title;
     bool m_endAnimal = false;
     bool m_outputLost = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastCountdownPrint;
 };
 
 // The result line: the values exactly as the history list shows them.

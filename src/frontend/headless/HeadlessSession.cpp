@@ -16,6 +16,9 @@ bool CHeadlessSession::begin() {
             m_ui.print("error: cannot read a schedule from timer file " + m_goals.timerFile);
             return false;
         }
+        if (int held = doc.timerSchedule().heldEntries())
+            m_ui.print("warning: " + std::to_string(held) + " value(s) of timer file " + m_goals.timerFile +
+                       " are out of range and held at 2147483647 s");
         doc.preference().monitor().timerMode = 1;  // for this run only
     }
     m_ui.onResult = [this](const HistoryRow&, int, const std::string&) { onResult(); };
