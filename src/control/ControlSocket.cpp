@@ -8,6 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -51,13 +54,13 @@ CControlSocket::CControlSocket(std::function<void(int)> onCommand, std::string f
     m_path = socketPath(folder, static_cast<long>(::getpid()));
     sockaddr_un address;
     if (!fillAddress(address, m_path)) return;
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return;
     ::unlink(m_path.c_str());
     mode_t old = ::umask(0177);  // owner-only socket file
     int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::umask(old);
-    if (bound != 0 || ::listen(fd, 4) != 0 || ::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
+    if (bound != 0 || ::listen(fd, static_cast<int>(kMaxClients)) != 0 || ::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
         ::close(fd);
         return;
     }
@@ -77,37 +80,66 @@ CControlSocket::~CControlSocket() {
         if (fd >= 0) ::close(fd);
 }
 
+std::string CControlSocket::answerTo(const char* line) {
+    int command = 0;
+    if (std::strncmp(line, "property", 8) == 0) return std::to_string(m_property.load()) + "\n";
+    if (std::sscanf(line, "command %d", &command) != 1) return "error\n";
+    if (!isOutsideCommand(command)) return "refused\n";
+    m_onCommand(command);
+    return "ok\n";
+}
+
+// Every connection is served at once and given kClientTimeLimitMs for its one
+// short request, so idle or slow clients cannot keep the others out; beyond
+// kMaxClients open connections the oldest is dropped.
 void CControlSocket::serve() {
+    using Clock = std::chrono::steady_clock;
+    struct Client {
+        int fd;
+        Clock::time_point deadline;
+    };
+    std::vector<Client> clients;
+    auto answerAndClose = [&](std::size_t i, const char* line) {
+        const std::string answer = answerTo(line);
+        [[maybe_unused]] ssize_t w = ::send(clients[i].fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        ::close(clients[i].fd);
+        clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+    };
     for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) continue;
-        if (fds[1].revents) return;
-        if (!(fds[0].revents & POLLIN)) continue;
-        int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        // One short request per connection; a silent client cannot hold us.
-        pollfd in{client, POLLIN, 0};
-        char line[64] = {};
-        if (::poll(&in, 1, 1000) > 0) {
-            ssize_t n = ::read(client, line, sizeof line - 1);
-            if (n < 0) n = 0;
-            line[n] = 0;
+        std::vector<pollfd> fds{{m_fd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
+        int timeoutMs = -1;
+        const Clock::time_point now = Clock::now();
+        for (const Client& client : clients) {
+            fds.push_back({client.fd, POLLIN, 0});
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(client.deadline - now).count();
+            timeoutMs = std::max<int>(0, timeoutMs < 0 ? static_cast<int>(left) : std::min<int>(timeoutMs, left));
         }
-        std::string answer = "error\n";
-        int command = 0;
-        if (std::strncmp(line, "property", 8) == 0) {
-            answer = std::to_string(m_property.load()) + "\n";
-        } else if (std::sscanf(line, "command %d", &command) == 1) {
-            if (isOutsideCommand(command)) {
-                m_onCommand(command);
-                answer = "ok\n";
-            } else {
-                answer = "refused\n";
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) continue;
+        if (fds[1].revents) break;
+
+        // Requests that came in, then those whose time is up (answered as empty).
+        for (std::size_t i = clients.size(); i-- > 0;) {
+            if (fds[2 + i].revents) {
+                char line[64] = {};
+                ssize_t n = ::read(clients[i].fd, line, sizeof line - 1);
+                if (n < 0 && errno == EAGAIN) continue;
+                answerAndClose(i, line);
+            } else if (Clock::now() >= clients[i].deadline) {
+                answerAndClose(i, "");
             }
         }
-        [[maybe_unused]] ssize_t w = ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
-        ::close(client);
+        if (!(fds[0].revents & POLLIN)) continue;
+        for (;;) {
+            int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (client < 0) break;
+            if (clients.size() >= kMaxClients) {
+                ::close(clients.front().fd);
+                clients.erase(clients.begin());
+            }
+            clients.push_back({client, Clock::now() + std::chrono::milliseconds(kClientTimeLimitMs)});
+        }
     }
+    for (const Client& client : clients) ::close(client.fd);
 }
 
 std::string CControlSocket::request(const std::string& path, const std::string& line) {
@@ -115,6 +147,9 @@ std::string CControlSocket::request(const std::string& path, const std::string& 
     if (!fillAddress(address, path)) return {};
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return {};
+    // A copy whose queue is full must not hold the client in connect for ever.
+    timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     std::string answer;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {

@@ -3,9 +3,11 @@
 // per-instance Unix socket "halnor40ku-<pid>.sock" in the user's runtime
 // folder (owner-only). A client asks "property" and gets the value (15 before
 // a unit was opened, then 272 + device ID), or sends "command N" for one of
-// the outside commands 32771, 32773, 32774, 32775.
+// the outside commands 32771, 32773, 32774, 32775. Connections are served
+// side by side, each within a time limit, so idle clients hold nobody up.
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <thread>
@@ -38,8 +40,13 @@ public:
     // "ok", or a reason; the instance's answer.
     static std::string sendCommand(long pid, int command, const std::string& folder = {});
 
+    // Each connection has this long for its request; at most this many are open.
+    static constexpr int kClientTimeLimitMs = 1000;
+    static constexpr std::size_t kMaxClients = 64;
+
 private:
     void serve();
+    std::string answerTo(const char* line);
     static std::string socketPath(const std::string& folder, long pid);
     static std::string request(const std::string& path, const std::string& line);
 

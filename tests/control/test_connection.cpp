@@ -2,9 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "ControlRig.h"
+#include "control/ControlSocket.h"
+#include "support/TempDir.h"
 
 namespace hx::test {
 namespace {
@@ -205,6 +214,29 @@ TEST(Outside, ControlSocketListsTheCopyAndTakesLayoutCommands) {
     EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32773, rig.ports.controlFolder), "ok");
     EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32782, rig.ports.controlFolder), "refused");
     ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 3; }, 1000));
+}
+
+TEST(Outside, IdleClientsDoNotLockTheControlSocket) {
+    TempDir folder;
+    std::atomic<int> received{0};
+    CControlSocket socket([&](int command) { received = command; }, folder.folder());
+    ASSERT_TRUE(socket.listening());
+    // Forty connections that never say anything.
+    std::vector<int> idle;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.path().c_str(), sizeof address.sun_path - 1);
+    for (int i = 0; i < 40; ++i) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        idle.push_back(fd);
+    }
+    auto copies = CControlSocket::listInstances(folder.folder());
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].property, 15);
+    EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32774, folder.folder()), "ok");
+    EXPECT_EQ(received, 32774);
+    for (int fd : idle) ::close(fd);
 }
 
 }  // namespace
