@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
           libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev libusb-1.0-0-dev fonts-liberation
+          qt6-base-dev qt6-svg-dev libusb-1.0-0-dev fonts-liberation
           clang libclang-rt-dev xvfb xauth
           libumockdev-dev umockdev libglib2.0-dev
           desktop-file-utils appstream dpkg-dev file)

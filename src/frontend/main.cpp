@@ -1,9 +1,11 @@
 // halnor40ku: the HX-40K terminal program.
+//   halnor40ku [options]                the main window
 //   halnor40ku --headless [options]     console front end
 //   halnor40ku ctl list                 list running copies and their property
 //   halnor40ku ctl send PID COMMAND     send an outside command to a copy
 //   halnor40ku --list-units             list the attached units, connect to none
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +34,7 @@
 #include "usb/LibusbDriver.h"
 #include "usb/LibusbTranslation.h"
 #include "usb/UnitListing.h"
+#include "WindowFrontEnd.h"
 
 namespace {
 
@@ -45,13 +48,17 @@ struct Options {
     bool fast = false;
     std::uint32_t seed = 1;
     std::string versionText;
+    int deviceId = -1;  // zero-based preset device ID
     ConsoleAnswers answers;
     SessionGoals goals;
+    std::string screenshotFile;
+    int screenshotAfterS = 5;
 };
 
 void usage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: halnor40ku --headless [options]\n"
+                 "usage: halnor40ku [options] [--screenshot FILE [--screenshot-after S]]\n"
+                 "       halnor40ku --headless [options]\n"
                  "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, path\n"
                  "       halnor40ku ctl list\n"
                  "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
@@ -63,12 +70,17 @@ void usage(std::FILE* out) {
                  "  --seed N               seed of the simulated animals (default 1)\n"
                  "  --unit-version TEXT    version text of the simulated units\n"
                  "  --data-folder DIR      folder of the data files\n"
+                 "  --device-id N          connect to the unit with device ID N (1-16) without asking\n"
+                 "  --measurements N       start N measurements (the console ends after N results)\n"
+                 "  --screenshot FILE      window only: save a PNG of the window after S seconds\n"
+                 "                         (--screenshot-after S, default 5), then end\n"
+                 "console only (--headless):\n"
                  "  --animal-id TEXT       animal number (also --study-no, --weight, --sex-age, --comment)\n"
-                 "  --measurements N       start N measurements, exit 0 after N results\n"
                  "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
                  "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
                  "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
-                 "  5 timer slots without a result, 6 results not saved, 141 output closed\n");
+                 "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
+                 "  141 output closed\n");
 }
 
 bool parseIds(const std::string& text, std::vector<int>& ids) {
@@ -125,7 +137,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             int number = 0;
             if (arg == "--seed" || arg == "--unit-version" || arg == "--data-folder" || arg == "--animal-id" ||
                 arg == "--study-no" || arg == "--weight" || arg == "--sex-age" || arg == "--comment" ||
-                arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout") {
+                arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout" ||
+                arg == "--device-id" || arg == "--screenshot" || arg == "--screenshot-after") {
                 if (!(v = value(arg.c_str()))) return 1;
             } else {
                 std::fprintf(stderr, "halnor40ku: unknown option %s\n", arg.c_str());
@@ -158,6 +171,14 @@ int parseOptions(int argc, char** argv, Options& o) {
                     return std::fprintf(stderr, "halnor40ku: bad --measurements\n"), 1;
             } else if (arg == "--timer-file") {
                 o.goals.timerFile = v;
+            } else if (arg == "--device-id") {
+                if (!parseInt(v, 1, 16, number)) return std::fprintf(stderr, "halnor40ku: bad --device-id\n"), 1;
+                o.deviceId = number - 1;
+            } else if (arg == "--screenshot") {
+                o.screenshotFile = v;
+            } else if (arg == "--screenshot-after") {
+                if (!parseInt(v, 0, 86400, o.screenshotAfterS))
+                    return std::fprintf(stderr, "halnor40ku: bad --screenshot-after\n"), 1;
             } else if (arg == "--connect-timeout") {
                 if (!parseInt(v, 1, 86400, o.goals.connectTimeoutS))
                     return std::fprintf(stderr, "halnor40ku: bad --connect-timeout\n"), 1;
@@ -165,8 +186,16 @@ int parseOptions(int argc, char** argv, Options& o) {
         }
     }
     if (!o.headless && !o.listUnits) {
-        std::fprintf(stderr, "halnor40ku: only the console front end (--headless) is built in this version\n");
-        usage(stderr);
+        if (o.fast || !o.goals.timerFile.empty()) {
+            std::fprintf(stderr, "halnor40ku: --fast and --timer-file need --headless\n");
+            return 1;
+        }
+        if (!displayAvailable()) {
+            std::fprintf(stderr, "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
+            return 1;
+        }
+    } else if (!o.screenshotFile.empty()) {
+        std::fprintf(stderr, "halnor40ku: --screenshot needs the window (leave out --headless)\n");
         return 1;
     }
     if (o.fast && !o.simulate) {
@@ -252,7 +281,11 @@ int main(int argc, char** argv) {
     // into the normal shutdown.
     std::signal(SIGPIPE, SIG_IGN);
 
-    QCoreApplication application(argc, argv);
+    std::unique_ptr<QCoreApplication> application;
+    if (options.headless || options.listUnits)
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        application = std::make_unique<QApplication>(argc, argv);
 
     std::unique_ptr<CVirtualClock> virtualClock;
     if (options.fast) virtualClock = std::make_unique<CVirtualClock>(std::time(nullptr));
@@ -284,6 +317,23 @@ int main(int argc, char** argv) {
         loop = std::make_unique<CQtEventLoop>();
     }
 
+    std::thread watcher = startSignalWatcher(*loop, blocked);
+    auto stopWatcher = [&] {
+        pthread_kill(watcher.native_handle(), SIGUSR1);
+        watcher.join();
+    };
+    if (!options.headless) {
+        WindowOptions window;
+        window.dataFolder = options.answers.dataFolder;
+        window.presetDeviceId = options.deviceId;
+        window.screenshotFile = options.screenshotFile;
+        window.screenshotAfterS = options.screenshotAfterS;
+        window.measurements = options.goals.measurements;
+        const int status = runWindowFrontEnd(*driver, unitClock, *loop, window);
+        stopWatcher();
+        return status;
+    }
+
     CConsoleUi ui(*loop, options.answers);
     CQSettingsProfileStore profile;
     ShellPorts ports;
@@ -295,9 +345,11 @@ int main(int argc, char** argv) {
     ports.documentsFolder = standardPaths::documentsFolder();
     CApplicationShell shell(ports);
 
-    std::thread watcher = startSignalWatcher(*loop, blocked);
     int status = 0;
-    if (shell.startUp()) {
+    auto beforeEnumeration = [&] {
+        if (options.deviceId >= 0) shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.deviceId));
+    };
+    if (shell.startUp(beforeEnumeration)) {
         if (options.answers.dataFolder) {
             shell.document().preference().setDataFolder(*options.answers.dataFolder);
             shell.cleanUpDataFolder();
@@ -306,7 +358,7 @@ int main(int argc, char** argv) {
         if (!session.begin()) {
             status = CHeadlessSession::kExitBadTimerFile;
         } else {
-            status = virtualLoop ? virtualLoop->run() : application.exec();
+            status = virtualLoop ? virtualLoop->run() : application->exec();
             if (status < 0) {
                 ui.print("error: nothing more can happen (no unit and no timer)");
                 status = CHeadlessSession::kExitStalled;
@@ -316,7 +368,6 @@ int main(int argc, char** argv) {
         shell.shutDown();
     }
     ui.print("exit: " + std::to_string(status));
-    pthread_kill(watcher.native_handle(), SIGUSR1);
-    watcher.join();
+    stopWatcher();
     return status;
 }

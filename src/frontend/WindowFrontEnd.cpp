@@ -1,0 +1,86 @@
+#include "WindowFrontEnd.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "control/ApplicationShell.h"
+#include "gui/views/CHistoryView.h"
+#include "gui/CMainFrame.h"
+#include "gui/views/CWaveView.h"
+#include "platform/QSettingsProfileStore.h"
+#include "platform/StandardPaths.h"
+
+namespace hx {
+
+bool displayAvailable() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop, const WindowOptions& options) {
+    CMainFrame frame(loop);
+    CQSettingsProfileStore profile;
+    ShellPorts ports;
+    ports.ui = &frame;
+    ports.loop = &loop;
+    ports.profile = &profile;
+    ports.driver = &driver;
+    ports.receiverClock = &receiverClock;
+    ports.documentsFolder = standardPaths::documentsFolder();
+    CApplicationShell shell(ports);
+
+    int status = 0;
+    const bool started = shell.startUp([&] {
+        if (options.presetDeviceId >= 0) shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.presetDeviceId));
+        if (options.dataFolder) {
+            shell.document().preference().setDataFolder(*options.dataFolder);
+            shell.cleanUpDataFolder();
+        }
+        frame.attach(shell.document(), shell.controller());
+        frame.show();
+    });
+    if (!started) return 1;
+
+    // Measurements started as a user would press Start: in View, once the
+    // previous one has been listed; from a shown result back to the live view.
+    QTimer starter;
+    int startedCount = 0;
+    if (options.measurements > 0) {
+        QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
+            CMainController& controller = shell.controller();
+            const int listed = frame.historyPane().rows().rowCount();
+            if (!controller.connected() || !controller.commandEnabled(kCmdStart) || listed < startedCount) return;
+            if (controller.unitState() == 2 && startedCount < options.measurements) {
+                controller.command(kCmdStart);
+                ++startedCount;
+            } else if (controller.unitState() == 5 && startedCount < options.measurements) {
+                controller.command(kCmdStart);
+            }
+        });
+        starter.start(1000);
+    }
+
+    if (!options.screenshotFile.empty()) {
+        QTimer::singleShot(options.screenshotAfterS * 1000, &frame, [&] {
+            frame.wavePane().flushPending();
+            const QPixmap picture = frame.grab();
+            if (!picture.save(QString::fromStdString(options.screenshotFile), "PNG")) {
+                std::fprintf(stderr, "halnor40ku: cannot write %s\n", options.screenshotFile.c_str());
+                loop.quit(kExitScreenshotFailed);
+                return;
+            }
+            loop.quit(0);
+        });
+    }
+    status = QApplication::exec();
+    shell.shutDown(frame.frameRect());
+    return status;
+}
+
+}  // namespace hx

@@ -1,0 +1,329 @@
+#include "gui/CMainFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "control/EventLoop.h"
+#include "control/MainController.h"
+#include "data/Halnor55KUDoc.h"
+#include "gui/dialogs/CAboutDialog.h"
+#include "gui/dialogs/CDeviceIdDialog.h"
+#include "gui/views/CHistoryView.h"
+#include "gui/views/CInformationView.h"
+#include "gui/views/CResultView.h"
+#include "gui/views/CWaveView.h"
+#include "gui/views/PaneSupport.h"
+
+// Resources of a static library are registered by hand (outside any namespace).
+static void initResources() { Q_INIT_RESOURCE(halnor40ku); }
+
+namespace hx {
+
+namespace {
+
+// Status bar panes from left to right with their widths (0: stretches).
+enum StatusPane { kGeneral, kAnimal, kState, kVersion, kError };
+constexpr int kStatusWidths[5] = {0, 120, 80, 120, 120};
+
+struct ToolCommand {
+    int id;
+    const char* icon;
+    const char* text;
+};
+// The toolbar in its order; 0 is a separator.
+constexpr ToolCommand kToolbar[] = {
+    {kCmdStart, "start", "Start (Enter)"},
+    {0, nullptr, nullptr},
+    {kCmdUp, "up", "Up (Up arrow)"},
+    {kCmdDown, "down", "Down (Down arrow)"},
+    {0, nullptr, nullptr},
+    {kCmdMenu, "menu", "Unit menu (M)"},
+    {0, nullptr, nullptr},
+    {kCmdAnimal, "animal", "Animal ID (B)"},
+    {kCmdSweepSpeed, "sweep", "Sweep speed (Space, S)"},
+};
+
+QMessageBox::Icon boxIcon(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Information: return QMessageBox::Information;
+        case MsgIcon::Stop: return QMessageBox::Critical;
+        case MsgIcon::Question: return QMessageBox::Question;
+        case MsgIcon::Warning: return QMessageBox::Warning;
+        case MsgIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(IEventLoop& loop, QWidget* parent) : QMainWindow(parent), m_loop(loop), m_standIns(loop) {
+    initResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    setWindowTitle(QStringLiteral("Halnor40KU (Not Connected)"));
+
+    // Panes in their making order; the main area starts with the wave pane.
+    m_client = new QWidget(this);
+    m_wave = new CWaveView(m_client);
+    m_information = new CInformationView(m_client);
+    m_history = new CHistoryView(m_client);
+    m_result = new CResultView(m_client);
+    m_result->hide();
+    setCentralWidget(m_client);
+    // Every pane turns the same keys into commands; other keys keep their
+    // default handling (the history list's Page Up, Home, ...).
+    for (QWidget* pane : std::initializer_list<QWidget*>{m_wave, m_information, m_history, m_result})
+        pane->installEventFilter(this);
+
+    createActions();
+    createStatusBar();
+    // The smallest window has a client area of 400 x 150 below its menu.
+    setMinimumSize(400, 150 + menuBar()->sizeHint().height());
+    resize(1024, 640);
+    updateCommandEnabling();
+    m_wave->setFocus();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::createActions() {
+    auto* toolbar = new QToolBar(QStringLiteral("Unit keys"), this);
+    toolbar->setObjectName(QStringLiteral("unitKeys"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setIconSize(QSize(24, 24));
+    toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    addToolBar(Qt::TopToolBarArea, toolbar);
+    for (const ToolCommand& c : kToolbar) {
+        if (c.id == 0) {
+            toolbar->addSeparator();
+            continue;
+        }
+        auto* a = new QAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(c.icon))),
+                              QString::fromLatin1(c.text), this);
+        a->setToolTip(QString::fromLatin1(c.text));
+        m_actions[c.id] = a;
+        toolbar->addAction(a);
+    }
+
+    auto addMenuAction = [this](QMenu* menu, int id, const QString& text) {
+        auto* a = menu->addAction(text);
+        m_actions[id] = a;
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
+    addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
+    QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting(&S)"));
+    addMenuAction(setting, kCmdTimer, QStringLiteral("Timer"));
+    addMenuAction(setting, kCmdMonitor, QStringLiteral("Monitor"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("HELP(&H)"));
+    addMenuAction(help, kCmdAbout, QStringLiteral("About Halnor40KU(&A)..."));
+
+    for (auto& [id, a] : m_actions) {
+        const int commandId = id;
+        connect(a, &QAction::triggered, this, [this, commandId] {
+            if (m_controller) m_controller->command(commandId);
+            updateCommandEnabling();
+        });
+    }
+}
+
+void CMainFrame::createStatusBar() {
+    QStatusBar* bar = statusBar();
+    for (int i = 0; i < 5; ++i) {
+        auto* label = new QLabel(bar);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setTextFormat(Qt::PlainText);
+        if (kStatusWidths[i] == 0) {
+            bar->addWidget(label, 1);
+        } else {
+            label->setFixedWidth(kStatusWidths[i]);
+            bar->addPermanentWidget(label);
+        }
+        m_statusPanes[static_cast<std::size_t>(i)] = label;
+    }
+}
+
+void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
+    m_doc = &doc;
+    m_controller = &controller;
+    const MonitorValues& monitor = doc.preference().monitor();
+    if (monitor.frameRight > monitor.frameLeft && monitor.frameBottom > monitor.frameTop) {
+        setGeometry(monitor.frameLeft, monitor.frameTop, monitor.frameRight - monitor.frameLeft,
+                    monitor.frameBottom - monitor.frameTop);
+    }
+    m_wave->attach(&doc);
+    m_information->attach(&doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
+    m_result->attach(&doc);
+    updateCommandEnabling();
+}
+
+std::array<std::int32_t, 4> CMainFrame::frameRect() const {
+    const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+QAction* CMainFrame::action(int commandId) const {
+    auto it = m_actions.find(commandId);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::updateCommandEnabling() {
+    for (auto& [id, a] : m_actions) a->setEnabled(m_controller && m_controller->commandEnabled(id));
+    // Menu commands that do not depend on the unit stay usable before start-up ends.
+    for (int id : {kCmdExit, kCmdAbout}) m_actions[id]->setEnabled(true);
+}
+
+void CMainFrame::postCommand(int commandId) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, commandId] {
+            updateCommandEnabling();
+            if (QAction* a = action(commandId)) a->trigger();  // does nothing while disabled
+        },
+        Qt::QueuedConnection);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        if (const int id = paneKeyCommand(*static_cast<QKeyEvent*>(event))) {
+            postCommand(id);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    layOutPanes();
+}
+
+void CMainFrame::layOutPanes() {
+    const QSize client = m_client->size();
+    const int mainWidth = std::max(0, client.width() - kLeftPaneWidth);
+    const QRect mainArea(kLeftPaneWidth, 0, mainWidth, client.height());
+    m_wave->setGeometry(mainArea);
+    m_result->setGeometry(mainArea);
+    m_information->setGeometry(0, 0, kLeftPaneWidth, std::min(kInformationHeight, client.height()));
+    m_history->setGeometry(0, kInformationHeight, kLeftPaneWidth, std::max(0, client.height() - kInformationHeight));
+}
+
+QWidget* CMainFrame::activePane() const { return m_layoutMode == 3 ? static_cast<QWidget*>(m_result) : m_wave; }
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The window goes through the program's normal shut-down: the loop ends,
+    // then the shell's destruction sequence runs with this window's rectangle.
+    event->ignore();
+    m_loop.quit(0);
+}
+
+// ---------------------------------------------------------------------------
+// Message boxes
+
+MsgAnswer CMainFrame::messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
+                                 MsgButtons buttons) {
+    QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
+    const int answer = box.exec();
+    if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+    return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+std::optional<std::string> CMainFrame::saveFileDialog(const std::string& initialPath,
+                                                      const std::string& defaultExtension) {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
+    const QFileInfo initial(QString::fromStdString(initialPath));
+    dialog.setDirectory(initial.absolutePath());
+    dialog.selectFile(initial.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+// ---------------------------------------------------------------------------
+// Status bar and title
+
+void CMainFrame::setGeneralPane(const std::string& text) { m_statusPanes[kGeneral]->setText(QString::fromStdString(text)); }
+void CMainFrame::setAnimalPane(const std::string& text) { m_statusPanes[kAnimal]->setText(QString::fromStdString(text)); }
+void CMainFrame::setVersionPane(const std::string& text) { m_statusPanes[kVersion]->setText(QString::fromStdString(text)); }
+void CMainFrame::setErrorPane(const std::string& text) { m_statusPanes[kError]->setText(QString::fromStdString(text)); }
+
+void CMainFrame::setStatePane(const std::string& text) {
+    m_statusPanes[kState]->setText(QString::fromStdString(text));
+    updateCommandEnabling();
+}
+
+void CMainFrame::setTitle(const std::string& text) {
+    setWindowTitle(QString::fromStdString(text));
+    updateCommandEnabling();
+}
+
+void CMainFrame::unitStateChanged(int state) {
+    // The information pane's layout follows the unit state (the controller
+    // takes the new state over after this call).
+    m_information->repaintLayout(state);
+    updateCommandEnabling();
+}
+
+// ---------------------------------------------------------------------------
+// Layout and panes
+
+void CMainFrame::setLayout(int mode) {
+    m_layoutMode = mode;
+    const bool graph = mode == 3;
+    m_result->setVisible(graph);
+    m_wave->setVisible(!graph);
+    m_information->show();
+    m_history->show();
+    layOutPanes();
+    activePane()->setFocus();
+}
+
+void CMainFrame::waveDrawBatch() { m_wave->drawBatch(); }
+void CMainFrame::waveResetSweep() { m_wave->resetSweep(); }
+void CMainFrame::waveNewPens() {
+    m_wave->newPens();
+    m_wave->repaintFromSlots();
+}
+void CMainFrame::waveToggleSweepSpeed() { m_wave->toggleSweepSpeed(); }
+void CMainFrame::waveRepaint() { m_wave->repaintFromSlots(); }
+void CMainFrame::infoLiveHeartRate(int hr, int unitState) { m_information->liveHeartRate(hr, unitState); }
+void CMainFrame::infoSensorLevel(int level) { m_information->sensorLevel(level); }
+void CMainFrame::infoPressure(int value) { m_information->pressure(value); }
+void CMainFrame::infoDrawResult() { m_information->drawResult(); }
+void CMainFrame::infoRepaint() { m_information->repaintLayout(); }
+void CMainFrame::historyAddRow(const HistoryRow& row, int errorCode, bool showMbpDbp) {
+    m_history->addRow(row, errorCode, showMbpDbp);
+}
+void CMainFrame::resultAnalysed(const COscillometricAnalysis& analysis) { m_result->analysed(analysis); }
+void CMainFrame::resultNewPens() { m_result->newPens(); }
+
+void CMainFrame::focusMainWindow() {
+    activateWindow();
+    activePane()->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs
+
+std::optional<int> CMainFrame::chooseDeviceId(const std::vector<std::int16_t>& listedIds) {
+    CDeviceIdDialog dialog(listedIds, this);
+    dialog.exec();
+    return dialog.choice();
+}
+
+void CMainFrame::showAbout(const AboutTexts& texts) {
+    CAboutDialog dialog(texts, this);
+    dialog.exec();
+}
+
+}  // namespace hx

@@ -1,0 +1,53 @@
+#pragma once
+// CHistoryView: the list below the information pane (from y = 230 on) with one
+// row per saved result, newest at the bottom: N, HR, SBP, MBP, DBP and the time
+// of day. The rows live in CHistoryModel, which formats a cell only when the
+// view asks for it, so thousands of rows cost nothing until they are shown.
+// UI thread only.
+
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <vector>
+
+#include "data/DocumentListener.h"
+
+namespace hx {
+
+class CHistoryModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 6;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Appends a row: an error code blanks the three pressures, a clear
+    // show-MBP/DBP flag blanks MBP and DBP (kept as -1, shown "---").
+    void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<HistoryRow> m_rows;
+};
+
+class CHistoryView final : public QTableView {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 192;
+    static constexpr int kTop = 230;
+
+    explicit CHistoryView(QWidget* parent = nullptr);
+
+    // Appends the row and scrolls so that it is visible.
+    void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp);
+    CHistoryModel& rows() { return m_model; }
+
+
+private:
+    CHistoryModel m_model;
+};
+
+}  // namespace hx

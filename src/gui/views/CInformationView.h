@@ -1,0 +1,70 @@
+#pragma once
+// CInformationView: the pane at the top left (192 x 230) with the heart rate,
+// SBP, MBP, DBP, the live cuff pressure, the sensor level ("sense"), the error
+// text of a failed measurement and the measurement's date and time.
+//
+// The layout of a full repaint follows the unit state (-1 without a unit).
+// Single rows (heart rate, sense, press) are redrawn alone between full
+// repaints. Everything is drawn into a kept image; only touched rows are shown
+// again. UI thread only; the document is not owned and must outlive the view.
+
+#include <QFont>
+#include <QImage>
+#include <QWidget>
+#include <functional>
+
+namespace hx {
+
+class CHalnor55KUDoc;
+
+// The error text of a failed result, nine characters: "Lo", "Hi", "Air" or "Err<code>".
+QString resultErrorText(int code);
+
+class CInformationView final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 192;
+    static constexpr int kHeight = 230;
+
+    explicit CInformationView(QWidget* parent = nullptr);
+
+    // unitState gives the state a full repaint draws for (-1: no unit).
+    void attach(const CHalnor55KUDoc* doc, std::function<int()> unitState);
+
+    // Full repaint in the layout of the current unit state, or of the state
+    // given (the unit has just changed to it).
+    void repaintLayout();
+    void repaintLayout(int unitState);
+    // The result layout at once (a result has arrived).
+    void drawResult();
+    // Row 0: the live heart rate, or "ERR" while the unit records with its error flag set.
+    void liveHeartRate(int hr, int unitState);
+    // Row 4: the sensor level.
+    void sensorLevel(int level);
+    // Rows 1 to 3: the live cuff pressure (already halved).
+    void pressure(int value);
+
+    // Row step: the large font's height plus a quarter of it.
+    int rowStep() const { return m_rowStep; }
+    const QFont& largeFont() const { return m_large; }
+    const QImage& picture() const { return m_image; }
+
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    enum class Layout { Idle, View, Record, Result };
+    void drawLayout(Layout layout);
+    void ensureImage();
+
+    const CHalnor55KUDoc* m_doc = nullptr;
+    std::function<int()> m_unitState;
+    QFont m_large, m_middle, m_small;
+    int m_textHeight = 0;  // large font: height plus external leading
+    int m_rowStep = 0;
+    QImage m_image;
+};
+
+}  // namespace hx

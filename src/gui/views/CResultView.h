@@ -1,0 +1,53 @@
+#pragma once
+// CResultView: the main pane in the graph layout. Shows the whole recorded
+// measurement compressed to the pane's width (one vertical line per pixel
+// column with the lowest and highest sample of that column), a pressure scale,
+// the unit's pulse marks and two markers, and the envelope the program's
+// analysis fitted. A failed result shows the two traces only.
+//
+// Drawn into a kept image whenever the result, the pens or the size change.
+// UI thread only; the document and the analysis are not owned and must
+// outlive the view (the analysis is read at every redraw).
+
+#include <QImage>
+#include <QPen>
+#include <QWidget>
+
+namespace hx {
+
+class CHalnor55KUDoc;
+class COscillometricAnalysis;
+
+class CResultView final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CResultView(QWidget* parent = nullptr);
+
+    void attach(const CHalnor55KUDoc* doc);
+    // The analysis has run on the current result: draw it.
+    void analysed(const COscillometricAnalysis& analysis);
+    // Takes colours and widths from the monitor preferences again and redraws.
+    void newPens();
+    void redraw();
+
+    // 4500 samples across the pane when the recording reaches index 3500, else 4200.
+    int span() const;
+    int pressureBaseline() const { return height() * 2 / 4; }
+    int waveBaseline() const { return height() * 7 / 8; }
+    const QImage& picture() const { return m_image; }
+
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    const CHalnor55KUDoc* m_doc = nullptr;
+    const COscillometricAnalysis* m_analysis = nullptr;
+    QPen m_pressurePen;
+    QPen m_wavePen;
+    QColor m_background{Qt::white};
+    QImage m_image;
+};
+
+}  // namespace hx
