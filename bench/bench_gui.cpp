@@ -113,7 +113,7 @@ void BM_WaveFullRepaint(benchmark::State& state) {
     }
     for (auto _ : state) {
         view.repaintFromSlots();
-        view.repaint();
+        view.QWidget::repaint();
     }
 }
 BENCHMARK(BM_WaveFullRepaint)->Unit(benchmark::kMicrosecond);
@@ -139,7 +139,7 @@ void BM_ResultFullRepaint(benchmark::State& state) {
     view.analysed(*analysis);
     for (auto _ : state) {
         view.redraw();
-        view.repaint();
+        view.QWidget::repaint();
     }
     state.counters["curve"] = analysis->hasCurve() ? 1 : 0;
 }
@@ -154,7 +154,7 @@ void BM_InformationFullRepaint(benchmark::State& state) {
     view.show();
     for (auto _ : state) {
         view.repaintLayout();
-        view.repaint();
+        view.QWidget::repaint();
     }
 }
 BENCHMARK(BM_InformationFullRepaint)->Unit(benchmark::kMicrosecond);

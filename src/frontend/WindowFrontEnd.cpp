@@ -27,7 +27,7 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     CMainFrame frame(loop);
     CQSettingsProfileStore profile;
     ShellPorts ports;
-    ports.ui = &frame;
+    ports.ui = &frame.uiPort();
     ports.loop = &loop;
     ports.profile = &profile;
     ports.driver = &driver;

@@ -2,19 +2,14 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QToolBar>
 
 #include "control/EventLoop.h"
 #include "control/MainController.h"
 #include "data/Halnor55KUDoc.h"
-#include "gui/dialogs/CAboutDialog.h"
-#include "gui/dialogs/CDeviceIdDialog.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -50,20 +45,28 @@ constexpr ToolCommand kToolbar[] = {
     {kCmdSweepSpeed, "sweep", "Sweep speed (Space, S)"},
 };
 
-QMessageBox::Icon boxIcon(MsgIcon icon) {
-    switch (icon) {
-        case MsgIcon::Information: return QMessageBox::Information;
-        case MsgIcon::Stop: return QMessageBox::Critical;
-        case MsgIcon::Question: return QMessageBox::Question;
-        case MsgIcon::Warning: return QMessageBox::Warning;
-        case MsgIcon::None: break;
-    }
-    return QMessageBox::NoIcon;
-}
-
 }  // namespace
 
-CMainFrame::CMainFrame(IEventLoop& loop, QWidget* parent) : QMainWindow(parent), m_loop(loop), m_standIns(loop) {
+// The port the main window's logic talks to: the window's own pieces.
+class CMainFrame::Port final : public IUiPort {
+public:
+    explicit Port(CMainFrame& frame) : m_frame(frame) {}
+    IStatusBar& statusBar() override { return m_frame; }
+    IWavePane& wavePane() override { return *m_frame.m_wave; }
+    IInformationPane& informationPane() override { return *m_frame.m_information; }
+    IHistoryPane& historyPane() override { return *m_frame.m_history; }
+    IResultPane& resultPane() override { return *m_frame.m_result; }
+    IDialogs& dialogs() override { return m_frame.m_dialogs; }
+    void setLayout(WindowLayout layout) override { m_frame.setLayout(layout); }
+    void focusMainWindow() override { m_frame.focusMainWindow(); }
+    void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
+
+private:
+    CMainFrame& m_frame;
+};
+
+CMainFrame::CMainFrame(IEventLoop& loop, QWidget* parent)
+    : QMainWindow(parent), m_loop(loop), m_dialogs(*this, loop), m_port(std::make_unique<Port>(*this)) {
     initResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     setWindowTitle(QStringLiteral("Halnor40KU (Not Connected)"));
@@ -91,6 +94,8 @@ CMainFrame::CMainFrame(IEventLoop& loop, QWidget* parent) : QMainWindow(parent),
 }
 
 CMainFrame::~CMainFrame() = default;
+
+IUiPort& CMainFrame::uiPort() { return *m_port; }
 
 void CMainFrame::createActions() {
     auto* toolbar = new QToolBar(QStringLiteral("Unit keys"), this);
@@ -215,38 +220,15 @@ void CMainFrame::layOutPanes() {
     m_history->setGeometry(0, kInformationHeight, kLeftPaneWidth, std::max(0, client.height() - kInformationHeight));
 }
 
-QWidget* CMainFrame::activePane() const { return m_layoutMode == 3 ? static_cast<QWidget*>(m_result) : m_wave; }
+QWidget* CMainFrame::activePane() const {
+    return m_layoutMode == kLayoutGraph ? static_cast<QWidget*>(m_result) : m_wave;
+}
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // The window goes through the program's normal shut-down: the loop ends,
     // then the shell's destruction sequence runs with this window's rectangle.
     event->ignore();
     m_loop.quit(0);
-}
-
-// ---------------------------------------------------------------------------
-// Message boxes
-
-MsgAnswer CMainFrame::messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
-                                 MsgButtons buttons) {
-    QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
-    const int answer = box.exec();
-    if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
-    return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
-}
-
-std::optional<std::string> CMainFrame::saveFileDialog(const std::string& initialPath,
-                                                      const std::string& defaultExtension) {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
-    const QFileInfo initial(QString::fromStdString(initialPath));
-    dialog.setDirectory(initial.absolutePath());
-    dialog.selectFile(initial.fileName());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().first().toStdString();
 }
 
 // ---------------------------------------------------------------------------
@@ -267,7 +249,7 @@ void CMainFrame::setTitle(const std::string& text) {
     updateCommandEnabling();
 }
 
-void CMainFrame::unitStateChanged(int state) {
+void CMainFrame::unitStateChanged(UnitState state) {
     // The information pane's layout follows the unit state (the controller
     // takes the new state over after this call).
     m_information->repaintLayout(state);
@@ -277,9 +259,9 @@ void CMainFrame::unitStateChanged(int state) {
 // ---------------------------------------------------------------------------
 // Layout and panes
 
-void CMainFrame::setLayout(int mode) {
-    m_layoutMode = mode;
-    const bool graph = mode == 3;
+void CMainFrame::setLayout(WindowLayout layout) {
+    m_layoutMode = layout;
+    const bool graph = layout == kLayoutGraph;
     m_result->setVisible(graph);
     m_wave->setVisible(!graph);
     m_information->show();
@@ -288,42 +270,9 @@ void CMainFrame::setLayout(int mode) {
     activePane()->setFocus();
 }
 
-void CMainFrame::waveDrawBatch() { m_wave->drawBatch(); }
-void CMainFrame::waveResetSweep() { m_wave->resetSweep(); }
-void CMainFrame::waveNewPens() {
-    m_wave->newPens();
-    m_wave->repaintFromSlots();
-}
-void CMainFrame::waveToggleSweepSpeed() { m_wave->toggleSweepSpeed(); }
-void CMainFrame::waveRepaint() { m_wave->repaintFromSlots(); }
-void CMainFrame::infoLiveHeartRate(int hr, int unitState) { m_information->liveHeartRate(hr, unitState); }
-void CMainFrame::infoSensorLevel(int level) { m_information->sensorLevel(level); }
-void CMainFrame::infoPressure(int value) { m_information->pressure(value); }
-void CMainFrame::infoDrawResult() { m_information->drawResult(); }
-void CMainFrame::infoRepaint() { m_information->repaintLayout(); }
-void CMainFrame::historyAddRow(const HistoryRow& row, int errorCode, bool showMbpDbp) {
-    m_history->addRow(row, errorCode, showMbpDbp);
-}
-void CMainFrame::resultAnalysed(const COscillometricAnalysis& analysis) { m_result->analysed(analysis); }
-void CMainFrame::resultNewPens() { m_result->newPens(); }
-
 void CMainFrame::focusMainWindow() {
     activateWindow();
     activePane()->setFocus();
-}
-
-// ---------------------------------------------------------------------------
-// Dialogs
-
-std::optional<int> CMainFrame::chooseDeviceId(const std::vector<std::int16_t>& listedIds) {
-    CDeviceIdDialog dialog(listedIds, this);
-    dialog.exec();
-    return dialog.choice();
-}
-
-void CMainFrame::showAbout(const AboutTexts& texts) {
-    CAboutDialog dialog(texts, this);
-    dialog.exec();
 }
 
 }  // namespace hx

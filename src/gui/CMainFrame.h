@@ -2,8 +2,9 @@
 // CMainFrame: the program's one top-level window. It holds the four panes, the
 // toolbar that stands for the unit's keys, the status bar with its five panes
 // and the menus, and it is the front end the main window's logic
-// (CMainController) talks to: the status bar, title, layouts, pane
-// notifications, message boxes and dialogs all arrive here.
+// (CMainController) talks to through uiPort(): the status bar and title arrive
+// here, the pane calls go to the panes themselves, the dialogs to
+// CWindowDialogs.
 //
 // Commands are QActions owned by the window. The toolbar button, the menu item
 // and a pane's key trigger the same action; one pass sets every action's
@@ -26,7 +27,7 @@
 #include <memory>
 
 #include "control/UiPort.h"
-#include "gui/CDialogStandIns.h"
+#include "gui/CWindowDialogs.h"
 
 class QAction;
 
@@ -40,7 +41,7 @@ class CHistoryView;
 class CResultView;
 class IEventLoop;
 
-class CMainFrame final : public QMainWindow, public IUiPort {
+class CMainFrame final : public QMainWindow, public IStatusBar {
     Q_OBJECT
 public:
     static constexpr int kLeftPaneWidth = 192;
@@ -48,6 +49,9 @@ public:
 
     explicit CMainFrame(IEventLoop& loop, QWidget* parent = nullptr);
     ~CMainFrame() override;
+
+    // What the main window's logic talks to; lives as long as the window.
+    IUiPort& uiPort();
 
     // Start-up has made the document and the controller: the panes read the
     // document from now on, the commands go to the controller. Restores the
@@ -66,49 +70,20 @@ public:
     CHistoryView& historyPane() { return *m_history; }
     CResultView& resultPane() { return *m_result; }
     QLabel& statusPane(int index) { return *m_statusPanes[static_cast<std::size_t>(index)]; }
-    int layoutMode() const { return m_layoutMode; }
-    CDialogStandIns& dialogStandIns() { return m_standIns; }
+    WindowLayout layoutMode() const { return m_layoutMode; }
 
-    // IMessagePort
-    MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
-                         MsgButtons buttons) override;
-    std::optional<std::string> saveFileDialog(const std::string& initialPath,
-                                              const std::string& defaultExtension) override;
-
-    // IUiPort
+    // IStatusBar
     void setGeneralPane(const std::string& text) override;
     void setAnimalPane(const std::string& text) override;
     void setStatePane(const std::string& text) override;
     void setVersionPane(const std::string& text) override;
     void setErrorPane(const std::string& text) override;
     void setTitle(const std::string& text) override;
-    void setLayout(int mode) override;
-    void waveDrawBatch() override;
-    void waveResetSweep() override;
-    void waveNewPens() override;
-    void waveToggleSweepSpeed() override;
-    void waveRepaint() override;
-    void infoLiveHeartRate(int hr, int unitState) override;
-    void infoSensorLevel(int level) override;
-    void infoPressure(int value) override;
-    void infoDrawResult() override;
-    void infoRepaint() override;
-    void historyAddRow(const HistoryRow& row, int errorCode, bool showMbpDbp) override;
-    void resultAnalysed(const COscillometricAnalysis& analysis) override;
-    void resultNewPens() override;
-    void focusMainWindow() override;
-    void unitStateChanged(int state) override;
-    std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) override;
-    bool runAnimalDialog(AnimalDialogModel& model) override { return m_standIns.runAnimalDialog(model); }
-    void endAnimalDialog() override { m_standIns.endAnimalDialog(); }
-    bool runMenuDialog(MenuSettings& settings) override { return m_standIns.runMenuDialog(settings); }
-    void runClockDialog(ClockDialogModel& model) override { m_standIns.runClockDialog(model); }
-    void endClockDialog() override { m_standIns.endClockDialog(); }
-    bool runMonitorDialog(MonitorValues& values) override { return m_standIns.runMonitorDialog(values); }
-    bool runTimerDialog(CTimerSchedule& schedule, std::vector<std::int32_t>& entries) override {
-        return m_standIns.runTimerDialog(schedule, entries);
-    }
-    void showAbout(const AboutTexts& texts) override;
+
+    // Window-level calls of the port.
+    void setLayout(WindowLayout layout);
+    void focusMainWindow();
+    void unitStateChanged(UnitState state);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,6 +91,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    class Port;
     void createActions();
     void createStatusBar();
     void layOutPanes();
@@ -127,7 +103,8 @@ private:
     IEventLoop& m_loop;
     CHalnor55KUDoc* m_doc = nullptr;
     CMainController* m_controller = nullptr;
-    CDialogStandIns m_standIns;
+    CWindowDialogs m_dialogs;
+    std::unique_ptr<Port> m_port;
     QWidget* m_client;
     CWaveView* m_wave;
     CInformationView* m_information;
@@ -135,7 +112,7 @@ private:
     CResultView* m_result;
     std::array<QLabel*, 5> m_statusPanes{};
     std::map<int, QAction*> m_actions;
-    int m_layoutMode = 1;
+    WindowLayout m_layoutMode = kLayoutWave;
 };
 
 }  // namespace hx

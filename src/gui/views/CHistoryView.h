@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <vector>
 
+#include "control/UiPort.h"
 #include "data/DocumentListener.h"
 
 namespace hx {
@@ -33,7 +34,7 @@ private:
     std::vector<HistoryRow> m_rows;
 };
 
-class CHistoryView final : public QTableView {
+class CHistoryView final : public QTableView, public IHistoryPane {
     Q_OBJECT
 public:
     static constexpr int kWidth = 192;
@@ -42,7 +43,7 @@ public:
     explicit CHistoryView(QWidget* parent = nullptr);
 
     // Appends the row and scrolls so that it is visible.
-    void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp);
+    void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) override;
     CHistoryModel& rows() { return m_model; }
 
 

@@ -171,13 +171,13 @@ void CInformationView::drawLayout(Layout layout) {
     update();
 }
 
-void CInformationView::liveHeartRate(int hr, int unitState) {
+void CInformationView::liveHeartRate(int hr, UnitState unitState) {
     if (!m_doc) return;
     ensureImage();
     QPainter painter(&m_image);
     const QRect rowRect(0, kTopY, kWidth, m_rowStep);
     painter.fillRect(rowRect, kBackground);
-    if (m_doc->errorFlag() != 0 && unitState == 4) {
+    if (m_doc->errorFlag() != 0 && unitState == kStateRecord) {
         text(painter, m_large, kLabelX, kTopY, QStringLiteral("ERR      "));
     } else {
         text(painter, m_large, kLabelX, kTopY, QStringLiteral("HR"));

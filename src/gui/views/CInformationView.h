@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "control/UiPort.h"
+
 namespace hx {
 
 class CHalnor55KUDoc;
@@ -20,7 +22,7 @@ class CHalnor55KUDoc;
 // The error text of a failed result, nine characters: "Lo", "Hi", "Air" or "Err<code>".
 QString resultErrorText(int code);
 
-class CInformationView final : public QWidget {
+class CInformationView final : public QWidget, public IInformationPane {
     Q_OBJECT
 public:
     static constexpr int kWidth = 192;
@@ -35,14 +37,16 @@ public:
     // given (the unit has just changed to it).
     void repaintLayout();
     void repaintLayout(int unitState);
+    void repaint() override { repaintLayout(); }
+    using QWidget::repaint;  // the toolkit's repaint(rect) and friends stay reachable
     // The result layout at once (a result has arrived).
-    void drawResult();
+    void drawResult() override;
     // Row 0: the live heart rate, or "ERR" while the unit records with its error flag set.
-    void liveHeartRate(int hr, int unitState);
+    void liveHeartRate(int hr, UnitState unitState) override;
     // Row 4: the sensor level.
-    void sensorLevel(int level);
+    void sensorLevel(int level) override;
     // Rows 1 to 3: the live cuff pressure (already halved).
-    void pressure(int value);
+    void pressure(int value) override;
 
     // Row step: the large font's height plus a quarter of it.
     int rowStep() const { return m_rowStep; }

@@ -13,21 +13,23 @@
 #include <QPen>
 #include <QWidget>
 
+#include "control/UiPort.h"
+
 namespace hx {
 
 class CHalnor55KUDoc;
 class COscillometricAnalysis;
 
-class CResultView final : public QWidget {
+class CResultView final : public QWidget, public IResultPane {
     Q_OBJECT
 public:
     explicit CResultView(QWidget* parent = nullptr);
 
     void attach(const CHalnor55KUDoc* doc);
     // The analysis has run on the current result: draw it.
-    void analysed(const COscillometricAnalysis& analysis);
+    void analysed(const COscillometricAnalysis& analysis) override;
     // Takes colours and widths from the monitor preferences again and redraws.
-    void newPens();
+    void newPens() override;
     void redraw();
 
     // 4500 samples across the pane when the recording reaches index 3500, else 4200.

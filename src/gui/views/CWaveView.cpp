@@ -37,10 +37,14 @@ CWaveView::CWaveView(QWidget* parent) : QWidget(parent) {
 void CWaveView::attach(const CHalnor55KUDoc* doc) {
     m_doc = doc;
     newPens();
-    repaintFromSlots();
 }
 
 void CWaveView::newPens() {
+    makePens();
+    repaintFromSlots();
+}
+
+void CWaveView::makePens() {
     if (!m_doc) return;
     m_background = colorFromRef(m_doc->backColor());
     m_pressurePen = QPen(colorFromRef(m_doc->pressColor()), m_doc->pressWidth() ? 2 : 1);

@@ -22,11 +22,13 @@
 #include <array>
 #include <cstdint>
 
+#include "control/UiPort.h"
+
 namespace hx {
 
 class CHalnor55KUDoc;
 
-class CWaveView final : public QWidget {
+class CWaveView final : public QWidget, public IWavePane {
     Q_OBJECT
 public:
     static constexpr int kSlots = 2000;
@@ -37,15 +39,17 @@ public:
     void attach(const CHalnor55KUDoc* doc);
 
     // Draws the document's latest batch (nothing while its draw mode is not 0).
-    void drawBatch();
+    void drawBatch() override;
     // Empties every slot, puts the cursor at 0 and clears the pane.
-    void resetSweep();
-    // Takes colours and widths from the monitor preferences again.
-    void newPens();
+    void resetSweep() override;
+    // Takes colours and widths from the monitor preferences again and repaints.
+    void newPens() override;
     // 2000 -> 1000 slots on the first call, back to 2000 on the next; resets.
-    void toggleSweepSpeed();
+    void toggleSweepSpeed() override;
     // Rebuilds the picture from the slots and shows it.
     void repaintFromSlots();
+    void repaint() override { repaintFromSlots(); }
+    using QWidget::repaint;  // the toolkit's repaint(rect) and friends stay reachable
 
     int sweepWidth() const { return m_sweepWidth; }
     int sweepCursor() const { return m_cursor; }
@@ -62,6 +66,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void makePens();
     int slotX(int slot) const;
     int pressureY(int sample) const;
     int waveY(int sample) const;

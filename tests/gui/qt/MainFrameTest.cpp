@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         ensureApplication();
         frame = std::make_unique<CMainFrame>(rig.loop);
-        rig.ports.ui = frame.get();
+        rig.ports.ui = &frame->uiPort();
     }
     void TearDown() override {
         rig.stop();  // the shell's shut-down still talks to the window
@@ -103,7 +103,7 @@ TEST_F(Window, AMeasurementEndsInTheGraphLayoutWithEnvelopeRowAndFile) {
 
     press(frame->wavePane(), Qt::Key_Return);
     ASSERT_TRUE(rig.runUntil([&] { return frame->historyPane().rows().rowCount() == 1; }, 180000));
-    EXPECT_EQ(frame->layoutMode(), 3);
+    EXPECT_EQ(frame->layoutMode(), kLayoutGraph);
     EXPECT_TRUE(frame->resultPane().isVisible());
     EXPECT_FALSE(frame->wavePane().isVisible());
 

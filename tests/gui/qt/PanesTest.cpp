@@ -192,9 +192,9 @@ TEST_F(InformationPane, LayoutsFollowTheUnitState) {
 TEST_F(InformationPane, LiveHeartRateShowsErrWhileRecordingWithTheErrorFlag) {
     repaint(2);
     d.doc.setErrorFlag(1);
-    view.liveHeartRate(120, 4);
+    view.liveHeartRate(120, kStateRecord);
     EXPECT_EQ(redIn(0), 0);
-    view.liveHeartRate(120, 2);
+    view.liveHeartRate(120, kStateView);
     EXPECT_GT(redIn(0), 0);
     EXPECT_EQ(resultErrorText(3), "Err3   ");
     EXPECT_EQ(resultErrorText(12), "Err12   ");
