@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +47,9 @@ std::string effectiveSharedMemoryName(const ChannelState& s) {
 }
 
 std::string effectiveViewerSocketPath(const ChannelState& s) {
-    return s.viewerSocketPath.empty() ? runtimeFolder() + kViewerSocketName : s.viewerSocketPath;
+    if (!s.viewerSocketPath.empty()) return s.viewerSocketPath;
+    const std::string folder = runtimeFolder();
+    return folder.empty() ? std::string() : folder + kViewerSocketName;
 }
 
 CLogChannel& channelLocked(ChannelState& s) {
@@ -206,24 +210,47 @@ std::string logViewerSocketPath() {
     return effectiveViewerSocketPath(s);
 }
 
+namespace {
+
+// A folder where other users could place or replace our sockets is not used:
+// it must be a directory of our own (not a link) and reachable by us alone.
+// A folder of ours with looser modes is made private, as Qt does.
+bool makeTrustedFolder(const std::string& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) return errno == ENOENT;  // nothing there to take over
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return false;
+    return (info.st_mode & 0777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
+}
+
+}  // namespace
+
 std::string runtimeFolder() {
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg && *xdg) {
-        std::string folder = xdg;
+    std::string folder;
+    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
+        folder = xdg;
         if (folder.back() != '/') folder += '/';
-        return folder;
+    } else {
+        std::string user;
+        char buffer[1024];
+        passwd entry{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+            user = found->pw_name;
+        if (user.empty()) user = std::to_string(::geteuid());
+        const char* tmp = std::getenv("TMPDIR");
+        std::string base = (tmp && *tmp) ? tmp : "/tmp";
+        if (base.back() != '/') base += '/';
+        folder = base + "runtime-" + user + "/";
+        ::mkdir(folder.c_str(), 0700);
     }
-    std::string user;
-    char buffer[1024];
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
-        user = found->pw_name;
-    if (user.empty()) user = std::to_string(::geteuid());
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = (tmp && *tmp) ? tmp : "/tmp";
-    if (base.back() != '/') base += '/';
-    return base + "runtime-" + user + "/";
+    if (makeTrustedFolder(folder.substr(0, folder.size() - 1))) return folder;
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        std::fprintf(stderr,
+                     "halnor40ku: runtime folder %s is not private to this user: running without log notices "
+                     "and control socket\n",
+                     folder.c_str());
+    return {};
 }
 
 std::optional<LogRecord> decodeLogRecord(const unsigned char* bytes, std::size_t size) {

@@ -88,7 +88,10 @@ std::string logSharedMemoryName();
 std::string logViewerSocketPath();
 
 // The user's runtime folder with a final "/": $XDG_RUNTIME_DIR, or
-// /tmp/runtime-<user>/ as Qt does.
+// /tmp/runtime-<user>/ (made when missing) as Qt does. Empty when the folder
+// is not the user's own directory (a link, another user's folder): then
+// there are no log notices and no control socket, and one line on stderr
+// says so. A folder of the user's own is made owner-only.
 std::string runtimeFolder();
 
 // A record as a reader sees it. The block is shared with other processes, so

@@ -42,7 +42,9 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
             loop.post(std::move(message));
         },
         m_ports.controlFolder);
-    if (!m_controlSocket->listening()) CHalnor40KUApp::showSystemError(ui.dialogs(), errno, "Error : SetProp()");
+    // Without a private runtime folder there is no socket, and that was said once already.
+    if (!m_controlSocket->listening() && !m_controlSocket->path().empty())
+        CHalnor40KUApp::showSystemError(ui.dialogs(), errno, "Error : SetProp()");
     m_controller->setPropertyListener([this](int value) {
         if (m_controlSocket) m_controlSocket->setProperty(value);
     });

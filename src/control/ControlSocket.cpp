@@ -40,7 +40,8 @@ std::string folderOrRuntime(const std::string& folder) {
 }  // namespace
 
 std::string CControlSocket::socketPath(const std::string& folder, long pid) {
-    return folderOrRuntime(folder) + kPrefix + std::to_string(pid) + kSuffix;
+    const std::string dir = folderOrRuntime(folder);
+    return dir.empty() ? std::string() : dir + kPrefix + std::to_string(pid) + kSuffix;
 }
 
 bool CControlSocket::isOutsideCommand(int command) {
@@ -50,6 +51,7 @@ bool CControlSocket::isOutsideCommand(int command) {
 CControlSocket::CControlSocket(std::function<void(int)> onCommand, std::string folder)
     : m_onCommand(std::move(onCommand)) {
     std::string dir = folderOrRuntime(folder);
+    if (dir.empty()) return;  // no private runtime folder: no socket (already told)
     ::mkdir(dir.c_str(), 0700);
     m_path = socketPath(folder, static_cast<long>(::getpid()));
     sockaddr_un address;
@@ -144,7 +146,7 @@ void CControlSocket::serve() {
 
 std::string CControlSocket::request(const std::string& path, const std::string& line) {
     sockaddr_un address;
-    if (!fillAddress(address, path)) return {};
+    if (path.empty() || !fillAddress(address, path)) return {};
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return {};
     // A copy whose queue is full must not hold the client in connect for ever.

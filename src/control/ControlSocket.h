@@ -25,6 +25,7 @@ public:
     CControlSocket& operator=(const CControlSocket&) = delete;
 
     bool listening() const { return m_fd >= 0; }
+    // Empty when there is no private runtime folder to put the socket in.
     const std::string& path() const { return m_path; }
     void setProperty(int value) { m_property = value; }
     int property() const { return m_property; }

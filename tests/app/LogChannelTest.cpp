@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -253,6 +254,12 @@ TEST(LogChannelNames, DefaultsLiveInTheRuntimeFolder) {
     const std::string savedValue = saved ? saved : "";
     ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
     EXPECT_EQ(runtimeFolder(), "/run/user/4242/");
+    // A folder of the user's own that others could write is made private.
+    test::TempDir open;
+    std::filesystem::permissions(open.path(), std::filesystem::perms::all);
+    ::setenv("XDG_RUNTIME_DIR", open.path().c_str(), 1);
+    EXPECT_EQ(runtimeFolder(), open.folder());
+    EXPECT_EQ(std::filesystem::status(open.path()).permissions(), std::filesystem::perms::owner_all);
     ::unsetenv("XDG_RUNTIME_DIR");
     const std::string fallback = runtimeFolder();
     EXPECT_NE(fallback.find("/runtime-"), std::string::npos);

@@ -1,7 +1,10 @@
 // The console front end run as a process, as a script would run it.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -117,6 +120,30 @@ TEST_F(HeadlessProgram, AnOutOfRangeIntervalIsToldAndItsCountdownPrintedOnceASec
     for (std::size_t at = 0; (at = r.out.find("status: Next Recording", at)) != std::string::npos; ++at) ++countdowns;
     EXPECT_GE(countdowns, 1u) << r.out;
     EXPECT_LE(countdowns, 6u);
+}
+
+TEST_F(HeadlessProgram, AnotherUsersRuntimeFolderIsNotUsed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a folder of another user";
+    // Without XDG_RUNTIME_DIR the folder is TMPDIR/runtime-<user>, here made by "nobody" for all to write.
+    const passwd* me = ::getpwuid(::geteuid());
+    ASSERT_NE(me, nullptr);
+    const fs::path foreign = home.path() / ("runtime-" + std::string(me->pw_name));
+    fs::create_directories(foreign);
+    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    fs::permissions(foreign, fs::perms::all);
+    std::vector<std::string> env = environment();
+    env.erase(std::remove_if(env.begin(), env.end(), [](const std::string& e) { return e.rfind("XDG_RUNTIME_DIR=", 0) == 0; }),
+              env.end());
+    env.push_back("TMPDIR=" + home.path().string());
+    ProcessRun r = runProgram("/usr/bin/env", {"-u", "XDG_RUNTIME_DIR", binFolder() + "/halnor40ku", "--headless",
+                                               "--simulate", "--fast", "--measurements", "1", "--data-folder",
+                                               home.folder() + "data"},
+                              env, 60);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::size_t told = r.err.find("is not private to this user");
+    EXPECT_NE(told, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is not private", told + 1), std::string::npos) << "said once";
+    EXPECT_TRUE(fs::is_empty(foreign));
 }
 
 TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
