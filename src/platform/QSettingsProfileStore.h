@@ -8,6 +8,8 @@
 // Used on the user-interface thread only.
 
 #include <QSettings>
+#include <QVariant>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -36,8 +38,21 @@ public:
     // Where the profile lives.
     std::string filePath() const;
 
+    // False when the file holds lines this store could not read (a broken
+    // quote that swallows the keys after it, a value that does not decode).
+    // Writing it back would drop them, so the file is then left as it is:
+    // writes of this run are kept in memory only, and one line on stderr
+    // says so.
+    bool readCleanly() const { return m_readCleanly; }
+
 private:
+    void checkReadable();
+    QVariant valueOf(const QString& path) const;
+    void store(const QString& path, const QVariant& value);
+
     std::unique_ptr<QSettings> m_settings;
+    bool m_readCleanly = true;
+    std::map<QString, QVariant> m_unsaved;  // writes held back from a damaged file
 };
 
 }  // namespace hx

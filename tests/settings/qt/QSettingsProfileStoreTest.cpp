@@ -49,6 +49,26 @@ TEST_F(QSettingsProfileStoreTest, ValuesSurviveANewStoreOverTheSameFile) {
     EXPECT_NE(fileText(m_ini).find("[HalnorEWU_1]"), std::string::npos);
 }
 
+TEST_F(QSettingsProfileStoreTest, AFileWithUnreadableLinesIsLeftAsItIs) {
+    // A broken quote that would swallow the keys after it; a value that does not decode.
+    for (const char* damage : {"ID_NO=\"abc\n", "SETTING_PRESS=@Variant(\\0\\0\\0\\x7f)\n"}) {
+        const std::string text = std::string("[HalnorEWU_1]\n") + damage +
+                                 "STUDY_NO=S7\nSETTING_TYPE=2\n[Other]\nmine=kept\n";
+        std::ofstream(m_ini, std::ios::trunc) << text;
+        {
+            CQSettingsProfileStore store(m_ini);
+            EXPECT_FALSE(store.readCleanly()) << damage;
+            store.writeText("HalnorEWU_1", "ID_NO", "new");
+            store.writeInt("HalnorEWU_1", "SETTING_TYPE", 1);
+            EXPECT_EQ(store.readText("HalnorEWU_1", "ID_NO", ""), "new") << "this run sees its own writes";
+            store.sync();
+        }
+        EXPECT_EQ(fileText(m_ini), text);
+    }
+    std::ofstream(m_ini, std::ios::trunc) << "[HalnorEWU_1]\nID_NO=\"a;b\"\nSTUDY_NO=S7\n";
+    EXPECT_TRUE(CQSettingsProfileStore(m_ini).readCleanly());
+}
+
 TEST_F(QSettingsProfileStoreTest, TwoCopiesShareTheFileAndTheLastWriterWins) {
     CQSettingsProfileStore first(m_ini);
     CQSettingsProfileStore second(m_ini);
