@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -167,12 +166,15 @@ std::string CEmulatedUnit::description() const {
 }
 
 void CEmulatedUnit::loseDevice() {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     m_gone = true;
     while (!m_waitingIn.empty()) {
         finishLocked(m_waitingIn.front(), -ENODEV, 0);
         m_waitingIn.pop_front();
     }
+    // Nothing reaches the host any more: the unit's records go nowhere (and
+    // so are no longer in flight for virtual time), as when its pipe closes.
+    closePipes(lock);
     m_changed.notify_all();
 }
 
@@ -244,12 +246,7 @@ bool CEmulatedUnit::handleIoctl(UMockdevIoctlClient* client) {
         }
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY: {
-            std::unique_lock lock(m_mutex);
-            // libusb polls the node, which under the preload is always ready,
-            // so it asks again at once: a short wait here keeps that from
-            // spinning while a read waits for its record.
-            if (m_done.empty() && !m_gone)
-                m_changed.wait_for(lock, std::chrono::milliseconds(1), [this] { return !m_done.empty(); });
+            std::lock_guard lock(m_mutex);
             if (m_done.empty()) return complete(-1, m_gone ? ENODEV : EAGAIN);
             void* urb = m_done.front();
             m_done.pop_front();
