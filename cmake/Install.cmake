@@ -40,10 +40,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Libraries from dpkg-shlibdeps (Qt Core, libusb, the C++ runtime), and what
-# the program needs at run time without linking it: the metric-compatible font
-# its wave and value panes ask for, and udev for the access rule.
+# Libraries from dpkg-shlibdeps (Qt, libusb, the C++ runtime), and what the
+# program needs at run time without linking it: Qt's platform plugins (no
+# window opens without them; Qt only recommends them), the metric-compatible
+# font its wave and value panes ask for, and udev for the access rule.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 include(CPack)
