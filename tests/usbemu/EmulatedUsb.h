@@ -43,8 +43,10 @@ public:
     static bool available(std::string* why);
 
     // Puts the simulated unit on bus `bus` (1 to 99) as device 1, with the
-    // vendor ID and product ID of its descriptor. An "add" uevent announces it
-    // (sent here: umockdev 0.17 adds devices from text without one).
+    // vendor ID and product ID of its descriptor. Each bus serves once per
+    // testbed: a unit plugged in again takes a new one, as a real replug gets
+    // a new address. An "add" uevent announces it (sent here: umockdev 0.17
+    // adds devices from text without one).
     CEmulatedUnit& plugIn(CSimDriver& sim, CSimUnit& unit, int bus);
     // Takes the unit off the bus: its URBs and requests end with ENODEV, the
     // sysfs entry goes and a "remove" uevent is sent (here too: umockdev 0.17
