@@ -133,5 +133,20 @@ TEST_F(Window, AMeasurementEndsInTheGraphLayoutWithEnvelopeRowAndFile) {
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(path)));
 }
 
+TEST_F(Window, RectangleIsKeptFromOneRunToTheNext) {
+    start();
+    frame->setGeometry(100, 120, 900, 600);
+    rig.shell->shutDown(frame->frameRect());
+    const MonitorValues& kept = rig.doc().preference().monitor();
+    EXPECT_EQ(kept.frameLeft, 100);
+    EXPECT_EQ(kept.frameTop, 120);
+    EXPECT_EQ(kept.frameRight, 1000);
+    EXPECT_EQ(kept.frameBottom, 720);
+
+    CMainFrame next(rig.loop);
+    next.attach(rig.doc(), rig.controller());
+    EXPECT_EQ(next.geometry(), QRect(100, 120, 900, 600));
+}
+
 }  // namespace
 }  // namespace hx::test

@@ -1,0 +1,31 @@
+// The device-ID choice: which buttons it offers and what it answers.
+
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "gui/dialogs/CDeviceIdDialog.h"
+
+namespace hx::test {
+namespace {
+
+TEST(DeviceIdDialog, OffersOnlyListedIdsAndAnswersTheCheckedOne) {
+    ensureApplication();
+    CDeviceIdDialog dialog({2, 5, 40, -1, 2});
+    EXPECT_EQ(dialog.windowTitle(), "DEV_TYPE");
+    for (int id = 0; id < CDeviceIdDialog::kIds; ++id) {
+        EXPECT_EQ(dialog.button(id)->isEnabled(), id == 2 || id == 5) << id;
+        EXPECT_FALSE(dialog.button(id)->isChecked()) << id;
+        EXPECT_EQ(dialog.button(id)->text(), QString::number(id + 1));
+    }
+    dialog.accept();
+    EXPECT_FALSE(dialog.choice().has_value()) << "OK without a choice leaves it to the caller";
+
+    CDeviceIdDialog second({2, 5});
+    second.button(5)->setChecked(true);
+    second.accept();
+    EXPECT_EQ(second.choice(), 5);
+}
+
+}  // namespace
+}  // namespace hx::test
