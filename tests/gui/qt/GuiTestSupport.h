@@ -1,6 +1,7 @@
 #pragma once
-// Widgets in tests: one offscreen QApplication for the whole test program and
-// a measurement document over an in-memory profile.
+// Widgets in tests: one offscreen QApplication for the whole test program
+// (made on first use, destroyed after the last test, so the toolkit releases
+// what it holds) and a measurement document over an in-memory profile.
 
 #include <QApplication>
 #include <QImage>
