@@ -32,7 +32,7 @@ constexpr int kMainHeight = 716;
 constexpr int kPairsPerPacket = 14;
 
 class SilentPort : public IMessagePort {
-public:
+  public:
     MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
         return MsgAnswer::Ok;
     }
@@ -94,7 +94,8 @@ void BM_WavePacket(benchmark::State& state) {
         view.flushPending();
         index = (index + kPairsPerPacket) % static_cast<int>(kRingSize);
     }
-    state.counters["packets"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["packets"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_WavePacket)->Unit(benchmark::kMicrosecond);
 

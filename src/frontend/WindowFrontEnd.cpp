@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "control/ApplicationShell.h"
-#include "gui/views/CHistoryView.h"
 #include "gui/CMainFrame.h"
+#include "gui/views/CHistoryView.h"
 #include "gui/views/CWaveView.h"
 #include "platform/QSettingsProfileStore.h"
 #include "platform/StandardPaths.h"
@@ -23,7 +23,8 @@ bool displayAvailable() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop, const WindowOptions& options) {
+int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
+                      const WindowOptions& options) {
     CMainFrame frame(loop);
     CQSettingsProfileStore profile;
     ShellPorts ports;
@@ -37,7 +38,8 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
 
     int status = 0;
     const bool started = shell.startUp([&] {
-        if (options.presetDeviceId >= 0) shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.presetDeviceId));
+        if (options.presetDeviceId >= 0)
+            shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.presetDeviceId));
         if (options.dataFolder) {
             shell.document().preference().setDataFolder(*options.dataFolder);
             shell.cleanUpDataFolder();
@@ -55,7 +57,8 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
         QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
             CMainController& controller = shell.controller();
             const int listed = frame.historyPane().rows().rowCount();
-            if (!controller.connected() || !controller.commandEnabled(kCmdStart) || listed < startedCount) return;
+            if (!controller.connected() || !controller.commandEnabled(kCmdStart) || listed < startedCount)
+                return;
             if (controller.unitState() == 2 && startedCount < options.measurements) {
                 controller.command(kCmdStart);
                 ++startedCount;

@@ -191,7 +191,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             return 1;
         }
         if (!displayAvailable()) {
-            std::fprintf(stderr, "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
+            std::fprintf(stderr,
+                         "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
             return 1;
         }
     } else if (!o.screenshotFile.empty()) {

@@ -49,7 +49,7 @@ constexpr ToolCommand kToolbar[] = {
 
 // The port the main window's logic talks to: the window's own pieces.
 class CMainFrame::Port final : public IUiPort {
-public:
+  public:
     explicit Port(CMainFrame& frame) : m_frame(frame) {}
     IStatusBar& statusBar() override { return m_frame; }
     IWavePane& wavePane() override { return *m_frame.m_wave; }
@@ -61,7 +61,7 @@ public:
     void focusMainWindow() override { m_frame.focusMainWindow(); }
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
 
-private:
+  private:
     CMainFrame& m_frame;
 };
 
@@ -164,7 +164,8 @@ void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
                     monitor.frameBottom - monitor.frameTop);
     }
     m_wave->attach(&doc);
-    m_information->attach(&doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
+    m_information->attach(
+        &doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
     m_result->attach(&doc);
     updateCommandEnabling();
 }
@@ -217,7 +218,8 @@ void CMainFrame::layOutPanes() {
     m_wave->setGeometry(mainArea);
     m_result->setGeometry(mainArea);
     m_information->setGeometry(0, 0, kLeftPaneWidth, std::min(kInformationHeight, client.height()));
-    m_history->setGeometry(0, kInformationHeight, kLeftPaneWidth, std::max(0, client.height() - kInformationHeight));
+    m_history->setGeometry(0, kInformationHeight, kLeftPaneWidth,
+                           std::max(0, client.height() - kInformationHeight));
 }
 
 QWidget* CMainFrame::activePane() const {
@@ -234,10 +236,18 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------
 // Status bar and title
 
-void CMainFrame::setGeneralPane(const std::string& text) { m_statusPanes[kGeneral]->setText(QString::fromStdString(text)); }
-void CMainFrame::setAnimalPane(const std::string& text) { m_statusPanes[kAnimal]->setText(QString::fromStdString(text)); }
-void CMainFrame::setVersionPane(const std::string& text) { m_statusPanes[kVersion]->setText(QString::fromStdString(text)); }
-void CMainFrame::setErrorPane(const std::string& text) { m_statusPanes[kError]->setText(QString::fromStdString(text)); }
+void CMainFrame::setGeneralPane(const std::string& text) {
+    m_statusPanes[kGeneral]->setText(QString::fromStdString(text));
+}
+void CMainFrame::setAnimalPane(const std::string& text) {
+    m_statusPanes[kAnimal]->setText(QString::fromStdString(text));
+}
+void CMainFrame::setVersionPane(const std::string& text) {
+    m_statusPanes[kVersion]->setText(QString::fromStdString(text));
+}
+void CMainFrame::setErrorPane(const std::string& text) {
+    m_statusPanes[kError]->setText(QString::fromStdString(text));
+}
 
 void CMainFrame::setStatePane(const std::string& text) {
     m_statusPanes[kState]->setText(QString::fromStdString(text));

@@ -43,7 +43,7 @@ class IEventLoop;
 
 class CMainFrame final : public QMainWindow, public IStatusBar {
     Q_OBJECT
-public:
+  public:
     static constexpr int kLeftPaneWidth = 192;
     static constexpr int kInformationHeight = 230;
 
@@ -85,12 +85,12 @@ public:
     void focusMainWindow();
     void unitStateChanged(UnitState state);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     class Port;
     void createActions();
     void createStatusBar();

@@ -13,11 +13,16 @@ namespace hx {
 namespace {
 QMessageBox::Icon boxIcon(MsgIcon icon) {
     switch (icon) {
-        case MsgIcon::Information: return QMessageBox::Information;
-        case MsgIcon::Stop: return QMessageBox::Critical;
-        case MsgIcon::Question: return QMessageBox::Question;
-        case MsgIcon::Warning: return QMessageBox::Warning;
-        case MsgIcon::None: break;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+        case MsgIcon::Stop:
+            return QMessageBox::Critical;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Warning:
+            return QMessageBox::Warning;
+        case MsgIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -26,7 +31,8 @@ QMessageBox::Icon boxIcon(MsgIcon icon) {
 MsgAnswer CWindowDialogs::messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                                      MsgButtons buttons) {
     QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, &m_parent);
+                    buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                    &m_parent);
     const int answer = box.exec();
     if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
     return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

@@ -20,7 +20,7 @@ namespace hx {
 class IEventLoop;
 
 class CWindowDialogs final : public IDialogs {
-public:
+  public:
     CWindowDialogs(QWidget& parent, IEventLoop& loop) : m_parent(parent), m_loop(loop) {}
 
     // IMessagePort
@@ -41,7 +41,7 @@ public:
     bool runMonitorDialog(MonitorValues&) override { return false; }
     bool runTimerDialog(CTimerSchedule&, std::vector<std::int32_t>&) override { return false; }
 
-private:
+  private:
     QWidget& m_parent;
     IEventLoop& m_loop;
     bool m_endAnimal = false;

@@ -16,7 +16,8 @@ CAboutDialog::CAboutDialog(const AboutTexts& texts, QWidget* parent) : QDialog(p
     m_software = new QLabel(QString::fromStdString(texts.software));
     m_legal = new QLabel(QString::fromStdString(texts.legalNotice));
     m_device = new QLabel(QString::fromStdString(texts.deviceVersion));
-    for (QLabel* label : {m_software, m_legal, m_device}) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QLabel* label : {m_software, m_legal, m_device})
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* textColumn = new QVBoxLayout;
     textColumn->addWidget(m_software);
     textColumn->addWidget(m_legal);

@@ -12,14 +12,14 @@ namespace hx {
 
 class CAboutDialog final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDialog(const AboutTexts& texts, QWidget* parent = nullptr);
 
     QString softwareText() const;
     QString legalText() const;
     QString deviceText() const;
 
-private:
+  private:
     QLabel* m_software;
     QLabel* m_legal;
     QLabel* m_device;

@@ -9,7 +9,8 @@
 
 namespace hx {
 
-CDeviceIdDialog::CDeviceIdDialog(const std::vector<std::int16_t>& listedIds, QWidget* parent) : QDialog(parent) {
+CDeviceIdDialog::CDeviceIdDialog(const std::vector<std::int16_t>& listedIds, QWidget* parent)
+    : QDialog(parent) {
     setWindowTitle(QStringLiteral("DEV_TYPE"));
     auto* box = new QGroupBox(QStringLiteral("ID"));
     auto* grid = new QGridLayout(box);

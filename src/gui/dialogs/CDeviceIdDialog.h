@@ -18,7 +18,7 @@ namespace hx {
 
 class CDeviceIdDialog final : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kIds = 16;
     static constexpr std::size_t kMaxEntries = 32;  // entries of the list taken
 
@@ -30,7 +30,7 @@ public:
 
     void accept() override;
 
-private:
+  private:
     std::array<QRadioButton*, kIds> m_buttons{};
     QButtonGroup* m_group;
     std::optional<int> m_choice;

@@ -16,7 +16,7 @@ namespace hx {
 
 class CHistoryModel final : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     static constexpr int kColumns = 6;
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -30,13 +30,13 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-private:
+  private:
     std::vector<HistoryRow> m_rows;
 };
 
 class CHistoryView final : public QTableView, public IHistoryPane {
     Q_OBJECT
-public:
+  public:
     static constexpr int kWidth = 192;
     static constexpr int kTop = 230;
 
@@ -46,8 +46,7 @@ public:
     void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) override;
     CHistoryModel& rows() { return m_model; }
 
-
-private:
+  private:
     CHistoryModel m_model;
 };
 

@@ -28,7 +28,8 @@ QFont paneFont(int points, int charWidth, int weight) {
     font.setWeight(static_cast<QFont::Weight>(weight));
     font.setStyleStrategy(QFont::PreferAntialias);
     const int natural = QFontMetrics(font).horizontalAdvance(QLatin1Char('0'));
-    if (natural > 0 && natural != charWidth) font.setStretch(static_cast<int>(std::lround(100.0 * charWidth / natural)));
+    if (natural > 0 && natural != charWidth)
+        font.setStretch(static_cast<int>(std::lround(100.0 * charWidth / natural)));
     return font;
 }
 
@@ -39,7 +40,8 @@ QString format(const char* pattern, int value) {
 }
 
 // Text with an opaque background, its top-left corner at (x, y).
-void text(QPainter& painter, const QFont& font, int x, int y, const QString& s, const QColor& color = Qt::black) {
+void text(QPainter& painter, const QFont& font, int x, int y, const QString& s,
+          const QColor& color = Qt::black) {
     painter.setFont(font);
     const QFontMetrics metrics(font);
     painter.fillRect(QRect(x, y, metrics.horizontalAdvance(s), metrics.height()), kBackground);
@@ -51,10 +53,14 @@ void text(QPainter& painter, const QFont& font, int x, int y, const QString& s, 
 
 QString resultErrorText(int code) {
     switch (code) {
-        case 16: return QStringLiteral("Lo       ");
-        case 17: return QStringLiteral("Hi       ");
-        case 5: return QStringLiteral("Air      ");
-        default: return format("Err%01d   ", code);
+        case 16:
+            return QStringLiteral("Lo       ");
+        case 17:
+            return QStringLiteral("Hi       ");
+        case 5:
+            return QStringLiteral("Air      ");
+        default:
+            return format("Err%01d   ", code);
     }
 }
 
@@ -93,10 +99,18 @@ void CInformationView::repaintLayout() { repaintLayout(m_unitState ? m_unitState
 
 void CInformationView::repaintLayout(int state) {
     switch (state) {
-        case -1: drawLayout(Layout::Idle); break;
-        case 2: drawLayout(Layout::View); break;
-        case 4: drawLayout(Layout::Record); break;
-        default: drawLayout(Layout::Result); break;
+        case -1:
+            drawLayout(Layout::Idle);
+            break;
+        case 2:
+            drawLayout(Layout::View);
+            break;
+        case 4:
+            drawLayout(Layout::Record);
+            break;
+        default:
+            drawLayout(Layout::Result);
+            break;
     }
 }
 
@@ -167,7 +181,8 @@ void CInformationView::drawLayout(Layout layout) {
     }
     senseRow();
     if (layout == Layout::Result)
-        text(painter, m_small, kLabelX, row(4) + (2 * L) / 3, QString::fromStdString(m_doc->formattedDateTime()));
+        text(painter, m_small, kLabelX, row(4) + (2 * L) / 3,
+             QString::fromStdString(m_doc->formattedDateTime()));
     update();
 }
 

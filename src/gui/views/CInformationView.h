@@ -24,7 +24,7 @@ QString resultErrorText(int code);
 
 class CInformationView final : public QWidget, public IInformationPane {
     Q_OBJECT
-public:
+  public:
     static constexpr int kWidth = 192;
     static constexpr int kHeight = 230;
 
@@ -53,12 +53,11 @@ public:
     const QFont& largeFont() const { return m_large; }
     const QImage& picture() const { return m_image; }
 
-
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     enum class Layout { Idle, View, Record, Result };
     void drawLayout(Layout layout);
     void ensureImage();

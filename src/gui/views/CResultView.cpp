@@ -20,8 +20,9 @@ const QColor kMarkRed(255, 0, 0);
 // lowest to the highest value met since the last column. The next column
 // starts from this one's extremes, so neighbouring columns join.
 class ColumnWalk {
-public:
-    ColumnWalk(QPainter& painter, int width, int span, int lastX) : m_p(painter), m_w(width), m_span(span), m_lastX(lastX) {}
+  public:
+    ColumnWalk(QPainter& painter, int width, int span, int lastX)
+        : m_p(painter), m_w(width), m_span(span), m_lastX(lastX) {}
 
     int x(int s) const { return static_cast<int>(static_cast<long long>(m_w) * s / m_span); }
 
@@ -38,7 +39,7 @@ public:
     }
     void setColumn(int column) { m_column = column; }
 
-private:
+  private:
     QPainter& m_p;
     int m_w, m_span;
     int m_lastX;

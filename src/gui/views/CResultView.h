@@ -22,7 +22,7 @@ class COscillometricAnalysis;
 
 class CResultView final : public QWidget, public IResultPane {
     Q_OBJECT
-public:
+  public:
     explicit CResultView(QWidget* parent = nullptr);
 
     void attach(const CHalnor55KUDoc* doc);
@@ -38,12 +38,11 @@ public:
     int waveBaseline() const { return height() * 7 / 8; }
     const QImage& picture() const { return m_image; }
 
-
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     const CHalnor55KUDoc* m_doc = nullptr;
     const COscillometricAnalysis* m_analysis = nullptr;
     QPen m_pressurePen;

@@ -130,7 +130,8 @@ void CWaveView::drawBatch() {
         for (;; ++k, ++x, ++m_readPosition) {
             if (k > n) {
                 // The batch ends inside the sweep: erase ahead of it, then draw.
-                fillStrip(m_pressurePoints[0].x() + 2, m_pressurePoints[static_cast<std::size_t>(k - 1)].x() + 16);
+                fillStrip(m_pressurePoints[0].x() + 2,
+                          m_pressurePoints[static_cast<std::size_t>(k - 1)].x() + 16);
                 drawPolylines(k);
                 m_cursor = x;
                 return;
@@ -193,7 +194,8 @@ void CWaveView::repaintFromSlots() {
             if (inJoin && m_pressureSlots[static_cast<std::size_t>(before)] != 0)
                 source = static_cast<std::size_t>(before);
             const int x = slotX(s);
-            m_pressurePoints[static_cast<std::size_t>(k)] = QPoint(x, pressureY(sampleFromSlot(m_pressureSlots[source])));
+            m_pressurePoints[static_cast<std::size_t>(k)] =
+                QPoint(x, pressureY(sampleFromSlot(m_pressureSlots[source])));
             m_wavePoints[static_cast<std::size_t>(k)] = QPoint(x, waveY(sampleFromSlot(m_waveSlots[source])));
             ++k;
         }

@@ -30,7 +30,7 @@ class CHalnor55KUDoc;
 
 class CWaveView final : public QWidget, public IWavePane {
     Q_OBJECT
-public:
+  public:
     static constexpr int kSlots = 2000;
 
     explicit CWaveView(QWidget* parent = nullptr);
@@ -60,12 +60,11 @@ public:
     // Shows pending strips now (tests, screenshots).
     void flushPending();
 
-
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void makePens();
     int slotX(int slot) const;
     int pressureY(int sample) const;
@@ -93,8 +92,8 @@ private:
     int m_cursor = -1;
 
     QImage m_image;
-    QRegion m_pending;          // strips drawn but not yet shown
-    QTimer m_flushTimer;        // shows m_pending at most every 20 ms
+    QRegion m_pending;    // strips drawn but not yet shown
+    QTimer m_flushTimer;  // shows m_pending at most every 20 ms
     QElapsedTimer m_sinceFlush;
 };
 

@@ -21,14 +21,21 @@ inline int paneKeyCommand(const QKeyEvent& event) {
     if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return 0;
     switch (event.key()) {
         case Qt::Key_Return:
-        case Qt::Key_Enter: return kCmdStart;
-        case Qt::Key_Up: return kCmdUp;
-        case Qt::Key_Down: return kCmdDown;
+        case Qt::Key_Enter:
+            return kCmdStart;
+        case Qt::Key_Up:
+            return kCmdUp;
+        case Qt::Key_Down:
+            return kCmdDown;
         case Qt::Key_Space:
-        case Qt::Key_S: return kCmdSweepSpeed;
-        case Qt::Key_M: return kCmdMenu;
-        case Qt::Key_B: return kCmdAnimal;
-        default: return 0;
+        case Qt::Key_S:
+            return kCmdSweepSpeed;
+        case Qt::Key_M:
+            return kCmdMenu;
+        case Qt::Key_B:
+            return kCmdAnimal;
+        default:
+            return 0;
     }
 }
 

@@ -1,7 +1,8 @@
 // The device-ID choice: which buttons it offers and what it answers.
 
-#include <QRadioButton>
 #include <gtest/gtest.h>
+
+#include <QRadioButton>
 
 #include "GuiTestSupport.h"
 #include "gui/dialogs/CDeviceIdDialog.h"

@@ -1,10 +1,11 @@
 // The main window over the whole program in virtual time with simulated
 // units: keys, command enabling, title and one measurement end to end.
 
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QFileInfo>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "GuiTestSupport.h"
 #include "control/ControlRig.h"
@@ -18,7 +19,7 @@ namespace hx::test {
 namespace {
 
 class Window : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ensureApplication();
         frame = std::make_unique<CMainFrame>(rig.loop);

@@ -1,8 +1,9 @@
 // The four panes drawn into pictures: the geometry, colours and texts the
 // window has always shown.
 
-#include <QFontInfo>
 #include <gtest/gtest.h>
+
+#include <QFontInfo>
 
 #include "GuiTestSupport.h"
 #include "analysis/OscillometricAnalysis.h"
@@ -21,7 +22,7 @@ const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 
 class WavePane : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         view.attach(&d.doc);
         view.resize(1000, 400);  // pressure baseline 200, wave baseline 333
@@ -29,7 +30,8 @@ protected:
     }
     // A batch of pressure samples as the decoding stores it.
     void batch(int start, int count, std::int16_t pressure) {
-        for (int i = 0; i < count; ++i) d.doc.pressureRing()[static_cast<std::size_t>((start + i) % 4000)] = pressure;
+        for (int i = 0; i < count; ++i)
+            d.doc.pressureRing()[static_cast<std::size_t>((start + i) % 4000)] = pressure;
         d.doc.setBatchStartIndex(start);
         d.doc.setBatchCount(count);
         view.drawBatch();
@@ -52,7 +54,8 @@ TEST_F(WavePane, FullScalePressureTouchesTopAndBottomEdges) {
 TEST_F(WavePane, BatchAcrossTheRightEdgeIsSplitAndClearsOnlyTheLeftStrip) {
     for (int start = 0; start < 1995; start += 15) batch(start, 15, 400);  // first sweep at y = 100
     ASSERT_EQ(at(20, 100), kGrey);
-    batch(1995, 15, -400);  // y = 200 + 99 (truncation toward zero); 5 samples to the edge, the rest from the left
+    batch(1995, 15,
+          -400);  // y = 200 + 99 (truncation toward zero); 5 samples to the edge, the rest from the left
     EXPECT_EQ(at(998, 299), kGrey) << "the part up to the right edge is drawn";
     EXPECT_EQ(at(15, 100), kWhite) << "the old sweep is erased from 0 to 16 pixels";
     EXPECT_EQ(at(20, 100), kGrey) << "and kept beyond the strip";
@@ -81,7 +84,7 @@ TEST_F(WavePane, RepaintRedrawsTheSweepFromTheSlots) {
 }
 
 class ResultPane : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         view.attach(&d.doc);
         view.resize(600, 400);
@@ -128,7 +131,7 @@ TEST_F(ResultPane, MarksAndMarkersOnlyForAValidResult) {
 }
 
 class InformationPane : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         view.attach(&d.doc, [this] { return state; });
         view.resize(CInformationView::kWidth, CInformationView::kHeight);
@@ -186,7 +189,8 @@ TEST_F(InformationPane, LayoutsFollowTheUnitState) {
 
     repaint(4);  // record: rows 2 and 3 stay empty
     const QColor grey(240, 240, 240);
-    for (int i = 2; i <= 3; ++i) EXPECT_EQ(countColour(row(i), row(i).rect(), grey), row(i).width() * row(i).height());
+    for (int i = 2; i <= 3; ++i)
+        EXPECT_EQ(countColour(row(i), row(i).rect(), grey), row(i).width() * row(i).height());
 }
 
 TEST_F(InformationPane, LiveHeartRateShowsErrWhileRecordingWithTheErrorFlag) {
@@ -207,7 +211,9 @@ TEST(HistoryPane, RowsBlankWhatTheResultDoesNotShow) {
     view.addRow({6, -1, 125, 100, 85, "120315093145"}, 0, false);
     view.addRow({7, 380, 125, 100, 85, "120315093245"}, 0, true);
     const CHistoryModel& rows = view.rows();
-    auto cell = [&](int r, int c) { return rows.data(rows.index(r, c), Qt::DisplayRole).toString().toStdString(); };
+    auto cell = [&](int r, int c) {
+        return rows.data(rows.index(r, c), Qt::DisplayRole).toString().toStdString();
+    };
     EXPECT_EQ(cell(0, 0), "5");
     EXPECT_EQ(cell(0, 1), "380");
     EXPECT_EQ(cell(0, 2), "---");

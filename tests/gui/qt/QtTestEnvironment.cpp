@@ -1,13 +1,14 @@
 // Destroys the test program's QApplication after the last test, so that the
 // toolkit (fonts, platform) lets go of everything it took.
 
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void TearDown() override { delete QApplication::instance(); }
 };
 
