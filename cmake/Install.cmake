@@ -42,9 +42,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries from dpkg-shlibdeps (Qt, libusb, the C++ runtime), and what the
 # program needs at run time without linking it: Qt's platform plugins (no
-# window opens without them; Qt only recommends them), the metric-compatible
-# font its wave and value panes ask for, and udev for the access rule.
+# window opens without them; Qt only recommends them), Qt's SVG icon engine
+# (the toolbar's icons are SVG), the metric-compatible font its wave and value
+# panes ask for, and udev for the access rule.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 include(CPack)

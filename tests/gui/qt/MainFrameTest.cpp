@@ -52,8 +52,10 @@ TEST_F(Window, CommandsAreDisabledWithoutAUnit) {
     frame->setGeneralPane("unchanged");
     press(frame->historyPane(), Qt::Key_Return);
     EXPECT_EQ(frame->statusPane(0).text(), "unchanged");
-    for (int id : {kCmdStart, kCmdUp, kCmdDown, kCmdMenu, kCmdAnimal, kCmdSweepSpeed})
+    for (int id : {kCmdStart, kCmdUp, kCmdDown, kCmdMenu, kCmdAnimal, kCmdSweepSpeed}) {
         EXPECT_FALSE(frame->action(id)->isEnabled()) << id;
+        EXPECT_FALSE(frame->action(id)->icon().pixmap(24, 24).isNull()) << "icon of " << id;
+    }
     EXPECT_TRUE(frame->action(kCmdAbout)->isEnabled());
     EXPECT_EQ(frame->windowTitle(), "Halnor40KU (Not Connected)->1");
 }
