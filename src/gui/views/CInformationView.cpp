@@ -81,14 +81,7 @@ void CInformationView::attach(const CHalnor55KUDoc* doc, std::function<int()> un
     repaintLayout();
 }
 
-void CInformationView::ensureImage() {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize().expandedTo(QSize(1, 1));
-    if (m_image.size() == pixels && m_image.devicePixelRatio() == ratio) return;
-    m_image = QImage(pixels, QImage::Format_RGB32);
-    m_image.setDevicePixelRatio(ratio);
-    m_image.fill(kBackground);
-}
+void CInformationView::ensureImage() { fitKeptImage(*this, m_image, kBackground); }
 
 void CInformationView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -225,7 +218,7 @@ void CInformationView::pressure(int value) {
 }
 
 void CInformationView::paintEvent(QPaintEvent* event) {
-    ensureImage();
+    if (fitKeptImage(*this, m_image, kBackground)) repaintLayout();
     paintKeptImage(*this, m_image, *event);
 }
 

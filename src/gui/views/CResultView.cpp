@@ -82,12 +82,7 @@ void CResultView::resizeEvent(QResizeEvent* event) {
 }
 
 void CResultView::redraw() {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize().expandedTo(QSize(1, 1));
-    if (m_image.size() != pixels || m_image.devicePixelRatio() != ratio) {
-        m_image = QImage(pixels, QImage::Format_RGB32);
-        m_image.setDevicePixelRatio(ratio);
-    }
+    fitKeptImage(*this, m_image, m_background);
     m_image.fill(m_background);
     update();
     if (!m_doc || width() <= 0 || height() <= 0) return;
@@ -151,6 +146,9 @@ void CResultView::redraw() {
     }
 }
 
-void CResultView::paintEvent(QPaintEvent* event) { paintKeptImage(*this, m_image, *event); }
+void CResultView::paintEvent(QPaintEvent* event) {
+    if (fitKeptImage(*this, m_image, m_background)) redraw();
+    paintKeptImage(*this, m_image, *event);
+}
 
 }  // namespace hx

@@ -63,14 +63,7 @@ int CWaveView::waveY(int w) const {
     return c - static_cast<int>(std::trunc(static_cast<double>(w) * c * 0.0009765625 + 0.5));
 }
 
-void CWaveView::ensureImage() {
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (m_image.size() == pixels && m_image.devicePixelRatio() == ratio) return;
-    m_image = QImage(pixels.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-    m_image.setDevicePixelRatio(ratio);
-    m_image.fill(m_background);
-}
+void CWaveView::ensureImage() { fitKeptImage(*this, m_image, m_background); }
 
 void CWaveView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -225,7 +218,8 @@ void CWaveView::flushPending() {
 }
 
 void CWaveView::paintEvent(QPaintEvent* event) {
-    ensureImage();
+    // A new screen (another pixel ratio) needs the picture drawn again.
+    if (fitKeptImage(*this, m_image, m_background)) repaintFromSlots();
     paintKeptImage(*this, m_image, *event);
 }
 
