@@ -81,6 +81,12 @@ class CTimerSchedule {
     // kLongestMeasurementS - 1 seconds. Such a slot cuts that measurement
     // short (an interval of 0 names the same second and is skipped).
     bool cutsMeasurementsShort() const;
+    // What the front ends tell the user, once, about such a schedule (the
+    // console when the series starts, the window when the Timer mode dialog
+    // is closed with OK).
+    static constexpr const char* kShortSlotWarning =
+        "The schedule has intervals shorter than a measurement can take (50 s): those slots cut the "
+        "measurement in progress short.";
 
     // 1 January 1990 00:00:00 local time: the marker for "no start".
     static std::time_t noStartTime();

@@ -101,7 +101,7 @@ TEST_F(HeadlessProgram, SlotsShorterThanAMeasurementEndTheSeriesWithTheirCount) 
                                "--data-folder", home.folder() + "data"},
                               environment(), 60);
     EXPECT_EQ(r.status, 5) << r.out << r.err;
-    std::size_t warning = r.out.find("warning: the schedule has intervals shorter than a measurement");
+    std::size_t warning = r.out.find("warning: The schedule has intervals shorter than a measurement");
     EXPECT_NE(warning, std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("warning:", warning + 1), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" slots produced a result"), std::string::npos) << r.out;

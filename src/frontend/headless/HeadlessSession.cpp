@@ -105,9 +105,7 @@ void CHeadlessSession::tick() {
         if (!m_seriesStarted) {
             if (controller.readyForMeasurement()) {
                 if (m_shell.document().timerSchedule().cutsMeasurementsShort())
-                    m_ui.print("warning: the schedule has intervals shorter than a measurement can take (" +
-                               std::to_string(CTimerSchedule::kLongestMeasurementS) +
-                               " s): those slots cut the measurement in progress short");
+                    m_ui.print(std::string("warning: ") + CTimerSchedule::kShortSlotWarning);
                 controller.command(kCmdStart);
                 m_seriesStarted = true;
                 m_started = 1;
