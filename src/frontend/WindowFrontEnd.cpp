@@ -8,7 +8,6 @@
 
 #include "control/ApplicationShell.h"
 #include "gui/CMainFrame.h"
-#include "gui/views/CHistoryView.h"
 #include "gui/views/CWaveView.h"
 #include "platform/QSettingsProfileStore.h"
 #include "platform/StandardPaths.h"
@@ -50,19 +49,19 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     if (!started) return 1;
 
     // Measurements started as a user would press Start: in View, once the
-    // previous one has been listed; from a shown result back to the live view.
+    // previous one has given its result; from a shown result back to the live view.
     QTimer starter;
     int startedCount = 0;
     if (options.measurements > 0) {
         QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
             CMainController& controller = shell.controller();
-            const int listed = frame.historyPane().rows().rowCount();
-            if (!controller.connected() || !controller.commandEnabled(kCmdStart) || listed < startedCount)
+            if (!controller.connected() || !controller.commandEnabled(kCmdStart) ||
+                frame.resultsHandled() < startedCount)
                 return;
-            if (controller.unitState() == 2 && startedCount < options.measurements) {
+            if (controller.unitState() == kStateView && startedCount < options.measurements) {
                 controller.command(kCmdStart);
                 ++startedCount;
-            } else if (controller.unitState() == 5 && startedCount < options.measurements) {
+            } else if (controller.unitState() == kStateResult && startedCount < options.measurements) {
                 controller.command(kCmdStart);
             }
         });

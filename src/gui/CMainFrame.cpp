@@ -60,6 +60,9 @@ class CMainFrame::Port final : public IUiPort {
     void setLayout(WindowLayout layout) override { m_frame.setLayout(layout); }
     void focusMainWindow() override { m_frame.focusMainWindow(); }
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
+    void resultHandled(const HistoryRow&, int, bool, const std::string&) override {
+        ++m_frame.m_resultsHandled;
+    }
 
   private:
     CMainFrame& m_frame;

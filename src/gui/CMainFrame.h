@@ -71,6 +71,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CResultView& resultPane() { return *m_result; }
     QLabel& statusPane(int index) { return *m_statusPanes[static_cast<std::size_t>(index)]; }
     WindowLayout layoutMode() const { return m_layoutMode; }
+    // Results that arrived, whether saved and listed or not.
+    int resultsHandled() const { return m_resultsHandled; }
 
     // IStatusBar
     void setGeneralPane(const std::string& text) override;
@@ -113,6 +115,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     std::array<QLabel*, 5> m_statusPanes{};
     std::map<int, QAction*> m_actions;
     WindowLayout m_layoutMode = kLayoutWave;
+    int m_resultsHandled = 0;
 };
 
 }  // namespace hx

@@ -107,6 +107,7 @@ TEST_F(Window, AMeasurementEndsInTheGraphLayoutWithEnvelopeRowAndFile) {
     press(frame->wavePane(), Qt::Key_Return);
     ASSERT_TRUE(rig.runUntil([&] { return frame->historyPane().rows().rowCount() == 1; }, 180000));
     EXPECT_EQ(frame->layoutMode(), kLayoutGraph);
+    EXPECT_EQ(frame->resultsHandled(), 1);
     EXPECT_TRUE(frame->resultPane().isVisible());
     EXPECT_FALSE(frame->wavePane().isVisible());
 
