@@ -21,6 +21,7 @@
 #include "control/UiPort.h"
 #include "data/DocumentListener.h"
 #include "data/Halnor55KUDoc.h"
+#include "session/ResultsSession.h"
 #include "usb/UnitDriver.h"
 
 namespace hx {
@@ -97,6 +98,8 @@ public:
     const COscillometricAnalysis& analysis() const { return *m_analysis; }
     CHalnor55KUDoc& document() { return m_doc; }
     const std::string& lastDataFile() const { return m_lastDataFile; }
+    // The results log and the current session (statistics window, console).
+    CResultsSession& session() { return m_session; }
 
     // Named operations (also used by the commands).
     void enterLiveView();
@@ -124,6 +127,8 @@ private:
     // Message handlers.
     void onWavePacket();
     void onResult();
+    // Appends the handled result to the results log (one message while it fails).
+    void logResult(const HistoryRow& history, bool save, bool writeFailed);
     void onAnimalBlock();
     void onVersionRecord(const std::string& text);
     void onReadError();
@@ -208,6 +213,8 @@ private:
     bool m_clockDialogRunning = false;
 
     std::string m_lastDataFile;
+    CResultsSession m_session;
+    bool m_resultsLogFailing = false;  // the failure was shown; quiet until a row is written
     std::function<void(int)> m_propertyListener;
 };
 

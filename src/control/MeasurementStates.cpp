@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "BuildInfo.h"
 #include "app/LogChannel.h"
 #include "control/DisplayTexts.h"
 #include "control/MainController.h"
@@ -88,13 +89,58 @@ void CMainController::onResult() {
     row.dateTime = result.dateTime;
 
     m_lastDataFile.clear();
-    if (m_doc.saveDecision()) {
+    const bool save = m_doc.saveDecision();
+    bool writeFailed = false;
+    if (save) {
         m_doc.sendHistoryRow(result.errorCode);
-        if (m_doc.writeDataFile() == 0) m_lastDataFile = m_doc.lastDataFilePath();
+        const int written = m_doc.writeDataFile();
+        if (written == 0) m_lastDataFile = m_doc.lastDataFilePath();
+        writeFailed = written == 1;
     }
+    logResult(row, save, writeFailed);
     m_ui.focusMainWindow();
     if (m_doc.timerAndTraceMode()) m_resultCountdown = 10;
     m_ui.resultHandled(row, result.errorCode, m_doc.showMbpDbp(), m_lastDataFile);
+}
+
+void CMainController::logResult(const HistoryRow& history, bool save, bool writeFailed) {
+    const MeasurementResult& result = m_doc.result();
+    const AnimalTexts& animal = m_doc.preference().animal();
+    const HistoryCells cells = historyCells(history, result.errorCode, m_doc.showMbpDbp());
+    ResultsLogRow row;
+    row.dateTime = resultsLogDateTime(history.dateTime);
+    row.deviceId = m_doc.deviceId() + 1;
+    row.animalNo = animal.animalNo;
+    row.studyNo = animal.studyNo;
+    row.weight = animal.weight;
+    row.sexAge = animal.sexAge;
+    row.comment = animal.comment;
+    row.n = cells.text[0];
+    row.hr = cells.text[1];
+    row.sbp = cells.text[2];
+    row.mbp = cells.text[3];
+    row.dbp = cells.text[4];
+    row.errorCode = result.errorCode;
+    row.errorText = resultErrorName(result.errorCode);
+    row.saved = !m_lastDataFile.empty();
+    row.saveRule = saveRuleText(m_doc.preference().monitor().outputFile, save);
+    if (writeFailed) row.saveRule += " (write failed)";
+    row.dataFile = m_lastDataFile.substr(m_lastDataFile.find_last_of('/') + 1);
+    row.unitVersion = m_app.deviceVersionText();
+    row.programVersion = HX_PRODUCT_VERSION;
+    const std::string error = m_session.record(m_doc.dataFolder(), std::move(row));
+    if (error.empty()) {
+        m_resultsLogFailing = false;
+    } else if (!m_resultsLogFailing) {
+        // Once until the log can be written again: the measurement goes on and
+        // the data file is written regardless.
+        m_resultsLogFailing = true;
+        writeLogLinef('N', 'P', "Results log write error: %s", error.c_str());
+        m_ui.dialogs().messageBox("The results log " + resultsLogPath(m_doc.dataFolder()) +
+                                      " cannot be written (" + error +
+                                      "). Measurements go on and data files are still saved.",
+                                  "Results log", MsgIcon::Warning, MsgButtons::Ok);
+    }
 }
 
 void CMainController::onAnimalBlock() {

@@ -58,6 +58,9 @@ public:
     ~CPreference();
 
     const std::string& sectionName() const { return m_section; }
+    // The profile the preferences live in (other groups, such as the session
+    // settings, are kept there too).
+    IProfileStore& store() const { return m_store; }
 
     // Monitor group, in memory.
     MonitorValues& monitor() { return m_monitor; }

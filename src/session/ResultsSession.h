@@ -1,0 +1,56 @@
+#pragma once
+// CResultsSession: the program's side of the results log. It appends each
+// handled result to the data folder's log and keeps the rows of the current
+// session of this program's unit, rebuilt from the log when the program
+// starts or the folder or unit changes, so a session survives a restart.
+// A session ends when the animal number changes or the user starts a new one.
+// UI thread only.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/ResultsLog.h"
+#include "session/SessionStats.h"
+
+namespace hx {
+
+class CResultsSession {
+public:
+    // Rebuilds the current session of deviceId from folder's log (nothing when
+    // there is no log or it is unreadable; the next row then starts a session).
+    void load(const std::string& folder, int deviceId);
+    // load() unless folder and device are the ones already loaded.
+    void follow(const std::string& folder, int deviceId);
+
+    // Numbers the row's session (a new one when the animal number changed or a
+    // new session was asked for), keeps it and appends it to folder's log.
+    // Returns "" or why the log could not be written; the row is kept either way.
+    std::string record(const std::string& folder, ResultsLogRow row);
+
+    // The next result begins a new session; the current one is shown empty.
+    void startNewSession();
+
+    const std::vector<ResultsLogRow>& rows() const { return m_rows; }
+    int sessionNumber() const { return m_session; }
+    SessionStats stats(const SessionSettings& settings) const;
+
+    // Called after every change (a row, a new session, a reload).
+    void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
+
+private:
+    void changed() {
+        if (m_listener) m_listener();
+    }
+
+    std::string m_folder;
+    int m_deviceId = -1;
+    bool m_loaded = false;
+    int m_session = 0;     // of m_rows; 0 before any
+    int m_maxSession = 0;  // highest number in the log, any unit
+    bool m_newRequested = false;
+    std::vector<ResultsLogRow> m_rows;
+    std::function<void()> m_listener;
+};
+
+}  // namespace hx

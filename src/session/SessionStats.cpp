@@ -1,0 +1,274 @@
+#include "session/SessionStats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "data/DataFileJson.h"
+#include "settings/ProfileStore.h"
+
+namespace hx {
+
+namespace {
+
+constexpr const char* kSection = "Session";
+constexpr int kMaxAcclimation = 99;
+constexpr double kMaxOutlierK = 100;
+
+std::optional<double> parseValue(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 6) return std::nullopt;
+    return std::strtod(text.c_str(), nullptr);
+}
+
+double median(std::vector<double> v) {
+    const std::size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    const double upper = v[mid];
+    if (v.size() % 2) return upper;
+    const double lower = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2;
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string valueText(const std::optional<double>& v) { return v ? formatNumber(*v) : "---"; }
+
+}  // namespace
+
+std::optional<int> parseAcclimation(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || v < 0 || v > kMaxAcclimation) return std::nullopt;
+    return static_cast<int>(v);
+}
+
+std::optional<double> parseOutlierK(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(v) || v < 0 || v > kMaxOutlierK) return std::nullopt;
+    return v;
+}
+
+SessionSettings loadSessionSettings(IProfileStore& store) {
+    SessionSettings s;
+    const int acclimation = store.readInt(kSection, "acclimation", s.acclimation);
+    if (acclimation >= 0 && acclimation <= kMaxAcclimation) s.acclimation = acclimation;
+    s.rejectErrors = store.readInt(kSection, "rejectErrors", 1) != 0;
+    if (auto k = parseOutlierK(store.readText(kSection, "outlierK", "3"))) s.outlierK = *k;
+    return s;
+}
+
+void storeSessionSettings(IProfileStore& store, const SessionSettings& s) {
+    store.writeInt(kSection, "acclimation", s.acclimation);
+    store.writeInt(kSection, "rejectErrors", s.rejectErrors ? 1 : 0);
+    store.writeText(kSection, "outlierK", formatNumber(s.outlierK));
+}
+
+SessionCycle cycleFromLogRow(const ResultsLogRow& row) {
+    SessionCycle c;
+    c.dateTime = row.dateTime;
+    c.label = row.n;
+    c.hr = parseValue(row.hr);
+    c.sbp = parseValue(row.sbp);
+    c.mbp = parseValue(row.mbp);
+    c.dbp = parseValue(row.dbp);
+    c.errorCode = row.errorCode;
+    c.errorText = row.errorText.empty() && row.errorCode != 0 ? resultErrorName(row.errorCode) : row.errorText;
+    return c;
+}
+
+SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const SessionSettings& settings) {
+    SessionStats st;
+    st.cycles = std::move(cycles);
+    st.verdicts.resize(st.cycles.size());
+    for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+        auto& v = st.verdicts[i];
+        const auto& c = st.cycles[i];
+        if (static_cast<int>(i) < settings.acclimation) {
+            v = {CycleStatus::Acclimation, "acclimation"};
+        } else if (settings.rejectErrors && c.errorCode != 0) {
+            v = {CycleStatus::Error, c.errorText.empty() ? resultErrorName(c.errorCode) : c.errorText};
+        } else {
+            v = {CycleStatus::Accepted, "accepted"};
+        }
+    }
+
+    // The outlier rule judges the SBP of the cycles still in; it needs three
+    // of them to tell an outlier from a pair. The values are whole mmHg, so a
+    // spread below that resolution counts as 1 mmHg: identical readings do not
+    // turn the next one off by a single mmHg into an outlier.
+    if (settings.outlierK > 0) {
+        std::vector<double> sbp;
+        for (std::size_t i = 0; i < st.cycles.size(); ++i)
+            if (st.verdicts[i].status == CycleStatus::Accepted && st.cycles[i].sbp) sbp.push_back(*st.cycles[i].sbp);
+        if (sbp.size() >= 3) {
+            st.sbpMedian = median(sbp);
+            std::vector<double> deviation;
+            for (double x : sbp) deviation.push_back(std::fabs(x - st.sbpMedian));
+            st.sbpMad = median(deviation);
+            const double limit = settings.outlierK * std::max(st.sbpMad, 1.0);
+            for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+                auto& v = st.verdicts[i];
+                if (v.status == CycleStatus::Accepted && st.cycles[i].sbp &&
+                    std::fabs(*st.cycles[i].sbp - st.sbpMedian) > limit)
+                    v = {CycleStatus::Outlier, "outlier"};
+            }
+        }
+    }
+
+    std::array<std::vector<double>, kValueCount> values;
+    for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+        if (st.verdicts[i].status != CycleStatus::Accepted) continue;
+        ++st.accepted;
+        const auto& c = st.cycles[i];
+        const std::optional<double>* in[kValueCount] = {&c.sbp, &c.mbp, &c.dbp, &c.hr};
+        for (int k = 0; k < kValueCount; ++k)
+            if (*in[k]) values[k].push_back(**in[k]);
+    }
+    for (int k = 0; k < kValueCount; ++k) {
+        auto& s = st.summary[k];
+        const auto& v = values[k];
+        s.n = v.size();
+        if (v.empty()) continue;
+        double sum = 0;
+        for (double x : v) sum += x;
+        s.mean = sum / static_cast<double>(v.size());
+        double squares = 0;
+        for (double x : v) squares += (x - s.mean) * (x - s.mean);
+        s.sd = v.size() >= 2 ? std::sqrt(squares / static_cast<double>(v.size() - 1)) : 0;
+        s.min = *std::min_element(v.begin(), v.end());
+        s.max = *std::max_element(v.begin(), v.end());
+    }
+    return st;
+}
+
+std::vector<SessionRows> splitSessions(const std::vector<ResultsLogRow>& rows) {
+    std::vector<SessionRows> sessions;
+    std::map<int, std::size_t> open;  // device ID -> its current session in `sessions`
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& r = rows[i];
+        auto it = open.find(r.deviceId);
+        if (it == open.end() || sessions[it->second].session != r.session ||
+            sessions[it->second].animalNo != r.animalNo) {
+            sessions.push_back({r.deviceId, r.session, r.animalNo, {}});
+            open[r.deviceId] = sessions.size() - 1;
+            it = open.find(r.deviceId);
+        }
+        sessions[it->second].rows.push_back(i);
+    }
+    return sessions;
+}
+
+std::string formatNumber(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    std::string text = buffer;
+    return text == "-0.0" ? "0.0" : text;
+}
+
+std::string meanSdText(const ValueSummary& s) {
+    if (s.n == 0) return "-";
+    return formatNumber(s.mean) + " \xC2\xB1 " + (s.n >= 2 ? formatNumber(s.sd) : "-");
+}
+
+std::string rangeText(const ValueSummary& s) {
+    if (s.n == 0) return "-";
+    return formatNumber(s.min) + "-" + formatNumber(s.max);
+}
+
+std::string formatSessionText(const SessionStats& st, bool hrStored) {
+    std::string out;
+    char line[512];
+    std::snprintf(line, sizeof line, "%4s  %-19s  %-12s %6s %6s %6s %6s  %s\n", "#", "Date time", "N", "HR", "SBP",
+                  "MBP", "DBP", "Status");
+    out += line;
+    for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+        const auto& c = st.cycles[i];
+        std::snprintf(line, sizeof line, "%4zu  %-19s  %-12s %6s %6s %6s %6s  %s\n", i + 1, c.dateTime.c_str(),
+                      c.label.c_str(), hrStored ? valueText(c.hr).c_str() : "n/s", valueText(c.sbp).c_str(),
+                      valueText(c.mbp).c_str(), valueText(c.dbp).c_str(), st.verdicts[i].text.c_str());
+        out += line;
+    }
+    std::snprintf(line, sizeof line, "\nAccepted %zu of %zu cycles\n", st.accepted, st.cycles.size());
+    out += line;
+    for (int k = 0; k < kValueCount; ++k) {
+        const auto& s = st.summary[k];
+        if (k == kHr && !hrStored) {
+            out += "HR   not stored in data files\n";
+            continue;
+        }
+        std::snprintf(line, sizeof line, "%-4s n=%-4zu %-16s %s\n", kSessionValueNames[k], s.n, meanSdText(s).c_str(),
+                      rangeText(s).c_str());
+        out += line;
+    }
+    return out;
+}
+
+std::string formatSessionCsv(const SessionStats& st, bool hrStored) {
+    std::string out = "Cycle,Date time,N,HR,SBP,MBP,DBP,Status\r\n";
+    for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+        const auto& c = st.cycles[i];
+        const auto plain = [](const std::optional<double>& v) { return v ? formatNumber(*v) : std::string(); };
+        out += std::to_string(i + 1) + "," + csvField(c.dateTime) + "," + csvField(c.label) + "," +
+               (hrStored ? plain(c.hr) : "not stored") + "," + plain(c.sbp) + "," + plain(c.mbp) + "," +
+               plain(c.dbp) + "," + csvField(st.verdicts[i].text) + "\r\n";
+    }
+    out += "\r\nValue,n,Mean,SD,Min,Max\r\n";
+    for (int k = 0; k < kValueCount; ++k) {
+        const auto& s = st.summary[k];
+        out += kSessionValueNames[k];
+        if (k == kHr && !hrStored) {
+            out += ",not stored,,,,\r\n";
+            continue;
+        }
+        out += "," + std::to_string(s.n);
+        if (s.n == 0) {
+            out += ",,,,\r\n";
+            continue;
+        }
+        out += "," + formatNumber(s.mean) + "," + (s.n >= 2 ? formatNumber(s.sd) : "") + "," + formatNumber(s.min) +
+               "," + formatNumber(s.max) + "\r\n";
+    }
+    return out;
+}
+
+std::string formatSessionJson(const SessionStats& st, bool hrStored) {
+    const auto value = [](const std::optional<double>& v) { return v ? jsonNumber(*v) : std::string("null"); };
+    std::string out = "{\"cycles\":[";
+    for (std::size_t i = 0; i < st.cycles.size(); ++i) {
+        const auto& c = st.cycles[i];
+        if (i) out += ",";
+        out += "{\"dateTime\":" + jsonString(c.dateTime) + ",\"n\":" + jsonString(c.label) +
+               ",\"hr\":" + (hrStored ? value(c.hr) : std::string("\"not stored\"")) + ",\"sbp\":" + value(c.sbp) +
+               ",\"mbp\":" + value(c.mbp) + ",\"dbp\":" + value(c.dbp) + ",\"errorCode\":" +
+               std::to_string(c.errorCode) + ",\"status\":" + jsonString(st.verdicts[i].text) + "}";
+    }
+    out += "],\"accepted\":" + std::to_string(st.accepted) + ",\"summary\":{";
+    for (int k = 0; k < kValueCount; ++k) {
+        const auto& s = st.summary[k];
+        if (k) out += ",";
+        out += jsonString(kSessionValueNames[k]) + ":";
+        if (k == kHr && !hrStored) {
+            out += "\"not stored\"";
+            continue;
+        }
+        out += "{\"n\":" + std::to_string(s.n);
+        if (s.n > 0)
+            out += ",\"mean\":" + jsonNumber(s.mean) + ",\"sd\":" + (s.n >= 2 ? jsonNumber(s.sd) : "null") +
+                   ",\"min\":" + jsonNumber(s.min) + ",\"max\":" + jsonNumber(s.max);
+        out += "}";
+    }
+    return out + "}}\n";
+}
+
+}  // namespace hx
