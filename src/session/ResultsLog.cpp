@@ -9,8 +9,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace hx {
 
@@ -307,16 +305,27 @@ std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::st
 }
 
 std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::string& reason) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        reason = std::string("cannot open: ") + std::strerror(errno);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
         return std::nullopt;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        reason = "cannot read";
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        reason = "not a file";
         return std::nullopt;
     }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // a file that shrank meanwhile: take what is there
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
     return parseResultsLog(text, reason);
 }
 

@@ -6,6 +6,7 @@
 
 #include "ControlRig.h"
 #include "data/DataFileReader.h"
+#include "session/ResultsLog.h"
 
 namespace hx::test {
 namespace {
@@ -89,6 +90,20 @@ TEST_P(SaveDecision, FollowsOutputFileSetting) {
     EXPECT_EQ(seen.path.empty(), !p.saved);
     // Shown in the graph layout whether saved or not.
     EXPECT_EQ(rig.controller().layoutMode(), 3);
+
+    // The results log holds every result, saved or not, with the rule that decided.
+    std::string reason;
+    auto log = readResultsLog(resultsLogPath((rig.dir.path() / "data").string()), reason);
+    ASSERT_TRUE(log) << reason;
+    ASSERT_EQ(log->rows.size(), 1u);
+    const ResultsLogRow& row = log->rows[0];
+    EXPECT_EQ(row.saved, p.saved);
+    EXPECT_EQ(row.saveRule, saveRuleText(p.outputFile, p.answer == MsgAnswer::Yes));
+    EXPECT_EQ(row.dataFile, fs::path(seen.path).filename().string());
+    EXPECT_EQ(row.errorCode, seen.errorCode);
+    if (p.saved) {
+        EXPECT_EQ(row.sbp, rig.ui.history[0].text[2]);  // the history row and the log row agree
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOutputFileValue, SaveDecision,
@@ -112,6 +127,23 @@ TEST(Measurement, FailedMeasurementIsListedWithoutPressures) {
     EXPECT_EQ(rig.ui.history[0].text[2], "---");
     EXPECT_EQ(rig.ui.history[0].text[3], "---");
     EXPECT_EQ(rig.ui.history[0].text[4], "---");
+}
+
+TEST(Measurement, AnUnwritableResultsLogIsToldOnceAndMeasuringGoesOn) {
+    ControlRig rig;
+    rig.addUnit(0);
+    fs::create_directories(rig.dir.path() / "data" / "results.csv");  // cannot be opened as a file
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+    rig.command(kCmdStart);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 1; }, 10000));
+    ASSERT_TRUE(measure(rig));
+    EXPECT_EQ(dataFileCount(rig), 2);
+    EXPECT_EQ(std::count_if(rig.ui.messages.begin(), rig.ui.messages.end(),
+                            [](const std::string& m) { return m.rfind("Results log|", 0) == 0; }),
+              1);
+    EXPECT_EQ(rig.controller().session().rows().size(), 2u);  // the session still counts them
 }
 
 TEST(Measurement, TimerAndTraceBringsTheUnitBackFromItsResult) {
