@@ -7,6 +7,8 @@
 #include <map>
 
 #include "data/DataFileJson.h"
+#include "data/DataFileReader.h"
+#include "data/MeasurementResult.h"
 #include "settings/ProfileStore.h"
 
 namespace hx {
@@ -41,7 +43,11 @@ std::string csvField(const std::string& text) {
     return out + "\"";
 }
 
-std::string valueText(const std::optional<double>& v) { return v ? formatNumber(*v) : "---"; }
+// A cycle's value: whole mmHg as the history shows them, else one decimal.
+std::string cellText(double v) {
+    return v == std::floor(v) && std::fabs(v) < 1e9 ? std::to_string(static_cast<long long>(v)) : formatNumber(v);
+}
+std::string valueText(const std::optional<double>& v) { return v ? cellText(*v) : "---"; }
 
 }  // namespace
 
@@ -84,6 +90,21 @@ SessionCycle cycleFromLogRow(const ResultsLogRow& row) {
     c.dbp = parseValue(row.dbp);
     c.errorCode = row.errorCode;
     c.errorText = row.errorText.empty() && row.errorCode != 0 ? resultErrorName(row.errorCode) : row.errorText;
+    return c;
+}
+
+SessionCycle cycleFromDataFile(const DataFileContents& file, const std::string& name) {
+    SessionCycle c;
+    // "YY/MM/DD" and "hh:mm:ss" as stored become the log's "YYYY-MM-DD hh:mm:ss".
+    if (file.date.size() == 8 && file.date[2] == '/' && file.date[5] == '/')
+        c.dateTime = "20" + file.date.substr(0, 2) + "-" + file.date.substr(3, 2) + "-" + file.date.substr(6, 2) + " " +
+                     file.time;
+    else
+        c.dateTime = file.date + " " + file.time;
+    c.label = name;
+    c.sbp = halve(file.sbp);
+    c.mbp = halve(file.mbp);
+    c.dbp = halve(file.dbp);
     return c;
 }
 
@@ -218,7 +239,7 @@ std::string formatSessionCsv(const SessionStats& st, bool hrStored) {
     std::string out = "Cycle,Date time,N,HR,SBP,MBP,DBP,Status\r\n";
     for (std::size_t i = 0; i < st.cycles.size(); ++i) {
         const auto& c = st.cycles[i];
-        const auto plain = [](const std::optional<double>& v) { return v ? formatNumber(*v) : std::string(); };
+        const auto plain = [](const std::optional<double>& v) { return v ? cellText(*v) : std::string(); };
         out += std::to_string(i + 1) + "," + csvField(c.dateTime) + "," + csvField(c.label) + "," +
                (hrStored ? plain(c.hr) : "not stored") + "," + plain(c.sbp) + "," + plain(c.mbp) + "," +
                plain(c.dbp) + "," + csvField(st.verdicts[i].text) + "\r\n";

@@ -43,6 +43,10 @@ struct SessionCycle {
     std::string errorText;
 };
 SessionCycle cycleFromLogRow(const ResultsLogRow& row);
+// A cycle from a data file alone: SBP, MBP and DBP (halved as the program
+// shows them); the heart rate and the error code are not stored there.
+struct DataFileContents;
+SessionCycle cycleFromDataFile(const DataFileContents& file, const std::string& name);
 
 enum class CycleStatus { Accepted, Acclimation, Error, Outlier };
 struct CycleVerdict {

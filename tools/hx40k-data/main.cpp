@@ -5,12 +5,17 @@
 //   hx40k-data csv FILE                index,pressure,wave: one line per sample
 //   hx40k-data analyse FILE            the program's envelope analysis as JSON
 //   hx40k-data sample FILE [--seed N]  writes a synthetic measurement
+//   hx40k-data stats [OPTIONS] FOLDER|results.csv|FILE...
+//                                      a session's cycles and summary, from the
+//                                      results log or from data files alone
 //
 // Exit status: 0 done; 1 usage error (usage on stderr); 2 the file could not
 // be read, is damaged or is not a data file, or could not be written.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -24,6 +29,8 @@
 #include "data/DataFileReader.h"
 #include "data/DataFileSample.h"
 #include "data/DataFileWriter.h"
+#include "session/ResultsLog.h"
+#include "session/SessionStats.h"
 
 namespace {
 
@@ -34,7 +41,12 @@ constexpr const char* kUsage =
     "usage: hx40k-data dump FILE               print the data file as JSON\n"
     "       hx40k-data csv FILE                print index,pressure,wave for the 4000 samples\n"
     "       hx40k-data analyse FILE            print the envelope analysis of the recording as JSON\n"
-    "       hx40k-data sample FILE [--seed N]  write a synthetic sample data file\n";
+    "       hx40k-data sample FILE [--seed N]  write a synthetic sample data file\n"
+    "       hx40k-data stats [--acclimation N] [--outlier-k K] [--animal ID] [--json] FOLDER|results.csv|FILE...\n"
+    "                                          the session's cycles and summary: from the results log\n"
+    "                                          (FOLDER's, or the .csv given; the last session, or the\n"
+    "                                          animal's last), or from data files alone (a FOLDER\n"
+    "                                          without a log, or FILEs; the heart rate is not stored)\n";
 
 int usage(const char* problem) {
     std::fprintf(stderr, "hx40k-data: %s\n%s", problem, kUsage);
@@ -128,6 +140,125 @@ int sample(const std::string& path, std::uint32_t seed) {
     return hx::writeDataFile(request, port) == 0 ? 0 : kExitFile;
 }
 
+struct StatsOptions {
+    hx::SessionSettings settings;
+    std::optional<std::string> animal;
+    bool json = false;
+    std::vector<std::string> inputs;
+};
+
+int printStats(const hx::SessionStats& stats, bool hrStored, const std::string& heading, bool json) {
+    if (json) return writeOut(hx::formatSessionJson(stats, hrStored));
+    return writeOut(heading + "\n" + hx::formatSessionText(stats, hrStored));
+}
+
+int statsFromLog(const std::string& path, const StatsOptions& options) {
+    std::string reason;
+    auto log = hx::readResultsLog(path, reason);
+    if (!log) {
+        std::fprintf(stderr, "hx40k-data: %s: %s\n", path.c_str(), reason.c_str());
+        return kExitFile;
+    }
+    if (log->damagedLines)
+        std::fprintf(stderr, "hx40k-data: %s: %zu damaged rows left out\n", path.c_str(), log->damagedLines);
+    const auto sessions = hx::splitSessions(log->rows);
+    auto chosen = std::find_if(sessions.rbegin(), sessions.rend(), [&](const hx::SessionRows& s) {
+        return !options.animal || s.animalNo == *options.animal;
+    });
+    if (chosen == sessions.rend()) {
+        std::fprintf(stderr, "hx40k-data: %s: no results%s%s\n", path.c_str(), options.animal ? " for animal " : "",
+                     options.animal ? options.animal->c_str() : "");
+        return kExitFile;
+    }
+    std::vector<hx::SessionCycle> cycles;
+    for (std::size_t i : chosen->rows) cycles.push_back(hx::cycleFromLogRow(log->rows[i]));
+    const std::string heading = path + ": session " + std::to_string(chosen->session) + ", device ID " +
+                                std::to_string(chosen->deviceId) + ", animal " + chosen->animalNo;
+    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), true, heading, options.json);
+}
+
+int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, const StatsOptions& options) {
+    struct Found {
+        hx::SessionCycle cycle;
+        std::string path;
+    };
+    std::vector<Found> found;
+    std::size_t foreign = 0;
+    for (const auto& path : paths) {
+        hx::DataFileParse parse = hx::readDataFile(path);
+        if (!parse.ok) {
+            if (!skipForeign) {
+                std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", path.c_str(), parse.error.c_str());
+                return kExitFile;
+            }
+            ++foreign;
+            continue;
+        }
+        if (options.animal && parse.contents.animal.animalNo != *options.animal) continue;
+        const std::string name = std::filesystem::path(path).filename().string();
+        found.push_back({hx::cycleFromDataFile(parse.contents, name), path});
+    }
+    if (foreign) std::fprintf(stderr, "hx40k-data: %zu files that are not data files left out\n", foreign);
+    if (found.empty()) {
+        std::fprintf(stderr, "hx40k-data: no data files%s%s\n", options.animal ? " for animal " : "",
+                     options.animal ? options.animal->c_str() : "");
+        return kExitFile;
+    }
+    // In the order they were measured (the stored date and time), then by name.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.cycle.dateTime != b.cycle.dateTime ? a.cycle.dateTime < b.cycle.dateTime : a.path < b.path;
+    });
+    std::vector<hx::SessionCycle> cycles;
+    for (auto& f : found) cycles.push_back(std::move(f.cycle));
+    const std::string heading = std::to_string(cycles.size()) + " data files";
+    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), false, heading, options.json);
+}
+
+int stats(const std::vector<std::string>& args) {
+    StatsOptions options;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--json") {
+            options.json = true;
+        } else if (a == "--acclimation" && hasValue) {
+            const auto n = hx::parseAcclimation(args[++i]);
+            if (!n) return usage("--acclimation takes a whole number from 0 to 99");
+            options.settings.acclimation = *n;
+        } else if (a == "--outlier-k" && hasValue) {
+            const auto k = hx::parseOutlierK(args[++i]);
+            if (!k) return usage("--outlier-k takes a number from 0 (off) to 100");
+            options.settings.outlierK = *k;
+        } else if (a == "--animal" && hasValue) {
+            options.animal = args[++i];
+        } else if (a.rfind("--", 0) == 0) {
+            return usage(("stats: unknown or incomplete option \"" + a + "\"").c_str());
+        } else {
+            options.inputs.push_back(a);
+        }
+    }
+    if (options.inputs.empty()) return usage("stats takes a FOLDER, a results.csv or data FILEs");
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (options.inputs.size() == 1) {
+        const std::string& input = options.inputs[0];
+        if (fs::is_directory(input, ec)) {
+            const std::string log = hx::resultsLogPath(input);
+            if (fs::exists(log, ec)) return statsFromLog(log, options);
+            std::vector<std::string> files;
+            for (const auto& entry : fs::directory_iterator(input, ec))
+                if (entry.is_regular_file(ec)) files.push_back(entry.path().string());
+            if (ec) {
+                std::fprintf(stderr, "hx40k-data: %s: %s\n", input.c_str(), ec.message().c_str());
+                return kExitFile;
+            }
+            return statsFromDataFiles(files, true, options);
+        }
+        if (fs::path(input).extension() == ".csv") return statsFromLog(input, options);
+    }
+    return statsFromDataFiles(options.inputs, false, options);
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usage("no command given");
     const std::string& command = args[0];
@@ -144,6 +275,7 @@ int run(const std::vector<std::string>& args) {
         }
         return usage("sample takes FILE and optionally --seed N");
     }
+    if (command == "stats") return stats(args);
     if (command != "dump" && command != "csv" && command != "analyse") {
         return usage(("unknown command \"" + command + "\"").c_str());
     }
