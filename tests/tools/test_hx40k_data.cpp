@@ -13,6 +13,7 @@
 
 #include "data/DataFileReader.h"
 #include "data/DataFileWriter.h"
+#include "session/ResultsLog.h"
 #include "support/DataFileFixture.h"
 #include "support/FakeMessagePort.h"
 #include "support/ProcessRun.h"
@@ -168,6 +169,36 @@ TEST_F(Hx40kDataTool, TextsAreEscapedInTheDump) {
     EXPECT_NE(dump.out.find(R"("weight": "\u00e4\u00b5",)"), std::string::npos);
     EXPECT_TRUE(std::all_of(dump.out.begin(), dump.out.end(),
                             [](char ch) { return ch == '\n' || (ch >= 0x20 && ch < 0x7F); }));
+}
+
+TEST_F(Hx40kDataTool, StatsOfTheLogsLastOrChosenSessionAndOfDataFilesAlone) {
+    for (int i = 0; i < 4; ++i) {
+        ResultsLogRow r;
+        r.deviceId = 1;
+        r.animalNo = i < 3 ? "R1" : "R2";
+        r.n = std::to_string(i + 1);
+        r.hr = "300";
+        r.sbp = std::to_string(120 + 2 * i);
+        r.mbp = r.dbp = "90";
+        r.session = i < 3 ? 1 : 2;
+        ASSERT_EQ(appendResultsLog(m_dir.folder(), r), "");
+    }
+    const ToolRun last = run({"stats", m_dir.path().string()});
+    EXPECT_EQ(last.status, 0) << last.err;
+    EXPECT_NE(last.out.find("animal R2"), std::string::npos);
+    EXPECT_NE(last.out.find("Accepted 1 of 1 cycles"), std::string::npos);
+
+    const ToolRun chosen = run({"stats", "--acclimation", "1", "--json", "--animal", "R1", path("results.csv")});
+    EXPECT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_NE(chosen.out.find("\"SBP\":{\"n\":2,\"mean\":123,"), std::string::npos) << chosen.out;
+    EXPECT_EQ(run({"stats", "--animal", "R9", m_dir.path().string()}).status, 2);
+    EXPECT_EQ(run({"stats", "--outlier-k", "-2", m_dir.path().string()}).status, 1);
+
+    ASSERT_EQ(run({"sample", path("B1.001"), "--seed", "3"}).status, 0);
+    const ToolRun files = run({"stats", path("B1.001")});
+    EXPECT_EQ(files.status, 0) << files.err;
+    EXPECT_NE(files.out.find("HR   not stored in data files"), std::string::npos);
+    EXPECT_EQ(run({"stats", path("B1.001"), path("results.csv")}).status, 2);  // a log is no data file
 }
 
 }  // namespace
