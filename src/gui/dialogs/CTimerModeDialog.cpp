@@ -1,5 +1,6 @@
 #include "gui/dialogs/CTimerModeDialog.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -176,6 +177,8 @@ bool CTimerModeDialog::eventFilter(QObject* watched, QEvent* event) {
     }
     return QDialog::eventFilter(watched, event);
 }
+
+void CTimerModeDialog::wheelEvent(QWheelEvent* event) { QCoreApplication::sendEvent(m_scroll, event); }
 
 void CTimerModeDialog::readFile() {
     takeFocusedField();

@@ -52,6 +52,8 @@ class CTimerModeDialog final : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The wheel anywhere over the rows scrolls them.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     void showRows();
