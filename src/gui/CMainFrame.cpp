@@ -161,6 +161,7 @@ void CMainFrame::createStatusBar() {
 void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
     m_doc = &doc;
     m_controller = &controller;
+    m_dialogs.attach(doc);
     const MonitorValues& monitor = doc.preference().monitor();
     if (monitor.frameRight > monitor.frameLeft && monitor.frameBottom > monitor.frameTop) {
         setGeometry(monitor.frameLeft, monitor.frameTop, monitor.frameRight - monitor.frameLeft,

@@ -73,6 +73,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     WindowLayout layoutMode() const { return m_layoutMode; }
     // Results that arrived, whether saved and listed or not.
     int resultsHandled() const { return m_resultsHandled; }
+    CWindowDialogs& windowDialogs() { return m_dialogs; }
 
     // IStatusBar
     void setGeneralPane(const std::string& text) override;

@@ -4,9 +4,16 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "control/DisplayTexts.h"
 #include "control/EventLoop.h"
+#include "data/Halnor55KUDoc.h"
 #include "gui/dialogs/CAboutDialog.h"
+#include "gui/dialogs/CAnimalIdDialog.h"
+#include "gui/dialogs/CClockDialog.h"
 #include "gui/dialogs/CDeviceIdDialog.h"
+#include "gui/dialogs/CMenuDialog.h"
+#include "gui/dialogs/CMonitorDialog.h"
+#include "gui/dialogs/CTimerModeDialog.h"
 
 namespace hx {
 
@@ -27,6 +34,15 @@ QMessageBox::Icon boxIcon(MsgIcon icon) {
     return QMessageBox::NoIcon;
 }
 }  // namespace
+
+CWindowDialogs::CWindowDialogs(QWidget& parent, IEventLoop& loop)
+    : m_parent(parent), m_loop(loop), m_animal(std::make_unique<CAnimalIdDialog>(&parent)) {}
+
+CWindowDialogs::~CWindowDialogs() = default;
+
+QString CWindowDialogs::caption() const {
+    return QString::fromStdString(dialogCaption(m_doc ? m_doc->deviceId() : 0));
+}
 
 MsgAnswer CWindowDialogs::messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                                      MsgButtons buttons) {
@@ -62,13 +78,39 @@ void CWindowDialogs::showAbout(const AboutTexts& texts) {
     dialog.exec();
 }
 
-bool CWindowDialogs::runAnimalDialog(AnimalDialogModel& model) {
-    bool arrived = false;
-    m_endAnimal = false;
-    model.refresh = [&arrived] { arrived = true; };
-    m_loop.pumpUntil([&] { return arrived || m_endAnimal; }, 2000);
-    model.refresh = nullptr;
-    return false;
+bool CWindowDialogs::runAnimalDialog(AnimalDialogModel& model) { return m_animal->run(model); }
+
+void CWindowDialogs::endAnimalDialog() { m_animal->endIfShowing(); }
+
+bool CWindowDialogs::runMenuDialog(MenuSettings& settings) {
+    CMenuDialog dialog(settings, caption(), &m_parent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    settings = dialog.result();
+    return true;
+}
+
+void CWindowDialogs::runClockDialog(ClockDialogModel& model) {
+    if (!m_clock)
+        m_clock = std::make_unique<CClockDialog>([this] { return m_loop.clock().wallTime(); }, &m_parent);
+    m_clock->run(model);
+}
+
+void CWindowDialogs::endClockDialog() {
+    if (m_clock) m_clock->endIfShowing();
+}
+
+bool CWindowDialogs::runMonitorDialog(MonitorValues& values) {
+    CMonitorDialog dialog(values, caption(), &m_parent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    dialog.storeInto(values);
+    return true;
+}
+
+bool CWindowDialogs::runTimerDialog(CTimerSchedule& schedule, std::vector<std::int32_t>& entries) {
+    CTimerModeDialog dialog(schedule, entries, &m_parent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    entries = dialog.entries();
+    return true;
 }
 
 }  // namespace hx

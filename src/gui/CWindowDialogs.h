@@ -1,27 +1,33 @@
 #pragma once
 // The window's dialogs as the main window's logic asks for them: message
-// boxes, the file save dialog, the device-ID choice and the About box.
-//
-// The settings dialogs (Animal ID, unit menu, device clock, monitor settings,
-// timer mode) are not shown yet: each answers as the dialog closed with Cancel
-// would, so connecting and every command still run. The Animal ID stand-in
-// keeps the program running for a moment while the unit's animal block comes
-// in, as the open dialog would. Each stand-in is replaced by its real dialog
-// in turn.
+// boxes, the file save dialog, the device-ID choice, the About box and the
+// settings dialogs. Every dialog is modal over the main window; the program's
+// messages go on being handled while one is open. The Animal ID dialog lives as
+// long as the window, the device clock dialog from its first showing on; the
+// Menu, Monitor and Timer mode dialogs are made for each run.
 //
 // UI thread only. The parent window and the loop must outlive the object.
 
+#include <QString>
 #include <QWidget>
+#include <memory>
 
 #include "control/UiPort.h"
 
 namespace hx {
 
+class CAnimalIdDialog;
+class CClockDialog;
+class CHalnor55KUDoc;
 class IEventLoop;
 
 class CWindowDialogs final : public IDialogs {
   public:
-    CWindowDialogs(QWidget& parent, IEventLoop& loop) : m_parent(parent), m_loop(loop) {}
+    CWindowDialogs(QWidget& parent, IEventLoop& loop);
+    ~CWindowDialogs() override;
+
+    // The document gives the captions their device ID ("Halnor40KU: ID->n").
+    void attach(const CHalnor55KUDoc& doc) { m_doc = &doc; }
 
     // IMessagePort
     MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
@@ -32,19 +38,26 @@ class CWindowDialogs final : public IDialogs {
     std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) override;
     void showAbout(const AboutTexts& texts) override;
 
-    // Stand-ins (see above).
     bool runAnimalDialog(AnimalDialogModel& model) override;
-    void endAnimalDialog() override { m_endAnimal = true; }
-    bool runMenuDialog(MenuSettings&) override { return false; }
-    void runClockDialog(ClockDialogModel&) override {}
-    void endClockDialog() override {}
-    bool runMonitorDialog(MonitorValues&) override { return false; }
-    bool runTimerDialog(CTimerSchedule&, std::vector<std::int32_t>&) override { return false; }
+    void endAnimalDialog() override;
+    bool runMenuDialog(MenuSettings& settings) override;
+    void runClockDialog(ClockDialogModel& model) override;
+    void endClockDialog() override;
+    bool runMonitorDialog(MonitorValues& values) override;
+    bool runTimerDialog(CTimerSchedule& schedule, std::vector<std::int32_t>& entries) override;
+
+    CAnimalIdDialog& animalDialog() { return *m_animal; }
+    // The device clock dialog once it was first shown, else null.
+    CClockDialog* clockDialog() { return m_clock.get(); }
 
   private:
+    QString caption() const;
+
     QWidget& m_parent;
     IEventLoop& m_loop;
-    bool m_endAnimal = false;
+    const CHalnor55KUDoc* m_doc = nullptr;
+    std::unique_ptr<CAnimalIdDialog> m_animal;
+    std::unique_ptr<CClockDialog> m_clock;
 };
 
 }  // namespace hx

@@ -1,11 +1,15 @@
 #pragma once
 // Widgets in tests: one offscreen QApplication for the whole test program
 // (made on first use, destroyed after the last test, so the toolkit releases
-// what it holds) and a measurement document over an in-memory profile.
+// what it holds), a measurement document over an in-memory profile, and
+// acting inside a modal dialog.
 
 #include <QApplication>
 #include <QImage>
+#include <QTimer>
+#include <functional>
 #include <memory>
+#include <type_traits>
 
 #include "app/Application.h"
 #include "data/Halnor55KUDoc.h"
@@ -21,6 +25,45 @@ inline void ensureApplication() {
     static char* argv[] = {name, nullptr};
     if (!QApplication::instance()) new QApplication(argc, argv);
 }
+
+// Runs action once a modal widget of type T shows (a dialog's or message
+// box's event loop turns), with that widget.
+template <class T = QWidget>
+void whenModal(std::function<void(std::type_identity_t<T>*)> action) {
+    auto* poll = new QTimer;
+    poll->setInterval(1);
+    QObject::connect(poll, &QTimer::timeout, [poll, action = std::move(action)] {
+        T* shown = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!shown) return;
+        poll->stop();
+        poll->deleteLater();
+        action(shown);
+    });
+    poll->start();
+}
+
+// Answers every modal dialog of type T that opens while it lives: the window
+// tests run the whole program, which opens dialogs by itself.
+template <class T>
+class ModalAnswerer {
+  public:
+    explicit ModalAnswerer(std::function<void(T&)> answer) : m_answer(std::move(answer)) {
+        m_poll.setInterval(5);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
+            T* shown = qobject_cast<T*>(QApplication::activeModalWidget());
+            if (!shown || m_answering) return;
+            m_answering = true;
+            m_answer(*shown);
+            m_answering = false;
+        });
+        m_poll.start();
+    }
+
+  private:
+    QTimer m_poll;
+    std::function<void(T&)> m_answer;
+    bool m_answering = false;
+};
 
 struct PaneDocument {
     PaneDocument() { ensureApplication(); }

@@ -10,6 +10,7 @@
 #include "GuiTestSupport.h"
 #include "control/ControlRig.h"
 #include "gui/CMainFrame.h"
+#include "gui/dialogs/CAnimalIdDialog.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -44,6 +45,12 @@ class Window : public ::testing::Test {
 
     ControlRig rig;
     std::unique_ptr<CMainFrame> frame;
+    // The Animal ID dialog the program opens after connecting: the unit's
+    // block comes in while it shows, then the user cancels it.
+    ModalAnswerer<CAnimalIdDialog> animalAnswer{[this](CAnimalIdDialog& dialog) {
+        rig.runFor(500);
+        dialog.reject();
+    }};
 };
 
 TEST_F(Window, CommandsAreDisabledWithoutAUnit) {

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "DialogTestSupport.h"
+#include "GuiTestSupport.h"
 #include "gui/dialogs/CAnimalIdDialog.h"
 
 namespace hx {

@@ -5,7 +5,7 @@
 #include <QFontInfo>
 #include <QPushButton>
 
-#include "DialogTestSupport.h"
+#include "GuiTestSupport.h"
 #include "gui/dialogs/CClockDialog.h"
 
 namespace hx {

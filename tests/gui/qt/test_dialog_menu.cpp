@@ -9,7 +9,7 @@
 #include <QSlider>
 #include <QTest>
 
-#include "DialogTestSupport.h"
+#include "GuiTestSupport.h"
 #include "gui/dialogs/CMenuDialog.h"
 
 namespace hx {

@@ -9,7 +9,7 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "DialogTestSupport.h"
+#include "GuiTestSupport.h"
 #include "gui/dialogs/CMonitorDialog.h"
 #include "gui/dialogs/CTraceImageBox.h"
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "DialogTestSupport.h"
+#include "GuiTestSupport.h"
 #include "gui/dialogs/CTimerModeDialog.h"
 #include "support/TempDir.h"
 
@@ -110,11 +110,9 @@ TEST_F(TimerDialogTest, WriteThenReadRoundTripsAndAFailedReadKeepsTheRows) {
     enter(dialog.intervalField(3), "10");
     std::filesystem::remove(path);
     QString shown;
-    test::whenModal([&](QWidget* box) {
-        if (auto* message = qobject_cast<QMessageBox*>(box)) {
-            shown = message->windowTitle() + ": " + message->text();
-            message->accept();
-        }
+    test::whenModal<QMessageBox>([&](QMessageBox* message) {
+        shown = message->windowTitle() + ": " + message->text();
+        message->accept();
     });
     dialog.readButton()->click();
     EXPECT_EQ(shown, "Error in Read Timerfile: File Open Error");
