@@ -317,6 +317,19 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     const std::size_t dbpBelow = j + 1;
     const double dbp = crossing(beats, env, j, j + 1, kDbpRatio * amax);
 
+    // A movement between SBP and DBP leaves holes in the beats there (its
+    // swings were dropped as outliers, the pulses under it were lost). With
+    // more than a few missing the pressures would be guessed: "Lo".
+    int expected = 1, missing = 0;
+    for (std::size_t k = sbpAbove; k < dbpBelow; ++k) {
+        const double gap =
+            static_cast<double>(beats[k + 1].index - beats[k].index) / static_cast<double>(period);
+        const int slots = std::max(1, static_cast<int>(std::lround(gap)));
+        expected += slots;
+        missing += slots - 1;
+    }
+    if (missing > std::max(2, expected / 6)) return e;
+
     e.errorCode = 0;
     e.sbp = sbp;
     e.dbp = dbp;

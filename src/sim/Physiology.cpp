@@ -54,6 +54,17 @@ SimTruth drawTruth(int type, double spread, std::mt19937& rng) {
     return t;
 }
 
+SimTruth acclimatedTruth(const SimTruth& rested, double raiseMmHg, int cycle) {
+    if (raiseMmHg <= 0.0 || cycle < 0) return rested;
+    const double r = raiseMmHg * std::pow(0.7, cycle);
+    SimTruth t = rested;
+    t.sbp += r;
+    t.mbp += 0.7 * r;
+    t.dbp += 0.5 * r;
+    t.hr *= 1.0 + 0.004 * r;
+    return t;
+}
+
 double oscillationEnvelope(const SimTruth& truth, double cuffMmHg) {
     double f;
     if (cuffMmHg >= truth.mbp) {
@@ -119,6 +130,46 @@ void CPulseGenerator::maybeStartArtefact() {
     m_artefactPeakPressure = sign * (2.0 + 4.0 * uniform(m_rng));
 }
 
+void CPulseGenerator::scheduleMovement(int afterSamples, int lengthSamples, double size, double shift) {
+    if (m_movementLeft > 0) return;
+    m_movementIn = std::max(0, afterSamples);
+    m_movementLength = std::max(1, lengthSamples);
+    m_movementSize = size;
+    m_movementShift = shift;
+}
+
+// One sample of a scheduled movement (burst and baseline shift); advances it.
+double CPulseGenerator::movementSample() {
+    if (m_movementIn == 0) {
+        m_movementIn = -1;
+        m_movementLeft = m_movementLength;
+        std::uniform_real_distribution<double> uniform(0.0, 2.0 * kPi);
+        m_movementPhase1 = uniform(m_rng);
+        m_movementPhase2 = uniform(m_rng);
+    } else if (m_movementIn > 0) {
+        --m_movementIn;
+    }
+    double wave = 0.0;
+    if (m_movementLeft > 0) {
+        // The tail twitches at a few hertz, unevenly; the baseline drifts to
+        // its new level while it does.
+        const double done = static_cast<double>(m_movementLength - m_movementLeft) / m_movementLength;
+        const double envelope = std::sin(kPi * done);
+        const double t = (m_movementLength - m_movementLeft) * kSamplePeriodMs / 1000.0;
+        const double burst = 0.7 * std::sin(2.0 * kPi * 1.7 * t + m_movementPhase1) +
+                             0.5 * std::sin(2.0 * kPi * 3.1 * t + m_movementPhase2) + 0.3 * m_gauss(m_rng);
+        wave = m_movementSize * envelope * burst;
+        m_baselineShift = m_movementShift * done;
+        m_artefactPressure += 3.0 * envelope * (m_movementShift < 0 ? -1.0 : 1.0);
+        --m_movementLeft;
+    } else {
+        // The shift fades over about two seconds.
+        m_baselineShift *= std::exp(-kSamplePeriodMs / 2000.0);
+        if (std::fabs(m_baselineShift) < 0.5) m_baselineShift = 0.0;
+    }
+    return wave + m_baselineShift;
+}
+
 double CPulseGenerator::nextWave(double cuffMmHg) {
     m_elapsedMs += kSamplePeriodMs;
     m_phase += kSamplePeriodMs / m_periodMs;
@@ -130,10 +181,11 @@ double CPulseGenerator::nextWave(double cuffMmHg) {
     if (m_respPhase > 2.0 * kPi) m_respPhase -= 2.0 * kPi;
     if (m_elapsedMs - m_lastVisibleBeatMs > 3000) m_liveHr = 0;
 
-    const double amplitude =
-        m_profile.pulseAmplitude * m_pulseScale * m_beatAmplitude * oscillationEnvelope(m_truth, cuffMmHg);
+    const double breath = std::sin(m_respPhase);
+    const double amplitude = m_profile.pulseAmplitude * m_pulseScale * m_beatAmplitude *
+                             (1.0 + m_breathingDepth * breath) * oscillationEnvelope(m_truth, cuffMmHg);
     double wave = amplitude * pulseShape(m_phase);
-    wave += 8.0 * std::sin(m_respPhase);
+    wave += (8.0 + 150.0 * m_breathingDepth) * breath;
     wave += 3.0 * m_gauss(m_rng);
 
     maybeStartArtefact();
@@ -144,6 +196,7 @@ double CPulseGenerator::nextWave(double cuffMmHg) {
         m_artefactPressure = m_artefactPeakPressure * s;
         --m_artefactLeft;
     }
+    if (m_movementIn >= 0 || m_movementLeft > 0 || m_baselineShift != 0.0) wave += movementSample();
     return wave;
 }
 

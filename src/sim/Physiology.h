@@ -41,6 +41,11 @@ AnimalProfile animalProfile(int type);
 // scaled by spread (0: exactly the mean). Keeps DBP < MBP < SBP.
 SimTruth drawTruth(int type, double spread, std::mt19937& rng);
 
+// The values of the cycle-th measurement (0 = the first) of an animal that is
+// not yet used to the restrainer and the cuff: raised by raiseMmHg on SBP (less
+// on MBP and DBP, a faster heart) at first, fading by 30 % per cycle.
+SimTruth acclimatedTruth(const SimTruth& rested, double raiseMmHg, int cycle);
+
 // Relative oscillation amplitude (0..1) at a cuff pressure in mmHg.
 double oscillationEnvelope(const SimTruth& truth, double cuffMmHg);
 
@@ -58,13 +63,22 @@ class CPulseGenerator {
     const SimTruth& truth() const { return m_truth; }
     void setMotionArtefacts(bool on) { m_artefacts = on; }
     void setPulseScale(double scale) { m_pulseScale = scale < 0 ? 0 : scale; }
+    // Breathing swells and shrinks the pulse by this fraction (0..0.5) and
+    // moves the baseline with it; 0 leaves only a faint baseline wander.
+    void setBreathingDepth(double depth) { m_breathingDepth = depth < 0 ? 0 : depth > 0.5 ? 0.5 : depth; }
+    // A movement of the animal that begins afterSamples samples from now and
+    // lasts lengthSamples: an irregular burst in the wave of about size times
+    // the largest pulse, a shift of the wave's baseline by shift sensor units
+    // that fades after the burst, and a squeeze of the cuff. Replaces one not
+    // yet begun.
+    void scheduleMovement(int afterSamples, int lengthSamples, double size, double shift);
 
     // Wave sample in sensor units (not yet amplified or clipped) at the given
     // cuff pressure; advances time by one sample period.
     double nextWave(double cuffMmHg);
     // Cuff pressure disturbance of the current motion artefact, mmHg.
     double pressureDisturbance() const { return m_artefactPressure; }
-    bool artefactActive() const { return m_artefactLeft > 0; }
+    bool artefactActive() const { return m_artefactLeft > 0 || m_movementLeft > 0; }
     // Heart rate from the last visible beat, 0 after 3 s without one.
     int liveHeartRate() const { return m_liveHr; }
     std::mt19937& rng() { return m_rng; }
@@ -72,6 +86,7 @@ class CPulseGenerator {
   private:
     void startBeat(double cuffMmHg);
     void maybeStartArtefact();
+    double movementSample();
 
     std::mt19937 m_rng;
     std::normal_distribution<double> m_gauss{0.0, 1.0};
@@ -93,6 +108,15 @@ class CPulseGenerator {
     double m_artefactWave = 0.0;
     double m_artefactPressure = 0.0;
     double m_artefactPeakPressure = 0.0;
+
+    double m_breathingDepth = 0.0;
+    int m_movementIn = -1;  // samples until a scheduled movement begins; -1: none
+    int m_movementLeft = 0;
+    int m_movementLength = 0;
+    double m_movementSize = 0.0;   // sensor units
+    double m_movementShift = 0.0;  // baseline shift at the end of the burst, sensor units
+    double m_baselineShift = 0.0;  // what is left of it afterwards
+    double m_movementPhase1 = 0.0, m_movementPhase2 = 0.0;
 };
 
 }  // namespace hx

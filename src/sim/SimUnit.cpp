@@ -26,6 +26,8 @@ constexpr int kAutoPauseMs = 3000;       // AUTO-S: View, then the next start
 constexpr double kDumpTauMs = 400.0;
 constexpr std::size_t kMaxQueuedRecords = 512;
 constexpr std::size_t kMaxLoggedRequests = 10000;
+// An animal left this long without a measurement counts as new to the cuff.
+constexpr std::int64_t kAcclimationRestMs = 30 * 60 * 1000;
 
 // Deflation in mmHg/s for SPEED "1", "2", "3".
 double deflationRate(int speed) {
@@ -67,6 +69,15 @@ struct CSimUnit::Impl {
     bool errorFlagForced = false;
     double truthSpread = 1.0;
     std::optional<SimTruth> truthOverride;
+    double movementChance = 0.0;
+    double acclimationMmHg = 0.0;
+    // Acclimation: measurements of the animal now in the restrainer, told by
+    // its animal number and TYPE; a change of either, or a long rest, starts
+    // the count again.
+    int cyclesWithAnimal = 0;
+    std::string acclimatedNumber;
+    int acclimatedType = -1;
+    std::int64_t lastStartMs = INT64_MIN / 2;
     std::int64_t clockOffset = 0;  // unit clock minus wall time, seconds
     int samplesPerPacket = 10;
 
@@ -123,7 +134,8 @@ struct CSimUnit::Impl {
 
 CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions options)
     : m_deviceId(deviceId),
-      m_productId(options.productId ? *options.productId : static_cast<std::uint16_t>(kProductIdBase + deviceId)),
+      m_productId(options.productId ? *options.productId
+                                    : static_cast<std::uint16_t>(kProductIdBase + deviceId)),
       m_path(simDevicePath(options.vendorId, m_productId, serial)),
       m_options(std::move(options)),
       m_clock(clock),
@@ -139,6 +151,9 @@ CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions optio
     u.clockOffset =
         m_options.clockOffsetSeconds ? *m_options.clockOffsetSeconds : localZoneOffset(m_clock.wallTime());
     u.gen.setMotionArtefacts(m_options.motionArtefacts);
+    u.gen.setBreathingDepth(m_options.breathingDepth);
+    u.movementChance = std::clamp(m_options.movementChance, 0.0, 1.0);
+    u.acclimationMmHg = std::max(0.0, m_options.acclimationMmHg);
     u.gen.setAnimal(u.menu[9]);
     u.gen.setTruth(drawTruth(u.menu[9], u.truthSpread, u.gen.rng()));
     std::lock_guard lock(m_mutex);
@@ -148,6 +163,16 @@ CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions optio
 CSimUnit::~CSimUnit() {
     std::lock_guard lock(m_mutex);
     discardQueueLocked();
+}
+
+void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts) {
+    options.truthSpread = 1.0;
+    options.breathingDepth = 0.12;
+    options.acclimationMmHg = 12.0;
+    options.movementChance = artefacts == SimArtefacts::None     ? 0.0
+                             : artefacts == SimArtefacts::Normal ? 0.3
+                                                                 : 0.8;
+    options.motionArtefacts = artefacts == SimArtefacts::Many;
 }
 
 std::string simDevicePath(std::uint16_t vendorId, std::uint16_t productId, int serial) {
@@ -300,7 +325,20 @@ void CSimUnit::startMeasurementLocked(std::int64_t now) {
     Impl& u = *m_impl;
     const int type = u.menu[9];
     u.gen.setAnimal(type);
-    u.gen.setTruth(u.truthOverride ? *u.truthOverride : drawTruth(type, u.truthSpread, u.gen.rng()));
+    if (type != u.acclimatedType || u.animal.animalNumber != u.acclimatedNumber ||
+        now - u.lastStartMs > kAcclimationRestMs) {
+        u.cyclesWithAnimal = 0;
+    }
+    u.acclimatedType = type;
+    u.acclimatedNumber = u.animal.animalNumber;
+    u.lastStartMs = now;
+    if (u.truthOverride) {
+        u.gen.setTruth(*u.truthOverride);
+    } else {
+        const SimTruth rested = drawTruth(type, u.truthSpread, u.gen.rng());
+        u.gen.setTruth(acclimatedTruth(rested, u.acclimationMmHg, u.cyclesWithAnimal));
+    }
+    ++u.cyclesWithAnimal;
     u.cuffTarget = 100.0 + 10.0 * std::clamp<int>(u.menu[0], 0, 25);
     u.cuff = std::max(0.0, currentCuffLocked(now));
     u.dumping = false;
@@ -316,6 +354,19 @@ void CSimUnit::startRecordLocked(std::int64_t now) {
     u.deflateRate = std::max(deflationRate(u.menu[8]), (u.cuff - kEndPressureMmHg) / kMaxRecordSeconds);
     u.recPressure.clear();
     u.recWave.clear();
+    if (u.movementChance > 0.0) {
+        // Whether the animal moves during this recording, when, how long and
+        // how much: from a twitch the estimate rides out to a struggle it
+        // cannot measure through.
+        std::uniform_real_distribution<double> uniform(0.0, 1.0);
+        const bool moves = uniform(u.gen.rng()) < u.movementChance;
+        const double recordSamples = (u.cuff - kEndPressureMmHg) / u.deflateRate * kSampleRateHz;
+        const int after = static_cast<int>(uniform(u.gen.rng()) * 0.9 * recordSamples);
+        const int length = static_cast<int>((0.5 + 3.5 * uniform(u.gen.rng())) * kSampleRateHz);
+        const double size = (0.3 + 2.7 * uniform(u.gen.rng())) * animalProfile(u.menu[9]).pulseAmplitude;
+        const double shift = (uniform(u.gen.rng()) < 0.5 ? -1.0 : 1.0) * 0.5 * size;
+        if (moves) u.gen.scheduleMovement(after, length, size, shift);
+    }
     setStateLocked(kSimRecord, now);
     // The recording sweep starts at ring index 0 with the restart mark.
     restartSweepLocked();
@@ -965,6 +1016,10 @@ void CSimUnit::setTruthOverride(std::optional<SimTruth> truth) {
 
 void CSimUnit::setMotionArtefacts(bool on) {
     withUnit([&](std::int64_t) { m_impl->gen.setMotionArtefacts(on); });
+}
+
+void CSimUnit::setMovementChance(double chance) {
+    withUnit([&](std::int64_t) { m_impl->movementChance = std::clamp(chance, 0.0, 1.0); });
 }
 
 void CSimUnit::setPulseScale(double scale) {

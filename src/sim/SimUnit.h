@@ -111,16 +111,29 @@ struct SimUnitOptions {
     std::uint32_t seed = 1;
     SimMenu menu = defaultSimMenu();
     SimAnimalInfo animal{"1", "", "", "", ""};
-    int adjustMs = 3000;        // state 1 after power-on; 0 starts in View
-    int samplesPerPacket = 10;  // 1..14 sample pairs per wave packet (100 samples/s)
-    bool answerVersion = true;  // false: getDeviceVer is never answered
-    bool motionArtefacts = false;
-    double truthSpread = 1.0;  // 0: every measurement has the animal's mean values
+    int adjustMs = 3000;           // state 1 after power-on; 0 starts in View
+    int samplesPerPacket = 10;     // 1..14 sample pairs per wave packet (100 samples/s)
+    bool answerVersion = true;     // false: getDeviceVer is never answered
+    bool motionArtefacts = false;  // small movements now and then, about one every 8 s
+    double truthSpread = 1.0;      // 0: every measurement has the animal's mean values
+    // The defaults below give the clean animal that tests with exact
+    // expectations rely on; lifelikeAnimal() sets what the program uses.
+    double breathingDepth = 0.0;   // fraction by which breathing swells the pulse (0..0.5)
+    double movementChance = 0.0;   // probability per measurement of a movement while recording
+    double acclimationMmHg = 0.0;  // SBP raise of an animal's first measurement, fading over the next
     std::uint16_t vendorId = 0x1A2B;
     std::optional<std::uint16_t> productId;          // default 0x110 + device ID
     std::optional<std::int64_t> clockOffsetSeconds;  // unit clock - wall time; default: local zone
     int measurementNumber = 0;                       // number the next measurement reports
 };
+
+// How often the simulated animal moves during a measurement.
+enum class SimArtefacts { None, Normal, Many };
+
+// Turns on what makes the animal lifelike: reading-to-reading spread,
+// breathing, acclimation (the first measurements of an animal are raised) and
+// movements at the given rate. Deterministic for the options' seed.
+void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts);
 
 class CSimDriver;
 
@@ -178,7 +191,8 @@ class CSimUnit {
     // Fixes the animal's values of every following measurement (nullopt: drawn again).
     void setTruthOverride(std::optional<SimTruth> truth);
     void setMotionArtefacts(bool on);
-    void setPulseScale(double scale);  // 0: no pulse reaches the sensor (no animal)
+    void setMovementChance(double chance);  // per measurement, 0..1
+    void setPulseScale(double scale);       // 0: no pulse reaches the sensor (no animal)
 
     // Faults on demand.
     void setCuffLeak(bool leaking);       // the cuff cannot be pressurised: "Air"

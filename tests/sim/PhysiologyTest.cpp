@@ -171,6 +171,77 @@ TEST(Physiology, MovementsDisturbButDoNotBreakTheEstimate) {
     EXPECT_LT(sum / valid, 5.0);
 }
 
+// The lifelike animal the program uses: over seeded measurements of every type,
+// without movements none fails and the values stay close to the truth; with
+// many movements some fail and the rest are still usable.
+TEST(LifelikeAnimal, MovementsMakeSomeMeasurementsFailAndNoneWithout) {
+    for (int type : {0, 1, 2}) {
+        int failedClean = 0, failedMoving = 0, validMoving = 0;
+        double cleanError = 0;
+        for (int seed = 1; seed <= 12; ++seed) {
+            SimUnitOptions o = simFastOptions(static_cast<std::uint32_t>(1000 * type + seed));
+            o.menu[9] = static_cast<std::int16_t>(type);
+            lifelikeAnimal(o, SimArtefacts::None);
+            const SimResult clean = measureOnce(o);
+            if (clean.errorCode != 0) ++failedClean;
+            cleanError += std::fabs(clean.sbpHalf / 2.0 - clean.truth.sbp) / 12;
+            lifelikeAnimal(o, SimArtefacts::Many);
+            const SimResult moving = measureOnce(o);
+            if (moving.errorCode == 0) {
+                ++validMoving;
+            } else {
+                // A movement near the top looks like pulses that were large from the start.
+                EXPECT_TRUE(moving.errorCode == kSimErrLo || moving.errorCode == kSimErrHi)
+                    << moving.errorCode;
+                ++failedMoving;
+            }
+        }
+        EXPECT_EQ(failedClean, 0) << type;
+        EXPECT_LT(cleanError, 4.0) << type;
+        EXPECT_GT(failedMoving, 0) << type;
+        EXPECT_GT(validMoving, failedMoving) << type;
+    }
+}
+
+TEST(LifelikeAnimal, SameSeedSameMeasurement) {
+    SimUnitOptions o = simFastOptions(9);
+    lifelikeAnimal(o, SimArtefacts::Many);
+    o.movementChance = 1.0;
+    EXPECT_EQ(measureOnce(o).record, measureOnce(o).record);
+}
+
+// The first measurements of an animal are raised and fade; another animal
+// number, another TYPE or a long rest starts the count again.
+TEST(LifelikeAnimal, AcclimationIsPerAnimalInTheRestrainer) {
+    SimUnitOptions o = simFastOptions(4);
+    lifelikeAnimal(o, SimArtefacts::None);
+    o.truthSpread = 0.0;
+    SimLink link(o);
+    const double rested = animalProfile(o.menu[9]).mean.sbp;
+    auto nextSbp = [&] {
+        const int before = link.unit->resultCount();
+        link.unit->pressKey(4);
+        EXPECT_TRUE(
+            link.runUntil([&] { return link.unit->resultCount() > before; }, link.clock.nowMs() + 200000));
+        link.unit->pressKey(4);  // back to View
+        return link.unit->lastResult()->truth.sbp;
+    };
+    std::vector<double> raise;
+    for (int i = 0; i < 8; ++i) raise.push_back(nextSbp() - rested);
+    EXPECT_NEAR(raise[0], 12.0, 0.01);
+    for (int i = 1; i < 8; ++i) EXPECT_LT(raise[i], raise[i - 1]);
+    EXPECT_LT(raise[7], 1.0);
+
+    SimAnimalInfo other = link.unit->animalInfo();
+    other.animalNumber = "2";
+    link.unit->setAnimalInfo(other);
+    EXPECT_NEAR(nextSbp() - rested, 12.0, 0.01);
+    EXPECT_LT(nextSbp() - rested, 12.0);
+
+    link.runFor(31 * 60 * 1000);
+    EXPECT_NEAR(nextSbp() - rested, 12.0, 0.01);
+}
+
 TEST(Oscillometry, RefusesRecordingsWithoutPulses) {
     std::vector<std::int16_t> pressure(3000), wave(3000, 0);
     for (std::size_t i = 0; i < pressure.size(); ++i) pressure[i] = static_cast<std::int16_t>(360 - i / 12);
