@@ -166,7 +166,8 @@ CSimUnit::~CSimUnit() {
 }
 
 void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts) {
-    options.truthSpread = 1.0;
+    // SBP then varies by about 5 mmHg from one reading to the next, DBP by 4.
+    options.truthSpread = 0.75;
     options.breathingDepth = 0.12;
     options.acclimationMmHg = 12.0;
     options.movementChance = artefacts == SimArtefacts::None     ? 0.0
