@@ -48,6 +48,8 @@ struct Options {
     bool fast = false;
     std::uint32_t seed = 1;
     std::string versionText;
+    int animalType = -1;  // TYPE word of the simulated units; -1: the unit's default (dog)
+    SimArtefacts artefacts = SimArtefacts::Normal;
     int deviceId = -1;  // zero-based preset device ID
     ConsoleAnswers answers;
     SessionGoals goals;
@@ -69,6 +71,8 @@ void usage(std::FILE* out) {
                  "  --fast                 run the simulated unit and the timers in virtual time\n"
                  "  --seed N               seed of the simulated animals (default 1)\n"
                  "  --unit-version TEXT    version text of the simulated units\n"
+                 "  --animal-type T        the simulated animal: rat, dog or rabbit (the units' TYPE)\n"
+                 "  --artefacts A          how often it moves: none, normal (default) or many\n"
                  "  --data-folder DIR      folder of the data files\n"
                  "  --device-id N          connect to the unit with device ID N (1-16) without asking\n"
                  "  --measurements N       start N measurements (the console ends after N results)\n"
@@ -135,7 +139,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         } else {
             const char* v = nullptr;
             int number = 0;
-            if (arg == "--seed" || arg == "--unit-version" || arg == "--data-folder" || arg == "--animal-id" ||
+            if (arg == "--seed" || arg == "--unit-version" || arg == "--animal-type" || arg == "--artefacts" || arg == "--data-folder" || arg == "--animal-id" ||
                 arg == "--study-no" || arg == "--weight" || arg == "--sex-age" || arg == "--comment" ||
                 arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout" ||
                 arg == "--device-id" || arg == "--screenshot" || arg == "--screenshot-after") {
@@ -150,6 +154,25 @@ int parseOptions(int argc, char** argv, Options& o) {
                 o.seed = static_cast<std::uint32_t>(number);
             } else if (arg == "--unit-version") {
                 o.versionText = v;
+            } else if (arg == "--animal-type") {
+                const std::string t = v;
+                o.animalType = t == "rat"      ? kAnimalRat
+                               : t == "dog"    ? kAnimalDog
+                               : t == "rabbit" ? kAnimalRabbitMonkey
+                                               : -1;
+                if (o.animalType < 0)
+                    return std::fprintf(stderr, "halnor40ku: --animal-type is rat, dog or rabbit\n"), 1;
+            } else if (arg == "--artefacts") {
+                const std::string a = v;
+                if (a == "none") {
+                    o.artefacts = SimArtefacts::None;
+                } else if (a == "normal") {
+                    o.artefacts = SimArtefacts::Normal;
+                } else if (a == "many") {
+                    o.artefacts = SimArtefacts::Many;
+                } else {
+                    return std::fprintf(stderr, "halnor40ku: --artefacts is none, normal or many\n"), 1;
+                }
             } else if (arg == "--data-folder") {
                 std::string folder = v;
                 // An empty folder would put the data files into the root folder.
@@ -299,6 +322,8 @@ int main(int argc, char** argv) {
             SimUnitOptions unit;
             unit.seed = options.seed + static_cast<std::uint32_t>(id);
             if (!options.versionText.empty()) unit.versionText = options.versionText;
+            lifelikeAnimal(unit, options.artefacts);
+            if (options.animalType >= 0) unit.menu[9] = static_cast<std::int16_t>(options.animalType);
             sim->addUnit(id - 1, unit);
         }
         driver = std::move(sim);

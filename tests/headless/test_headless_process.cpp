@@ -49,8 +49,9 @@ TEST_F(HeadlessProgram, ThreeMeasurementsAreReportedAndSaved) {
     const fs::path leftover = fs::path(data) / ".hx40k-killed0000.part";
     std::ofstream(leftover) << "x";
     fs::last_write_time(leftover, fs::last_write_time(leftover) - std::chrono::hours(1));
-    ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "3", "--data-folder", data,
-                        "--animal-id", "42"});
+    // A still animal: every result here must be a valid one.
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--artefacts", "none", "--measurements", "3",
+                        "--data-folder", data, "--animal-id", "42"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(leftover));
     EXPECT_NE(r.out.find("title: Halnor40KU (Connected)->1"), std::string::npos) << r.out;
@@ -148,9 +149,21 @@ TEST_F(HeadlessProgram, AnotherUsersRuntimeFolderIsNotUsed) {
 
 TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
     // A folder that exists and takes no files, not even from root.
-    ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "1", "--data-folder", "/proc"});
+    ProcessRun r = run(
+        {"--headless", "--simulate", "--fast", "--artefacts", "none", "--measurements", "1", "--data-folder", "/proc"});
     EXPECT_EQ(r.status, 6) << r.out << r.err;
     EXPECT_NE(r.out.find("1 result(s) could not be saved"), std::string::npos) << r.out;
+}
+
+TEST_F(HeadlessProgram, TheSimulatedAnimalIsChosenOnTheCommandLine) {
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--animal-type", "rat", "--artefacts", "none",
+                        "--measurements", "1", "--data-folder", home.folder() + "data"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = resultLines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(lines[0], m, std::regex(R"(HR=(\d+) .* error=0 )"))) << lines[0];
+    EXPECT_GT(std::stoi(m[1]), 300) << "a rat's heart, not the dog's";
 }
 
 TEST_F(HeadlessProgram, WithoutAUnitItSaysSoAndFails) {
@@ -164,6 +177,8 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     EXPECT_EQ(run({"--headless", "--simulate=17"}).status, 1);
     EXPECT_EQ(run({"--headless", "--fast"}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate", "--fast", "--data-folder", ""}).status, 1);
+    EXPECT_EQ(run({"--headless", "--simulate", "--animal-type", "cat"}).status, 1);
+    EXPECT_EQ(run({"--headless", "--simulate", "--artefacts", "some"}).status, 1);
     ProcessRun missing = run({"--headless", "--simulate", "--fast", "--timer-file", "/nonexistent/x.tm"});
     EXPECT_EQ(missing.status, 2) << missing.out;
 }
