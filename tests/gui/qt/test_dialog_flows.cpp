@@ -27,14 +27,6 @@
 namespace hx::test {
 namespace {
 
-// A picture of the whole screen for people to look at, when asked for.
-void picture(const char* name) {
-    const QByteArray folder = qgetenv("HX40K_PICTURES");
-    if (folder.isEmpty() || QGuiApplication::platformName() == QLatin1String("offscreen")) return;
-    QTest::qWait(300);  // let every window paint
-    QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(folder) + "/" + name);
-}
-
 class DialogFlows : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -59,6 +51,18 @@ class DialogFlows : public ::testing::Test {
         frame->action(id)->trigger();
     }
     CAnimalIdDialog& animalDialog() { return frame->windowDialogs().animalDialog(); }
+    // A picture of the main window with the dialog that shows, for people to
+    // look at, when asked for and a display is there.
+    void picture(const char* name) {
+        const QByteArray folder = qgetenv("HX40K_PICTURES");
+        if (folder.isEmpty() || QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+        QTest::qWait(300);  // let every window paint
+        QRect area = frame->frameGeometry();
+        if (QWidget* dialog = QApplication::activeModalWidget()) area |= dialog->frameGeometry();
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            .save(QString::fromLocal8Bit(folder) + "/" + name);
+    }
 
     ControlRig rig;
     std::unique_ptr<CMainFrame> frame;
@@ -86,7 +90,7 @@ TEST_F(DialogFlows, AnimalIdAfterConnectingShowsTheUnitsBlockAndSendsTheEdit) {
         QLineEdit* weight = dialog->field(AnimalField::kWeight);
         weight->selectAll();
         QTest::keyClicks(weight, "325g;");
-        picture("animal-id-long.png");
+        picture("dialog-animal-id-long.png");
         dialog->accept();
     });
     start(unit, options);
@@ -110,7 +114,7 @@ TEST_F(DialogFlows, ShortFormAnimalIdEndsWhenTheUnitIsLost) {
         number->end(false);
         QTest::keyClicks(number, "A89");
         EXPECT_EQ(number->text(), "789") << "digits only, three at most";
-        picture("animal-id-short.png");
+        picture("dialog-animal-id-short.png");
         rig.sim.unplug(*unit);
         rig.settleUntil([&] { return !dialog->isVisible(); }, 5000);
         checked = true;
@@ -131,13 +135,13 @@ TEST_F(DialogFlows, MenuWithTimeOnOpensTheClockDialog) {
         EXPECT_EQ(menu->pressText()->text(), "180");
         QTest::keyClick(menu->pressSlider(), Qt::Key_Right);
         menu->box(MenuSettings::kTime)->click();
-        picture("menu.png");
+        picture("dialog-menu.png");
         whenModal<CClockDialog>([&](CClockDialog* clock) {
             rig.runFor(1500);  // the unit's clock is read once a second
             EXPECT_EQ(clock->lines()[1].substr(0, 7), "HX-40K:");
             clock->setClockButton()->click();
             clock->update();
-            picture("clock.png");
+            picture("dialog-clock.png");
             clock->accept();
         });
         menu->accept();
@@ -156,7 +160,7 @@ TEST_F(DialogFlows, MonitorColoursReachTheWavePane) {
     whenModal<CMonitorDialog>([&](CMonitorDialog* monitor) {
         monitor->backgroundGroup()->button(1)->click();          // Black
         QTest::keyClick(monitor->waveColorList(), Qt::Key_End);  // Yellow
-        picture("monitor.png");
+        picture("dialog-monitor.png");
         monitor->accept();
     });
     command(kCmdMonitor);
@@ -186,7 +190,7 @@ TEST_F(DialogFlows, TimerModeHandsItsRowsToTheSchedule) {
         timer->intervalField(3)->setFocus();
         QTest::keyClicks(timer->intervalField(3), "-15:00");
         timer->timeField(0)->setFocus();
-        picture("timer-mode.png");
+        picture("dialog-timer-mode.png");
         timer->accept();
     });
     command(kCmdTimer);
