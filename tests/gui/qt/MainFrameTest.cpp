@@ -7,10 +7,7 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include "GuiTestSupport.h"
-#include "control/ControlRig.h"
-#include "gui/CMainFrame.h"
-#include "gui/dialogs/CAnimalIdDialog.h"
+#include "WindowTestRig.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -19,38 +16,15 @@
 namespace hx::test {
 namespace {
 
-class Window : public ::testing::Test {
+class Window : public WindowTest {
   protected:
-    void SetUp() override {
-        ensureApplication();
-        frame = std::make_unique<CMainFrame>(rig.loop);
-        rig.ports.ui = &frame->uiPort();
-    }
-    void TearDown() override {
-        rig.stop();  // the shell's shut-down still talks to the window
-        frame.reset();
-    }
-    void start() {
-        rig.start();
-        frame->attach(rig.doc(), rig.controller());
-        frame->resize(1280, 800);
-        frame->show();
-    }
+    void start() { startWindow(1280, 800); }
     // A key in a pane; its command runs when the window's events are handled.
     void press(QWidget& pane, Qt::Key key) {
         QTest::keyClick(&pane, key);
         QCoreApplication::processEvents();
         rig.runFor(100);
     }
-
-    ControlRig rig;
-    std::unique_ptr<CMainFrame> frame;
-    // The Animal ID dialog the program opens after connecting: the unit's
-    // block comes in while it shows, then the user cancels it.
-    ModalAnswerer<CAnimalIdDialog> animalAnswer{[this](CAnimalIdDialog& dialog) {
-        rig.runFor(500);
-        dialog.reject();
-    }};
 };
 
 TEST_F(Window, CommandsAreDisabledWithoutAUnit) {

@@ -14,9 +14,7 @@
 #include <QScreen>
 #include <QTest>
 
-#include "GuiTestSupport.h"
-#include "control/ControlRig.h"
-#include "gui/CMainFrame.h"
+#include "WindowTestRig.h"
 #include "gui/dialogs/CAnimalIdDialog.h"
 #include "gui/dialogs/CClockDialog.h"
 #include "gui/dialogs/CMenuDialog.h"
@@ -27,24 +25,12 @@
 namespace hx::test {
 namespace {
 
-class DialogFlows : public ::testing::Test {
+class DialogFlows : public WindowTest {
   protected:
-    void SetUp() override {
-        ensureApplication();
-        frame = std::make_unique<CMainFrame>(rig.loop);
-        rig.ports.ui = &frame->uiPort();
-    }
-    void TearDown() override {
-        rig.stop();
-        frame.reset();
-    }
     void start(CSimUnit*& unit, SimUnitOptions options = {}) {
         unit = &rig.addUnit(0, options);
-        rig.start();
-        frame->attach(rig.doc(), rig.controller());
-        frame->resize(1000, 620);
+        startWindow(1000, 620);
         frame->move(0, 0);
-        frame->show();
     }
     void command(int id) {
         frame->updateCommandEnabling();
@@ -63,17 +49,6 @@ class DialogFlows : public ::testing::Test {
             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
             .save(QString::fromLocal8Bit(folder) + "/" + name);
     }
-
-    ControlRig rig;
-    std::unique_ptr<CMainFrame> frame;
-    // Unless a test answers it, the Animal ID dialog opened after connecting
-    // takes the unit's block and is cancelled.
-    bool answerAnimal = true;
-    ModalAnswerer<CAnimalIdDialog> animalAnswer{[this](CAnimalIdDialog& dialog) {
-        if (!answerAnimal) return;
-        rig.runFor(500);
-        dialog.reject();
-    }};
 };
 
 TEST_F(DialogFlows, AnimalIdAfterConnectingShowsTheUnitsBlockAndSendsTheEdit) {
