@@ -15,6 +15,9 @@ constexpr double kFitLevel = 0.3;
 // A beat further than this from the median of its neighbours is a movement.
 constexpr double kOutlierFraction = 0.5;
 constexpr double kMinPulseUnits = 30.0;
+// Neighbouring pulses differ by less than this factor in amplitude; a
+// movement's swings do not.
+constexpr double kJumpRatio = 1.6;
 
 using Signal = std::vector<double>;
 using Samples = std::vector<std::int16_t>;
@@ -318,17 +321,26 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     const double dbp = crossing(beats, env, j, j + 1, kDbpRatio * amax);
 
     // A movement between SBP and DBP leaves holes in the beats there (its
-    // swings were dropped as outliers, the pulses under it were lost). With
-    // more than a few missing the pressures would be guessed: "Lo".
-    int expected = 1, missing = 0;
+    // swings were dropped as outliers, the pulses under it were lost), or,
+    // when its swings passed for beats, amplitudes that jump from one beat to
+    // the next as no pulse does. With more than a few of either, or a jump
+    // next to the top (MBP would be the movement's), the pressures would be
+    // guessed: "Lo".
+    int expected = 1, missing = 0, jumps = 0;
+    bool jumpAtTop = false;
     for (std::size_t k = sbpAbove; k < dbpBelow; ++k) {
         const double gap =
             static_cast<double>(beats[k + 1].index - beats[k].index) / static_cast<double>(period);
         const int slots = std::max(1, static_cast<int>(std::lround(gap)));
         expected += slots;
         missing += slots - 1;
+        const double a = std::max(1.0, beats[k].amplitude), b = std::max(1.0, beats[k + 1].amplitude);
+        if (std::max(a, b) > kJumpRatio * std::min(a, b)) {
+            ++jumps;
+            jumpAtTop = jumpAtTop || (k + 2 >= top && k <= top + 1);
+        }
     }
-    if (missing > std::max(2, expected / 6)) return e;
+    if (missing > std::max(2, expected / 6) || jumps > std::max(2, expected / 6) || jumpAtTop) return e;
 
     e.errorCode = 0;
     e.sbp = sbp;
