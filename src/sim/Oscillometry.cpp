@@ -18,6 +18,8 @@ constexpr double kMinPulseUnits = 30.0;
 // Neighbouring pulses differ by less than this factor in amplitude; a
 // movement's swings do not.
 constexpr double kJumpRatio = 1.6;
+// No pulse stands this far above the smoothed top of the envelope.
+constexpr double kFitCeiling = 1.4;
 
 using Signal = std::vector<double>;
 using Samples = std::vector<std::int16_t>;
@@ -287,7 +289,8 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
         while (b + 1 < env.size() && env[b + 1] >= kFitLevel * env[top]) ++b;
         Signal x, y;
         for (std::size_t i = a; i <= b; ++i) {
-            if (beats[i].amplitude <= 1.0) continue;
+            // Far above the smoothed top: a movement's swing, not a pulse.
+            if (beats[i].amplitude <= 1.0 || beats[i].amplitude > kFitCeiling * env[top]) continue;
             x.push_back(beats[i].pressure);
             y.push_back(std::log(beats[i].amplitude));
         }
@@ -326,19 +329,24 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     // the next as no pulse does. With more than a few of either, or a jump
     // next to the top (MBP would be the movement's), the pressures would be
     // guessed: "Lo".
+    auto jump = [&](std::size_t k) {
+        const double a = std::max(1.0, beats[k].amplitude), b = std::max(1.0, beats[k + 1].amplitude);
+        return std::max(a, b) > kJumpRatio * std::min(a, b);
+    };
     int expected = 1, missing = 0, jumps = 0;
-    bool jumpAtTop = false;
     for (std::size_t k = sbpAbove; k < dbpBelow; ++k) {
         const double gap =
             static_cast<double>(beats[k + 1].index - beats[k].index) / static_cast<double>(period);
         const int slots = std::max(1, static_cast<int>(std::lround(gap)));
         expected += slots;
         missing += slots - 1;
-        const double a = std::max(1.0, beats[k].amplitude), b = std::max(1.0, beats[k + 1].amplitude);
-        if (std::max(a, b) > kJumpRatio * std::min(a, b)) {
-            ++jumps;
-            jumpAtTop = jumpAtTop || (k + 2 >= top && k <= top + 1);
-        }
+        if (jump(k)) ++jumps;
+    }
+    // The top within two seconds of a jump may be the movement's.
+    const std::size_t near = static_cast<std::size_t>(std::max<Index>(2, 2 * sampleRateHz / period));
+    bool jumpAtTop = false;
+    for (std::size_t k = top > near ? top - near : 0; k + 1 < beats.size() && k <= top + near; ++k) {
+        jumpAtTop = jumpAtTop || jump(k);
     }
     if (missing > std::max(2, expected / 6) || jumps > std::max(2, expected / 6) || jumpAtTop) return e;
 

@@ -171,8 +171,8 @@ void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts) {
     options.breathingDepth = 0.12;
     options.acclimationMmHg = 12.0;
     options.movementChance = artefacts == SimArtefacts::None     ? 0.0
-                             : artefacts == SimArtefacts::Normal ? 0.3
-                                                                 : 0.8;
+                             : artefacts == SimArtefacts::Normal ? 0.25
+                                                                 : 0.6;
     options.motionArtefacts = artefacts == SimArtefacts::Many;
 }
 
