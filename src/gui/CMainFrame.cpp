@@ -10,6 +10,7 @@
 #include "control/EventLoop.h"
 #include "control/MainController.h"
 #include "data/Halnor55KUDoc.h"
+#include "gui/CSessionWindow.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -127,6 +128,15 @@ void CMainFrame::createActions() {
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
+    // The session's statistics do not depend on the unit: always enabled.
+    QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
+    connect(view->addAction(QStringLiteral("Session statistics")), &QAction::triggered, this,
+            [this] {
+                if (m_controller) showSessionStatistics();
+            });
+    connect(view->addAction(QStringLiteral("New session")), &QAction::triggered, this, [this] {
+        if (m_controller) m_controller->session().startNewSession();
+    });
     QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting(&S)"));
     addMenuAction(setting, kCmdTimer, QStringLiteral("Timer"));
     addMenuAction(setting, kCmdMonitor, QStringLiteral("Monitor"));
@@ -172,6 +182,17 @@ void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
         &doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
     m_result->attach(&doc);
     updateCommandEnabling();
+}
+
+CSessionWindow& CMainFrame::showSessionStatistics() {
+    if (!m_sessionWindow) {
+        m_controller->session().follow(m_doc->dataFolder(), m_doc->deviceId() + 1);
+        m_sessionWindow = new CSessionWindow(m_controller->session(), m_doc->preference().store(), this);
+    }
+    m_sessionWindow->show();
+    m_sessionWindow->raise();
+    m_sessionWindow->activateWindow();
+    return *m_sessionWindow;
 }
 
 std::array<std::int32_t, 4> CMainFrame::frameRect() const {

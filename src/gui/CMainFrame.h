@@ -39,6 +39,7 @@ class CWaveView;
 class CInformationView;
 class CHistoryView;
 class CResultView;
+class CSessionWindow;
 class IEventLoop;
 
 class CMainFrame final : public QMainWindow, public IStatusBar {
@@ -74,6 +75,10 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // Results that arrived, whether saved and listed or not.
     int resultsHandled() const { return m_resultsHandled; }
     CWindowDialogs& windowDialogs() { return m_dialogs; }
+
+    // View -> Session statistics: the non-modal statistics window (made on
+    // first use, rebuilt from the results log of the data folder). After attach().
+    CSessionWindow& showSessionStatistics();
 
     // IStatusBar
     void setGeneralPane(const std::string& text) override;
@@ -117,6 +122,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     std::map<int, QAction*> m_actions;
     WindowLayout m_layoutMode = kLayoutWave;
     int m_resultsHandled = 0;
+    CSessionWindow* m_sessionWindow = nullptr;  // child window, owned by Qt
 };
 
 }  // namespace hx

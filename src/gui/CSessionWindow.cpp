@@ -1,0 +1,295 @@
+#include "gui/CSessionWindow.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "settings/ProfileStore.h"
+
+namespace hx {
+
+// SBP, MBP and DBP (left axis, mmHg) and HR (right axis, per minute) over the
+// cycles. Accepted cycles are filled dots joined by lines; rejected ones are
+// hollow grey rings, so they stand apart at a glance.
+class CSessionPlot final : public QWidget {
+  public:
+    explicit CSessionPlot(QWidget* parent) : QWidget(parent) { setMinimumSize(360, 220); }
+    void setStats(const SessionStats* stats) {
+        m_stats = stats;
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillRect(rect(), Qt::white);
+        const QRectF area = QRectF(rect()).adjusted(44, 20, -44, -26);
+        p.setPen(QColor(0xC0, 0xC0, 0xC0));
+        p.drawRect(area);
+        if (!m_stats || m_stats->cycles.empty()) {
+            p.setPen(Qt::darkGray);
+            p.drawText(area, Qt::AlignCenter, QStringLiteral("No cycles in this session yet"));
+            return;
+        }
+        const auto& cycles = m_stats->cycles;
+        const auto range = [&](std::initializer_list<int> which) {
+            double lo = 1e9, hi = -1e9;
+            for (const auto& c : cycles)
+                for (int k : which)
+                    if (const auto& v = value(c, k)) lo = std::min(lo, *v), hi = std::max(hi, *v);
+            if (lo > hi) lo = 0, hi = 1;
+            const double pad = std::max(5.0, (hi - lo) * 0.08);
+            return std::pair{std::floor((lo - pad) / 10) * 10, std::ceil((hi + pad) / 10) * 10};
+        };
+        const auto [pLo, pHi] = range({kSbp, kMbp, kDbp});
+        const auto [hLo, hHi] = range({kHr});
+        const double n = static_cast<double>(cycles.size());
+        const auto x = [&](std::size_t i) { return area.left() + area.width() * (static_cast<double>(i) + 0.5) / n; };
+        const auto y = [&](double v, bool hr) {
+            const double lo = hr ? hLo : pLo, hi = hr ? hHi : pHi;
+            return area.bottom() - area.height() * (v - lo) / (hi - lo);
+        };
+
+        // Axes: pressure on the left, heart rate on the right, cycles below.
+        p.setFont(QFont(font().family(), 8));
+        for (int t = 0; t <= 4; ++t) {
+            const double fy = area.bottom() - area.height() * t / 4;
+            p.setPen(QColor(0xE8, 0xE8, 0xE8));
+            p.drawLine(QPointF(area.left(), fy), QPointF(area.right(), fy));
+            p.setPen(Qt::black);
+            p.drawText(QRectF(0, fy - 8, area.left() - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::number(std::lround(pLo + (pHi - pLo) * t / 4)));
+            p.drawText(QRectF(area.right() + 4, fy - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::number(std::lround(hLo + (hHi - hLo) * t / 4)));
+        }
+        const std::size_t step = std::max<std::size_t>(1, cycles.size() / 10);
+        for (std::size_t i = 0; i < cycles.size(); i += step)
+            p.drawText(QRectF(x(i) - 20, area.bottom() + 4, 40, 16), Qt::AlignCenter, QString::number(i + 1));
+        p.drawText(QRectF(0, 0, 44, 14), Qt::AlignCenter, QStringLiteral("mmHg"));
+        p.drawText(QRectF(area.right(), 0, 44, 14), Qt::AlignCenter, QStringLiteral("HR"));
+
+        static const QColor colours[kValueCount] = {QColor(0xD0, 0x20, 0x20), QColor(0x20, 0x80, 0x20),
+                                                    QColor(0x20, 0x40, 0xD0), QColor(0xE0, 0x80, 0x00)};
+        for (int k = 0; k < kValueCount; ++k) {
+            QPainterPath line;
+            bool started = false;
+            for (std::size_t i = 0; i < cycles.size(); ++i) {
+                const auto& v = value(cycles[i], k);
+                if (!v || m_stats->verdicts[i].status != CycleStatus::Accepted) continue;
+                const QPointF pt(x(i), y(*v, k == kHr));
+                started ? line.lineTo(pt) : line.moveTo(pt);
+                started = true;
+            }
+            p.setPen(QPen(colours[k], k == kHr ? 1.0 : 1.5, k == kHr ? Qt::DashLine : Qt::SolidLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(line);
+            for (std::size_t i = 0; i < cycles.size(); ++i) {
+                const auto& v = value(cycles[i], k);
+                if (!v) continue;
+                const QPointF pt(x(i), y(*v, k == kHr));
+                if (m_stats->verdicts[i].status == CycleStatus::Accepted) {
+                    p.setPen(Qt::NoPen);
+                    p.setBrush(colours[k]);
+                    p.drawEllipse(pt, 3, 3);
+                } else {
+                    p.setPen(QPen(Qt::gray, 1.5));
+                    p.setBrush(Qt::white);
+                    p.drawEllipse(pt, 4, 4);
+                }
+            }
+            // Legend along the top of the plot area.
+            const QRectF key(area.left() + 8 + k * 62, area.top() + 4, 60, 14);
+            p.setPen(colours[k]);
+            p.drawText(key, Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)]));
+        }
+        p.setPen(Qt::gray);
+        p.drawText(QRectF(area.left() + 8 + 4 * 62, area.top() + 4, 120, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("\u25CB rejected"));
+    }
+
+  private:
+    static const std::optional<double>& value(const SessionCycle& c, int k) {
+        switch (k) {
+            case kSbp: return c.sbp;
+            case kMbp: return c.mbp;
+            case kDbp: return c.dbp;
+            default: return c.hr;
+        }
+    }
+    const SessionStats* m_stats = nullptr;
+};
+
+namespace {
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+
+QTableWidgetItem* cell(const QString& t, bool rejected, Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter) {
+    auto* item = new QTableWidgetItem(t);
+    item->setTextAlignment(align);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    if (rejected) item->setForeground(QColor(0x90, 0x90, 0x90));
+    return item;
+}
+
+QString valueCell(const std::optional<double>& v) {
+    if (!v) return QStringLiteral("---");
+    return *v == std::floor(*v) ? QString::number(static_cast<long long>(*v)) : QString::number(*v, 'f', 1);
+}
+
+}  // namespace
+
+CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_session(session), m_store(store), m_settings(loadSessionSettings(store)) {
+    setWindowTitle(QStringLiteral("Session statistics"));
+    setObjectName(QStringLiteral("sessionStatistics"));
+
+    m_acclimation = new QSpinBox(this);
+    m_acclimation->setRange(0, 99);
+    m_acclimation->setValue(m_settings.acclimation);
+    m_rejectErrors = new QCheckBox(QStringLiteral("Reject results with an error"), this);
+    m_rejectErrors->setChecked(m_settings.rejectErrors);
+    m_outlierK = new QDoubleSpinBox(this);
+    m_outlierK->setRange(0, 100);
+    m_outlierK->setDecimals(1);
+    m_outlierK->setSingleStep(0.5);
+    m_outlierK->setSpecialValueText(QStringLiteral("off"));
+    m_outlierK->setValue(m_settings.outlierK);
+    m_newSession = new QPushButton(QStringLiteral("New session"), this);
+    m_export = new QPushButton(QStringLiteral("Export CSV"), this);
+
+    auto* settings = new QHBoxLayout;
+    settings->addWidget(new QLabel(QStringLiteral("Acclimation cycles:"), this));
+    settings->addWidget(m_acclimation);
+    settings->addSpacing(12);
+    settings->addWidget(m_rejectErrors);
+    settings->addSpacing(12);
+    settings->addWidget(new QLabel(QStringLiteral("SBP outlier k \u00D7 MAD:"), this));
+    settings->addWidget(m_outlierK);
+    settings->addStretch(1);
+    settings->addWidget(m_newSession);
+    settings->addWidget(m_export);
+
+    m_heading = new QLabel(this);
+    m_table = new QTableWidget(0, 8, this);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("#"), QStringLiteral("Date time"), QStringLiteral("N"),
+                                        QStringLiteral("HR"), QStringLiteral("SBP"), QStringLiteral("MBP"),
+                                        QStringLiteral("DBP"), QStringLiteral("Status")});
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(20);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_summary = new QTableWidget(kValueCount, 3, this);
+    m_summary->setHorizontalHeaderLabels({QStringLiteral("n"), QStringLiteral("mean \u00B1 SD"), QStringLiteral("min-max")});
+    for (int k = 0; k < kValueCount; ++k)
+        m_summary->setVerticalHeaderItem(k, new QTableWidgetItem(QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)])));
+    m_summary->verticalHeader()->setDefaultSectionSize(20);
+    m_summary->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_summary->setFixedHeight(m_summary->horizontalHeader()->sizeHint().height() + 4 * 20 + 2 * m_summary->frameWidth() + 4);
+    m_plot = new CSessionPlot(this);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(m_summary);
+    right->addWidget(m_plot, 1);
+    auto* body = new QHBoxLayout;
+    body->addWidget(m_table, 1);
+    body->addLayout(right, 1);
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(settings);
+    top->addWidget(m_heading);
+    top->addLayout(body, 1);
+    resize(1000, 560);
+
+    connect(m_acclimation, &QSpinBox::valueChanged, this, [this] { settingsEdited(); });
+    connect(m_outlierK, &QDoubleSpinBox::valueChanged, this, [this] { settingsEdited(); });
+    connect(m_rejectErrors, &QCheckBox::toggled, this, [this] { settingsEdited(); });
+    connect(m_newSession, &QPushButton::clicked, this, [this] { m_session.startNewSession(); });
+    connect(m_export, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"),
+                                                          QStringLiteral("session.csv"),
+                                                          QStringLiteral("CSV files (*.csv)"));
+        if (!path.isEmpty()) exportCsv(path);
+    });
+    // Either may go first at shut-down (the controller's session ends before
+    // the main window), so the listener checks that the window still exists
+    // and the window never touches the session from its destructor.
+    m_session.setListener([window = QPointer<CSessionWindow>(this)] {
+        if (window) window->refresh();
+    });
+    refresh();
+}
+
+CSessionWindow::~CSessionWindow() = default;
+
+void CSessionWindow::settingsEdited() {
+    m_settings.acclimation = m_acclimation->value();
+    m_settings.rejectErrors = m_rejectErrors->isChecked();
+    m_settings.outlierK = m_outlierK->value();
+    storeSessionSettings(m_store, m_settings);
+    refresh();
+}
+
+void CSessionWindow::refresh() {
+    m_stats = m_session.stats(m_settings);
+    const auto& rows = m_session.rows();
+    m_heading->setText(rows.empty() ? QStringLiteral("New session: no cycles yet")
+                                    : QStringLiteral("Session %1, animal %2: accepted %3 of %4 cycles")
+                                          .arg(m_session.sessionNumber())
+                                          .arg(text(rows.back().animalNo))
+                                          .arg(m_stats.accepted)
+                                          .arg(m_stats.cycles.size()));
+    m_table->setRowCount(static_cast<int>(m_stats.cycles.size()));
+    for (std::size_t i = 0; i < m_stats.cycles.size(); ++i) {
+        const auto& c = m_stats.cycles[i];
+        const bool rejected = m_stats.verdicts[i].status != CycleStatus::Accepted;
+        const int r = static_cast<int>(i);
+        m_table->setItem(r, 0, cell(QString::number(i + 1), rejected));
+        m_table->setItem(r, 1, cell(text(c.dateTime), rejected, Qt::AlignLeft | Qt::AlignVCenter));
+        m_table->setItem(r, 2, cell(text(c.label), rejected));
+        m_table->setItem(r, 3, cell(valueCell(c.hr), rejected));
+        m_table->setItem(r, 4, cell(valueCell(c.sbp), rejected));
+        m_table->setItem(r, 5, cell(valueCell(c.mbp), rejected));
+        m_table->setItem(r, 6, cell(valueCell(c.dbp), rejected));
+        auto* status = cell(text(m_stats.verdicts[i].text), false, Qt::AlignLeft | Qt::AlignVCenter);
+        if (rejected) status->setForeground(QColor(0xC0, 0x30, 0x30));
+        m_table->setItem(r, 7, status);
+    }
+    m_table->resizeColumnsToContents();
+    if (!m_stats.cycles.empty()) m_table->scrollToBottom();
+    for (int k = 0; k < kValueCount; ++k) {
+        const ValueSummary& s = m_stats.summary[static_cast<std::size_t>(k)];
+        m_summary->setItem(k, 0, cell(QString::number(s.n), false));
+        m_summary->setItem(k, 1, cell(text(meanSdText(s)), false));
+        m_summary->setItem(k, 2, cell(text(rangeText(s)), false));
+    }
+    m_plot->setStats(&m_stats);
+}
+
+bool CSessionWindow::exportCsv(const QString& path) {
+    const std::string csv = formatSessionCsv(m_stats, true);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+        !file.commit()) {
+        QMessageBox::warning(this, QStringLiteral("Export CSV"),
+                             QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace hx
