@@ -54,12 +54,21 @@ class CSessionPlot final : public QWidget {
                     if (const auto& v = value(c, k)) lo = std::min(lo, *v), hi = std::max(hi, *v);
             if (lo > hi) lo = 0, hi = 1;
             const double pad = std::max(5.0, (hi - lo) * 0.08);
-            return std::pair{std::floor((lo - pad) / 10) * 10, std::ceil((hi + pad) / 10) * 10};
+            lo -= pad, hi += pad;
+            // Four grid steps of a round size, so the axis reads 80, 100, 120, ...
+            for (const double step :
+                 {5.0, 10.0, 15.0, 20.0, 25.0, 30.0, 40.0, 50.0, 75.0, 100.0, 200.0, 500.0}) {
+                const double base = std::floor(lo / step) * step;
+                if (base + 4 * step >= hi) return std::pair{base, base + 4 * step};
+            }
+            return std::pair{lo, hi};
         };
         const auto [pLo, pHi] = range({kSbp, kMbp, kDbp});
         const auto [hLo, hHi] = range({kHr});
         const double n = static_cast<double>(cycles.size());
-        const auto x = [&](std::size_t i) { return area.left() + area.width() * (static_cast<double>(i) + 0.5) / n; };
+        const auto x = [&](std::size_t i) {
+            return area.left() + area.width() * (static_cast<double>(i) + 0.5) / n;
+        };
         const auto y = [&](double v, bool hr) {
             const double lo = hr ? hLo : pLo, hi = hr ? hHi : pHi;
             return area.bottom() - area.height() * (v - lo) / (hi - lo);
@@ -119,17 +128,25 @@ class CSessionPlot final : public QWidget {
                        QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)]));
         }
         p.setPen(Qt::gray);
-        p.drawText(QRectF(area.left() + 8 + 4 * 62, area.top() + 4, 120, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("\u25CB rejected"));
+        p.drawText(QRectF(area.left() + 8 + 4 * 62, area.top() + 4, 120, 14),
+                   Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("\u25CB rejected"));
     }
 
   private:
+    // A cycle that ended with an error code measured nothing: the unit reports
+    // a heart rate of 0 there, which would only stretch the axes.
     static const std::optional<double>& value(const SessionCycle& c, int k) {
+        static const std::optional<double> none;
+        if (c.errorCode != 0) return none;
         switch (k) {
-            case kSbp: return c.sbp;
-            case kMbp: return c.mbp;
-            case kDbp: return c.dbp;
-            default: return c.hr;
+            case kSbp:
+                return c.sbp;
+            case kMbp:
+                return c.mbp;
+            case kDbp:
+                return c.dbp;
+            default:
+                return c.hr;
         }
     }
     const SessionStats* m_stats = nullptr;
@@ -139,7 +156,8 @@ namespace {
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
-QTableWidgetItem* cell(const QString& t, bool rejected, Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter) {
+QTableWidgetItem* cell(const QString& t, bool rejected,
+                       Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter) {
     auto* item = new QTableWidgetItem(t);
     item->setTextAlignment(align);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -155,7 +173,10 @@ QString valueCell(const std::optional<double>& v) {
 }  // namespace
 
 CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_session(session), m_store(store), m_settings(loadSessionSettings(store)) {
+    : QWidget(parent, Qt::Window),
+      m_session(session),
+      m_store(store),
+      m_settings(loadSessionSettings(store)) {
     setWindowTitle(QStringLiteral("Session statistics"));
     setObjectName(QStringLiteral("sessionStatistics"));
 
@@ -195,12 +216,15 @@ CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, Q
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_summary = new QTableWidget(kValueCount, 3, this);
-    m_summary->setHorizontalHeaderLabels({QStringLiteral("n"), QStringLiteral("mean \u00B1 SD"), QStringLiteral("min-max")});
+    m_summary->setHorizontalHeaderLabels(
+        {QStringLiteral("n"), QStringLiteral("mean \u00B1 SD"), QStringLiteral("min-max")});
     for (int k = 0; k < kValueCount; ++k)
-        m_summary->setVerticalHeaderItem(k, new QTableWidgetItem(QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)])));
+        m_summary->setVerticalHeaderItem(
+            k, new QTableWidgetItem(QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)])));
     m_summary->verticalHeader()->setDefaultSectionSize(20);
     m_summary->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    m_summary->setFixedHeight(m_summary->horizontalHeader()->sizeHint().height() + 4 * 20 + 2 * m_summary->frameWidth() + 4);
+    m_summary->setFixedHeight(m_summary->horizontalHeader()->sizeHint().height() + 4 * 20 +
+                              2 * m_summary->frameWidth() + 4);
     m_plot = new CSessionPlot(this);
 
     auto* right = new QVBoxLayout;
@@ -220,9 +244,9 @@ CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, Q
     connect(m_rejectErrors, &QCheckBox::toggled, this, [this] { settingsEdited(); });
     connect(m_newSession, &QPushButton::clicked, this, [this] { m_session.startNewSession(); });
     connect(m_export, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"),
-                                                          QStringLiteral("session.csv"),
-                                                          QStringLiteral("CSV files (*.csv)"));
+        const QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QStringLiteral("session.csv"),
+                                         QStringLiteral("CSV files (*.csv)"));
         if (!path.isEmpty()) exportCsv(path);
     });
     // Either may go first at shut-down (the controller's session ends before
@@ -283,7 +307,8 @@ void CSessionWindow::refresh() {
 bool CSessionWindow::exportCsv(const QString& path) {
     const std::string csv = formatSessionCsv(m_stats, true);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
         !file.commit()) {
         QMessageBox::warning(this, QStringLiteral("Export CSV"),
                              QStringLiteral("%1 cannot be written: %2").arg(path, file.errorString()));
