@@ -10,7 +10,6 @@
 // microseconds. The argument is how many records the unit may have in flight.
 
 #include <benchmark/benchmark.h>
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -43,7 +42,7 @@ constexpr std::uint16_t kMagic = 0x7EAD;  // marks the packets this benchmark se
 constexpr int kRecordsPerIteration = 2000;
 
 class MessageQueue : public IReceiverSink {
-public:
+  public:
     void post(WindowMessage message) override {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(std::move(message));
@@ -59,14 +58,14 @@ public:
         return message;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<WindowMessage> m_queue;
 };
 
 class SilentPort : public IMessagePort {
-public:
+  public:
     MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
         return MsgAnswer::Ok;
     }
@@ -176,7 +175,8 @@ void BM_LinkStreaming(benchmark::State& state) {
     }
     receiver.stop();
 
-    state.counters["records_per_s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
+    state.counters["records_per_s"] =
+        benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
     state.counters["latency_median_us"] = percentile(latencies, 0.5);
     state.counters["latency_p99_us"] = percentile(latencies, 0.99);
 }

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
           libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-svg-dev libusb-1.0-0-dev fonts-liberation
-          clang libclang-rt-dev xvfb xauth
+          clang libclang-rt-dev clang-format-14 xvfb xauth
           libumockdev-dev umockdev libglib2.0-dev
           desktop-file-utils appstream dpkg-dev file)
 missing=()

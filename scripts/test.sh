@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test of the project: unit and end-to-end tests in a normal build,
+# Runs every test of the project: the include rules and the formatting of the
+# sources, unit and end-to-end tests in a normal build,
 # again under AddressSanitizer+UndefinedBehaviorSanitizer, the threaded core
 # tests under ThreadSanitizer, and each fuzzer for a bounded time.
 #   FUZZ_SECONDS  seconds per fuzzer (default 45)
-#   HX_SKIP       space-separated stages to skip: normal asan tsan fuzz
+#   HX_SKIP       space-separated stages to skip: checks normal asan tsan fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,6 +13,11 @@ HX_SKIP=${HX_SKIP:-}
 skip() { [[ " $HX_SKIP " == *" $1 "* ]]; }
 stage() { echo; echo "=== $* ==="; }
 
+if ! skip checks; then
+  stage "include rules and formatting"
+  scripts/check-includes.sh
+  scripts/check-format.sh
+fi
 if ! skip normal; then
   stage "normal build and tests"
   cmake --preset ci >/dev/null

@@ -19,7 +19,7 @@
 namespace hx {
 
 class COscillometricAnalysis {
-public:
+  public:
     // Curve value at a sample index where the envelope has no value.
     static constexpr std::int16_t kNoValue = -32768;
     // Most peaks any list holds; further peaks found in the wave are ignored.
@@ -82,7 +82,7 @@ public:
     // Position in cutPeaks() of the largest pulse (0 when none qualified).
     int largestPulse() const { return m_largest; }
 
-private:
+  private:
     // A peak list: sample indices ended by a 0, with three 0 words always
     // written after the last entry (the walks below rely on them).
     struct PeakList {

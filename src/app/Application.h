@@ -20,7 +20,7 @@ struct AboutTexts {
 };
 
 class CHalnor40KUApp {
-public:
+  public:
     CHalnor40KUApp();  // device version "-----", builds the software version text
     ~CHalnor40KUApp();
     CHalnor40KUApp(const CHalnor40KUApp&) = delete;
@@ -49,7 +49,7 @@ public:
     // the information icon.
     static void showSystemError(IMessagePort& port, int errnoValue, const std::string& caption);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::string m_programFolder;
     std::string m_preferenceFolder;

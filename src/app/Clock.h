@@ -10,7 +10,7 @@
 namespace hx {
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     // Monotonic milliseconds (arbitrary origin), for timers and time-outs.
     virtual std::int64_t nowMs() const = 0;
@@ -28,7 +28,7 @@ public:
 };
 
 class CSystemClock final : public IClock {
-public:
+  public:
     std::int64_t nowMs() const override {
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

@@ -72,7 +72,8 @@ int CEvent::waitAny(CEvent& first, CEvent& second) {
 
 int CEvent::waitAnyFor(CEvent& first, CEvent& second, int ms) {
     std::unique_lock lock(hub().mutex);
-    if (!hub().changed.wait_until(lock, deadlineAfter(ms), [&] { return first.m_set || second.m_set; })) return -1;
+    if (!hub().changed.wait_until(lock, deadlineAfter(ms), [&] { return first.m_set || second.m_set; }))
+        return -1;
     return first.consumeLocked() ? 0 : (second.consumeLocked(), 1);
 }
 

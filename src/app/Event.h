@@ -8,7 +8,7 @@
 namespace hx {
 
 class CEvent {
-public:
+  public:
     enum class Reset { Manual, Auto };
 
     explicit CEvent(Reset reset = Reset::Manual, bool initiallySet = false);
@@ -30,7 +30,7 @@ public:
     // As waitAny, but gives up after ms milliseconds of real time and returns -1.
     static int waitAnyFor(CEvent& first, CEvent& second, int ms);
 
-private:
+  private:
     bool consumeLocked();
 
     bool m_manual;

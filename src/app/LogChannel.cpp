@@ -16,6 +16,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace hx {
 
@@ -23,6 +24,14 @@ namespace {
 
 constexpr const char* kDefaultSharedMemoryName = "/HX40K";
 constexpr const char* kViewerSocketName = "Debug_logMessage";
+
+std::atomic<std::uint64_t> g_linesWritten{0};
+
+// The ring's words are read with atomic loads; the view may be read-only.
+std::uint64_t loadWord(const unsigned char* p, std::memory_order order) {
+    return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(const_cast<unsigned char*>(p)))
+        .load(order);
+}
 
 // One lock for the channel pointer, the names and every write: a line is
 // written and announced whole, and closing never pulls the block away from
@@ -134,7 +143,30 @@ void CLogChannel::write(std::string_view text, char kind1, char kind2, std::uint
     putLe16(m_staging + 6, static_cast<std::uint16_t>(length));
     if (length > 0) std::memcpy(m_staging + 8, text.data(), length);
     std::memcpy(m_view, m_staging, kLogRecordSize);
+    writeRing();
+    g_linesWritten.fetch_add(1, std::memory_order_relaxed);
     announce();
+}
+
+void CLogChannel::writeRing() {
+    unsigned char* ring = m_view + kLogRingOffset;
+    std::atomic_ref<std::uint32_t> magic(*reinterpret_cast<std::uint32_t*>(ring));
+    if (magic.load(std::memory_order_acquire) != kLogRingMagic) {
+        // A fresh block is all zero; whoever comes first lays the ring out.
+        putLe32(ring + 4, static_cast<std::uint32_t>(kLogRingSlots));
+        std::uint32_t expected = 0;
+        if (!magic.compare_exchange_strong(expected, kLogRingMagic, std::memory_order_acq_rel) &&
+            expected != kLogRingMagic)
+            return;  // not a block of ours
+    }
+    std::atomic_ref<std::uint64_t> latest(*reinterpret_cast<std::uint64_t*>(ring + 8));
+    const std::uint64_t sequence = latest.fetch_add(1, std::memory_order_acq_rel) + 1;
+    unsigned char* slot = ring + 16 + ((sequence - 1) % kLogRingSlots) * kLogRingSlotSize;
+    std::atomic_ref<std::uint64_t> slotSequence(*reinterpret_cast<std::uint64_t*>(slot));
+    slotSequence.store(0, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    std::memcpy(slot + 8, m_staging, kLogRecordSize);
+    slotSequence.store(sequence, std::memory_order_release);
 }
 
 void CLogChannel::announce() {
@@ -268,6 +300,58 @@ std::optional<LogRecord> decodeLogRecord(const unsigned char* bytes, std::size_t
 std::optional<LogNotice> decodeLogNotice(const unsigned char* bytes, std::size_t size) {
     if (!bytes || size != kLogNoticeSize) return std::nullopt;
     return LogNotice{getLe(bytes, 8), getLe(bytes + 8, 8)};
+}
+
+std::uint64_t logLinesWritten() { return g_linesWritten.load(std::memory_order_relaxed); }
+
+std::optional<std::uint64_t> logRingSequence(const unsigned char* block) {
+    const unsigned char* ring = block + kLogRingOffset;
+    const auto magic =
+        std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(const_cast<unsigned char*>(ring)))
+            .load(std::memory_order_acquire);
+    if (magic != kLogRingMagic || getLe(ring + 4, 4) != kLogRingSlots) return std::nullopt;
+    return loadWord(ring + 8, std::memory_order_acquire);
+}
+
+LogRingRead readLogRing(const unsigned char* block, std::uint64_t after) {
+    LogRingRead read;
+    read.last = after;
+    const auto latest = logRingSequence(block);
+    if (!latest) return read;
+    if (*latest < after) after = 0;  // the block was made anew
+    std::uint64_t first = after + 1;
+    if (*latest >= kLogRingSlots && *latest - kLogRingSlots + 1 > first) {
+        read.missed += *latest - kLogRingSlots + 1 - first;
+        first = *latest - kLogRingSlots + 1;
+    }
+    read.last = first - 1;
+    const unsigned char* slots = block + kLogRingOffset + 16;
+    for (std::uint64_t sequence = first; sequence <= *latest; ++sequence) {
+        const unsigned char* slot = slots + ((sequence - 1) % kLogRingSlots) * kLogRingSlotSize;
+        bool done = false;
+        for (int attempt = 0; attempt < 1000 && !done; ++attempt) {
+            const std::uint64_t before = loadWord(slot, std::memory_order_acquire);
+            if (before > sequence) {  // overwritten before we came to it
+                ++read.missed;
+                done = true;
+            } else if (before == sequence) {
+                unsigned char copy[kLogRecordSize];
+                std::memcpy(copy, slot + 8, sizeof copy);
+                std::atomic_thread_fence(std::memory_order_acquire);
+                if (loadWord(slot, std::memory_order_relaxed) == sequence) {
+                    if (auto record = decodeLogRecord(copy, sizeof copy)) read.records.push_back(*record);
+                } else {
+                    ++read.missed;
+                }
+                done = true;
+            } else {
+                std::this_thread::yield();  // its writer is still at it
+            }
+        }
+        if (!done) return read;  // read it next time
+        read.last = sequence;
+    }
+    return read;
 }
 
 }  // namespace hx

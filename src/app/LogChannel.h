@@ -10,6 +10,13 @@
 // the length keep what earlier lines left there.
 // Announcement: a datagram of two little-endian 64-bit values, wParam (address of
 // the block in the writing process, of no use elsewhere) and lParam (136).
+//
+// Behind the first record, in the same block, a ring keeps the latest records,
+// so that a viewer that falls behind a burst still prints every line. Copies of
+// the program share the block, so the sequence is taken atomically in it:
+//   kLogRingOffset + 0   u32 "HXR1" (kLogRingMagic), u32 number of slots
+//                  + 8   u64 sequence of the latest record (the first is 1)
+//                  + 16  the slots: u64 sequence (0 while being written), record
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -20,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hx {
 
@@ -27,12 +35,16 @@ constexpr std::size_t kLogRecordSize = 136;
 constexpr std::size_t kLogTextMax = 128;
 constexpr std::size_t kLogBlockSize = 4096;
 constexpr std::size_t kLogNoticeSize = 16;
+constexpr std::size_t kLogRingOffset = 256;
+constexpr std::uint32_t kLogRingMagic = 0x31525848;  // "HXR1"
+constexpr std::size_t kLogRingSlotSize = 8 + kLogRecordSize;
+constexpr std::size_t kLogRingSlots = (kLogBlockSize - kLogRingOffset - 16) / kLogRingSlotSize;
 
 // One process's mapping of the shared block and its announcing socket.
 // Made by logChannel(); all access goes through the free functions below,
 // which hold the channel lock.
 class CLogChannel {
-public:
+  public:
     CLogChannel(const std::string& sharedMemoryName, const std::string& viewerSocketPath);
     ~CLogChannel();
     CLogChannel(const CLogChannel&) = delete;
@@ -47,8 +59,9 @@ public:
     // The caller holds the channel lock.
     void write(std::string_view text, char kind1, char kind2, std::uint32_t timeSeconds);
 
-private:
+  private:
     void mapBlock(const std::string& name);
+    void writeRing();
     void openSocket(const std::string& path);
     void announce();
 
@@ -103,6 +116,22 @@ struct LogRecord {
     std::string text;
 };
 std::optional<LogRecord> decodeLogRecord(const unsigned char* bytes, std::size_t size);
+
+// Lines this process has written since it started.
+std::uint64_t logLinesWritten();
+
+// The ring of a mapped block (kLogBlockSize bytes, read-only is enough).
+// logRingSequence: the latest record's sequence; empty when the block has no ring.
+std::optional<std::uint64_t> logRingSequence(const unsigned char* block);
+// The records after sequence `after`, in order. missed counts those the ring
+// had already overwritten; last is the sequence read up to (a record still
+// being written ends the read early, to be read next time).
+struct LogRingRead {
+    std::vector<LogRecord> records;
+    std::uint64_t missed = 0;
+    std::uint64_t last = 0;
+};
+LogRingRead readLogRing(const unsigned char* block, std::uint64_t after);
 
 // Decodes an announcement datagram; empty when it is not 16 bytes.
 struct LogNotice {

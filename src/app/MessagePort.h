@@ -14,7 +14,7 @@ enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No, Cancel };
 
 class IMessagePort {
-public:
+  public:
     virtual ~IMessagePort() = default;
 
     // Shows a message box and returns the button the user pressed.

@@ -11,25 +11,17 @@ constexpr std::uint32_t WM_USER = 0x400;
 constexpr std::uint32_t WM_COMMAND = 0x111;  // wParam: a command identifier below
 
 enum WindowMessageId : std::uint32_t {
-    kMsgWavePacket = WM_USER + 0x65,        // receiver -> main: wave packet in the wave record area
-    kMsgResultReady = WM_USER + 0x66,       // receiver -> main: the three result pieces are in
-    kMsgDrawBatch = WM_USER + 0x67,         // main -> wave pane
-    kMsgDrawResult = WM_USER + 0x68,        // main -> information pane
-    kMsgToView = WM_USER + 0x69,            // main -> main: bring the unit to View
-    kMsgAnimalBlock = WM_USER + 0x6B,       // receiver -> main, sent
-    kMsgLiveHeartRate = WM_USER + 0x6E,     // -> information pane
-    kMsgSensorLevel = WM_USER + 0x6F,       // -> information pane
-    kMsgNewPens = WM_USER + 0x70,           // -> wave pane
-    kMsgHistoryRow = WM_USER + 0x71,        // document -> main, sent
-    kMsgSetTitle = WM_USER + 0x73,          // -> main
-    kMsgPressure = WM_USER + 0x74,          // -> information pane
-    kMsgVersionRecord = WM_USER + 0x76,     // receiver -> main
-    kMsgResetSweep = WM_USER + 0x78,        // -> wave pane
-    kMsgStartConnecting = WM_USER + 0x7A,   // start-up -> main, sent
-    kMsgReadError = WM_USER + 0x7B,         // receiver -> main: the thread has ended
-    kMsgStateLeft = WM_USER + 0x7C,         // state poll -> main
-    kMsgSelectUnit = WM_USER + 0x96,        // -> main, sent
-    WM_ENUM_DEVICE = WM_USER + 0x97,        // start-up -> main, sent
+    kMsgWavePacket = WM_USER + 0x65,       // receiver -> main: wave packet in the wave record area
+    kMsgResultReady = WM_USER + 0x66,      // receiver -> main: the three result pieces are in
+    kMsgToView = WM_USER + 0x69,           // main -> main: bring the unit to View
+    kMsgAnimalBlock = WM_USER + 0x6B,      // receiver -> main, sent
+    kMsgSetTitle = WM_USER + 0x73,         // -> main
+    kMsgVersionRecord = WM_USER + 0x76,    // receiver -> main
+    kMsgStartConnecting = WM_USER + 0x7A,  // start-up -> main, sent
+    kMsgReadError = WM_USER + 0x7B,        // receiver -> main: the thread has ended
+    kMsgStateLeft = WM_USER + 0x7C,        // state poll -> main
+    kMsgSelectUnit = WM_USER + 0x96,       // -> main, sent
+    WM_ENUM_DEVICE = WM_USER + 0x97,       // start-up -> main, sent
 };
 
 // Command identifiers of the main window.

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <thread>
 
 #include "app/LogChannel.h"
 #include "timer/ReplaceFile.h"
@@ -25,7 +27,8 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
 
     m_app.prepareFolders(m_ports.documentsFolder, ui.dialogs());
 
-    m_document = std::make_unique<CHalnor55KUDoc>(m_app, *m_ports.profile, ui.dialogs(), m_ports.documentsFolder);
+    m_document =
+        std::make_unique<CHalnor55KUDoc>(m_app, *m_ports.profile, ui.dialogs(), m_ports.documentsFolder);
     m_document->setClock(loop.clock());
     cleanUpDataFolder();
     m_controller = std::make_unique<CMainController>(m_app, *m_document, *m_ports.driver, loop, ui,
@@ -62,7 +65,8 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
 void CApplicationShell::cleanUpDataFolder() {
     const std::string& folder = m_document->preference().dataFolder();
     if (std::size_t removed = removeStaleTemporaryFiles(folder, std::time(nullptr)))
-        writeLogLinef('N', 'P', "Removed %zu unfinished file(s) of a stopped run in %s", removed, folder.c_str());
+        writeLogLinef('N', 'P', "Removed %zu unfinished file(s) of a stopped run in %s", removed,
+                      folder.c_str());
 }
 
 void CApplicationShell::shutDown(std::array<std::int32_t, 4> frameRect) {
@@ -84,9 +88,18 @@ void CApplicationShell::startCompanionProgram() {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     char* argv[] = {const_cast<char*>(name), nullptr};
-    pid_t pid;
-    posix_spawn(&pid, name, &actions, nullptr, argv, environ);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, name, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return;
+    m_companionPid = pid;
+    // The companion runs on its own; a thread collects its exit status so it
+    // does not stay behind as a zombie while the program runs.
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
 }
 
 }  // namespace hx

@@ -31,7 +31,7 @@ struct ShellPorts {
 };
 
 class CApplicationShell {
-public:
+  public:
     explicit CApplicationShell(ShellPorts ports);
     ~CApplicationShell();
     CApplicationShell(const CApplicationShell&) = delete;
@@ -52,8 +52,10 @@ public:
     CHalnor55KUDoc& document() { return *m_document; }
     CMainController& controller() { return *m_controller; }
     CControlSocket* controlSocket() { return m_controlSocket.get(); }
+    // The companion program's process ID, 0 when none was started.
+    long companionPid() const { return m_companionPid; }
 
-private:
+  private:
     void startCompanionProgram();
 
     ShellPorts m_ports;
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<CMainController> m_controller;
     std::unique_ptr<CControlSocket> m_controlSocket;
     bool m_running = false;
+    long m_companionPid = 0;
 };
 
 }  // namespace hx

@@ -67,6 +67,7 @@ void CMainController::startReceiver() {
     m_stopEvent.reset();
     ReceiverParams parameters;
     parameters.channel = m_channel.get();
+    parameters.keepAlive = m_channel;
     parameters.sink = m_sink.get();
     parameters.messageValue = ++m_connectionNumber;
     parameters.stopEvent = &m_stopEvent;
@@ -81,7 +82,7 @@ void CMainController::startReceiver() {
 
 void CMainController::stopReceiver() {
     // Sets the stop event and cancels a pending read: after this no thread
-    // touches the channel, so it may be deleted.
+    // enters the channel again (a thread left in a hanging read owns it).
     m_stopEvent.set();
     m_receiver->stop();
 }
@@ -98,7 +99,7 @@ void CMainController::connectionStep() {
         bool ok = openUnit();
         if (ok && m_channel) {
             m_opened = true;
-            sendCmd(254);
+            sendCmd(kUnitCommand254);
             startReceiver();
         }
         writeLogLinef('N', 'P', "Timer:Open dev. Result:%d, ID:%d", ok ? 0 : 1, m_doc.deviceId());
@@ -131,34 +132,34 @@ void CMainController::setUp() {
         m_channel->sendPcVer(software);
     }
 
-    sendCmd(915);
+    sendCmd(CR_RESTARTVIEW);
     m_acceptWaves = true;
     m_doc.clearLiveData();
     m_loop.killTimer(kTimerConnect);
     m_loop.post(WindowMessage{kMsgSetTitle, 0, 0, {}});
 
     enterLiveView();
-    sendCmd(913);
+    sendCmd(CR_VIEW);
 
     MenuSettings menu = m_doc.menuSettings();
     if (m_channel && m_channel->getMenu(menu)) m_doc.setMenuSettings(menu);
-    if (m_doc.menuSettings()[MenuSettings::kTime] == 1 && m_unitState != 1) showClockDialog();
+    if (m_doc.menuSettings()[MenuSettings::kTime] == 1 && m_unitState != kStateAdjust) showClockDialog();
     if (!m_channel) return;
 
     m_doc.setShowMbpDbp(m_doc.menuSettings()[MenuSettings::kDbp] == 1);
 
     enterLiveView();
     sleepMs(5);
-    m_animalDialogMode = m_unitState != 1 ? 1 : 0;
-    sendCmd(913);
+    m_animalDialogMode = m_unitState != kStateAdjust ? 1 : 0;
+    sendCmd(CR_VIEW);
     if (m_channel) m_channel->getAnimalInfo();
     m_doc.setLiveUpdate(false);
 
-    if (m_animalDialogMode == 1 && m_unitState != 1) {
+    if (m_animalDialogMode == 1 && m_unitState != kStateAdjust) {
         runAnimalDialog();
         sleepMs(5);
-        sendCmd(915);
-        sendCmd(913);
+        sendCmd(CR_RESTARTVIEW);
+        sendCmd(CR_VIEW);
     }
 
     m_ui.wavePane().resetSweep();
@@ -175,12 +176,12 @@ void CMainController::setUp() {
 
 void CMainController::bringUnitToView() {
     if (!m_channel) return;
-    sendCmd(913);
-    int state = deviceState();
-    if (state == 1) return;
-    if (state == 5) sendCmd(4);
-    for (int round = 0; round < 20 && state != 2 && m_channel; ++round) {
-        sendCmd(913);
+    sendCmd(CR_VIEW);
+    UnitState state = deviceState();
+    if (state == kStateAdjust) return;
+    if (state == kStateResult) sendCmd(kUnitKeyStart);
+    for (int round = 0; round < 20 && state != kStateView && m_channel; ++round) {
+        sendCmd(CR_VIEW);
         state = deviceState();
         sleepMs(200);
     }
@@ -191,8 +192,9 @@ void CMainController::onVersionRecord(const std::string& text) {
     applyDeviceVersion(m_doc, text);
 }
 
-void CMainController::onReadError() {
-    writeLogLine("OnUsb_ReadError!", 'N', 'P');
+// The connection is gone (read error or removal of the served unit): channel
+// and receiver go, open dialogs end, and connecting starts over.
+void CMainController::tearDownConnection() {
     m_doc.setVersionMark(0);
     deleteChannel();
     m_ui.dialogs().endAnimalDialog();
@@ -200,20 +202,18 @@ void CMainController::onReadError() {
     m_opened = false;
     m_loop.startTimer(kTimerConnect, 1000);
     updateTitle();
-    m_ui.informationPane().repaint();
     m_stopEvent.reset();
 }
 
+void CMainController::onReadError() {
+    writeLogLine("OnUsb_ReadError!", 'N', 'P');
+    tearDownConnection();
+    m_ui.informationPane().repaint();
+}
+
 void CMainController::closeConnectionAfterRemoval() {
-    deleteChannel();
-    m_ui.dialogs().endClockDialog();
-    m_ui.dialogs().endAnimalDialog();
     m_loop.killTimer(kTimerStatePoll);
-    m_opened = false;
-    m_doc.setVersionMark(0);
-    m_loop.startTimer(kTimerConnect, 1000);
-    updateTitle();
-    m_stopEvent.reset();
+    tearDownConnection();
 }
 
 // ---------------------------------------------------------------------------
@@ -235,7 +235,8 @@ bool CMainController::runAnimalDialog() {
     preference.setDataFolder(m_animalModel.dataFolder);
     std::span<const std::uint8_t, 64> block = buildAnimalBlock(m_doc);
     sleepMs(5);
-    if (m_channel && m_channel->sendAnimalInfo(block.data())) m_ui.statusBar().setAnimalPane("Animal No:" + preference.animal().animalNo);
+    if (m_channel && m_channel->sendAnimalInfo(block.data()))
+        m_ui.statusBar().setAnimalPane("Animal No:" + preference.animal().animalNo);
     preference.writeAnimalGroup();
     return true;
 }
@@ -249,7 +250,7 @@ void CMainController::showClockDialog() {
     m_clockDialogRunning = true;
     m_ui.dialogs().runClockDialog(m_clockModel);
     m_clockDialogRunning = false;
-    sendCmd(915);
+    sendCmd(CR_RESTARTVIEW);
     sleepMs(20);
     m_acceptWaves = true;
     m_doc.clearLiveData();

@@ -62,7 +62,8 @@ CControlSocket::CControlSocket(std::function<void(int)> onCommand, std::string f
     mode_t old = ::umask(0177);  // owner-only socket file
     int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::umask(old);
-    if (bound != 0 || ::listen(fd, static_cast<int>(kMaxClients)) != 0 || ::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
+    if (bound != 0 || ::listen(fd, static_cast<int>(kMaxClients)) != 0 ||
+        ::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
         ::close(fd);
         return;
     }
@@ -114,7 +115,8 @@ void CControlSocket::serve() {
         for (const Client& client : clients) {
             fds.push_back({client.fd, POLLIN, 0});
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(client.deadline - now).count();
-            timeoutMs = std::max<int>(0, timeoutMs < 0 ? static_cast<int>(left) : std::min<int>(timeoutMs, left));
+            timeoutMs =
+                std::max<int>(0, timeoutMs < 0 ? static_cast<int>(left) : std::min<int>(timeoutMs, left));
         }
         if (::poll(fds.data(), fds.size(), timeoutMs) < 0) continue;
         if (fds[1].revents) break;

@@ -16,7 +16,7 @@
 namespace hx {
 
 class CControlSocket {
-public:
+  public:
     // onCommand is called on the socket's own thread with an accepted command;
     // the owner forwards it to the UI thread.
     explicit CControlSocket(std::function<void(int command)> onCommand, std::string folder = {});
@@ -45,7 +45,7 @@ public:
     static constexpr int kClientTimeLimitMs = 1000;
     static constexpr std::size_t kMaxClients = 64;
 
-private:
+  private:
     void serve();
     std::string answerTo(const char* line);
     static std::string socketPath(const std::string& folder, long pid);

@@ -21,11 +21,12 @@ int countOf(const std::list<std::int16_t>& ids, std::int16_t id) {
 
 void CMainController::showDuplicateIds() { m_ui.statusBar().setErrorPane(errorPaneText(130)); }
 
-int CMainController::enumerateUnits(int mode, int deviceId) {
+int CMainController::enumerateUnits(DiscoveryMode mode, int deviceId, bool selectOnGrowthOnly) {
+    const std::size_t listedBefore = m_doc.deviceIds().size();
     std::vector<std::int16_t> found = findUnitIds(m_driver);
     const auto id = static_cast<std::int16_t>(deviceId);
     switch (mode) {
-        case 0:
+        case kDiscoverInitial:
             m_doc.clearDeviceIds();
             for (std::int16_t f : found) {
                 if (countOf(found, f) == 1) {
@@ -35,14 +36,14 @@ int CMainController::enumerateUnits(int mode, int deviceId) {
                 }
             }
             break;
-        case 1:
+        case kDiscoverArrival:
             if (countOf(found, id) == 1) m_doc.addDeviceId(id);
             break;
-        case 2:
+        case kDiscoverRemoval:
             m_doc.removeDeviceId(id);
             if (id == m_doc.deviceId()) closeConnectionAfterRemoval();
             break;
-        case 3: {
+        case kDiscoverRecheck: {
             for (std::int16_t f : found) {
                 if (countOf(m_doc.deviceIds(), f) < 1) {
                     if (countOf(found, f) == 1) {
@@ -55,24 +56,38 @@ int CMainController::enumerateUnits(int mode, int deviceId) {
                 }
             }
             std::list<std::int16_t> copy = m_doc.deviceIds();
-            for (std::int16_t listed : copy)
-                if (countOf(found, listed) == 0) m_doc.removeDeviceId(listed);
+            for (std::int16_t listed : copy) {
+                if (countOf(found, listed) != 0) continue;
+                m_doc.removeDeviceId(listed);
+                // The served unit vanished: as if its removal had been noticed.
+                if (listed == m_doc.deviceId() && m_opened) closeConnectionAfterRemoval();
+            }
             break;
         }
-        default: break;
+        default:
+            break;
     }
-    if (!m_channel && !found.empty()) selectUnit();
+    const bool grew = m_doc.deviceIds().size() > listedBefore;
+    if (!m_channel && !found.empty() && (!selectOnGrowthOnly || grew)) selectUnit();
     return static_cast<int>(found.size());
+}
+
+void CMainController::recheckUnits() {
+    try {
+        enumerateUnits(kDiscoverRecheck, 0, true);
+    } catch (const std::exception&) {
+        writeLogLine("USB Message exception!!", 'E', 'P');
+    }
 }
 
 void CMainController::onDeviceChange(std::uintptr_t event, const std::string& path) {
     try {
         std::int16_t id = deviceIdFromPath(path);
         if (event == DBT_DEVICEARRIVAL) {
-            enumerateUnits(1, id);
+            enumerateUnits(kDiscoverArrival, id);
             writeLogLinef('N', 'S', "DBT_DEVICEARRIVAL devId:%d", id);
         } else if (event == DBT_DEVICEREMOVECOMPLETE) {
-            enumerateUnits(2, id);
+            enumerateUnits(kDiscoverRemoval, id);
             writeLogLinef('N', 'S', "DBT_DEVICEREMOVERCOMPLETE: devId:%d", id);
         }
     } catch (const std::exception&) {
@@ -80,7 +95,7 @@ void CMainController::onDeviceChange(std::uintptr_t event, const std::string& pa
     }
     if (!m_noticesRegistered) {
         try {
-            enumerateUnits(3, 0);
+            enumerateUnits(kDiscoverRecheck, 0);
         } catch (const std::exception&) {
             writeLogLine("USB Message exception!!", 'E', 'P');
         }
@@ -89,7 +104,7 @@ void CMainController::onDeviceChange(std::uintptr_t event, const std::string& pa
 
 void CMainController::onEnumDevice() {
     try {
-        enumerateUnits(0, 0);
+        enumerateUnits(kDiscoverInitial, 0);
         writeLogLinef('N', 'S', "WM_ENUM_DEVICE: eunmdev:%d", 0);
     } catch (const std::exception&) {
         writeLogLine("USB Message exception!!", 'E', 'P');

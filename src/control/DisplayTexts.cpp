@@ -8,27 +8,43 @@ namespace hx {
 
 std::string unitStateName(int state) {
     switch (state) {
-        case 1: return "adjust";
-        case 2: return "View";
-        case 3: return "Press";
-        case 4: return "Record";
-        case 5: return "Result";
-        case 6: return "Menu";
-        case 9: return "Cancel";
-        case 10: return "Wait ";
-        case 11: return "Animal";
-        case 12: return "Browse SD";
-        default: return "---";
+        case kStateAdjust:
+            return "adjust";
+        case kStateView:
+            return "View";
+        case kStatePress:
+            return "Press";
+        case kStateRecord:
+            return "Record";
+        case kStateResult:
+            return "Result";
+        case kStateMenu:
+            return "Menu";
+        case kStateCancel:
+            return "Cancel";
+        case kStateWait:
+            return "Wait ";
+        case kStateAnimal:
+            return "Animal";
+        case kStateBrowse:
+            return "Browse SD";
+        default:
+            return "---";
     }
 }
 
 std::string errorPaneText(int code, int errnoValue) {
     switch (code) {
-        case 1: return "Error !!";
-        case 128: return std::strerror(errnoValue);
-        case 129: return "Command send fail.";
-        case 130: return kDuplicateIdMessage;
-        default: return "---";
+        case 1:
+            return "Error !!";
+        case 128:
+            return std::strerror(errnoValue);
+        case 129:
+            return "Command send fail.";
+        case 130:
+            return kDuplicateIdMessage;
+        default:
+            return "---";
     }
 }
 
@@ -71,12 +87,13 @@ HistoryCells historyCells(const HistoryRow& row, int errorCode, bool showMbpDbp)
 
 std::array<std::string, 2> clockDialogLines(const std::tm& pc, std::array<std::int16_t, 6> unit) {
     // A unit in step with the PC shows exactly the PC's second.
-    if (std::abs(unit[5] - pc.tm_sec) < 2 && unit[4] == pc.tm_min) unit[5] = static_cast<std::int16_t>(pc.tm_sec);
+    if (std::abs(unit[5] - pc.tm_sec) < 2 && unit[4] == pc.tm_min)
+        unit[5] = static_cast<std::int16_t>(pc.tm_sec);
     char pcText[64];
     std::strftime(pcText, sizeof pcText, "%Y/%m/%d %H:%M:%S", &pc);
     char unitText[96];
-    std::snprintf(unitText, sizeof unitText, "%s:%4d/%02d/%02d %02d:%02d:%02d", "HX-40K", unit[0], unit[1], unit[2],
-                  unit[3], unit[4], unit[5]);
+    std::snprintf(unitText, sizeof unitText, "%s:%4d/%02d/%02d %02d:%02d:%02d", "HX-40K", unit[0], unit[1],
+                  unit[2], unit[3], unit[4], unit[5]);
     return {std::string("    PC:") + pcText, unitText};
 }
 

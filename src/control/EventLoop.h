@@ -15,14 +15,14 @@ class CEvent;
 
 // What the loop delivers to: the main window's logic. Called on the UI thread.
 class IMessageTarget {
-public:
+  public:
     virtual ~IMessageTarget() = default;
     virtual void handleMessage(const WindowMessage& message) = 0;
     virtual void handleTimer(int timerId) = 0;
 };
 
 class IEventLoop {
-public:
+  public:
     virtual ~IEventLoop() = default;
 
     // The one target of the loop; set before anything is posted.

@@ -4,6 +4,8 @@
 
 #include "control/MainController.h"
 
+#include <cerrno>
+
 #include "app/LogChannel.h"
 #include "control/DisplayTexts.h"
 #include "control/ReceiverSinkAdapter.h"
@@ -17,8 +19,8 @@ namespace {
 const std::string kBlankGeneralPane(17, ' ');
 }
 
-CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver, IEventLoop& loop,
-                                 IUiPort& ui, IClock& receiverClock)
+CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver,
+                                 IEventLoop& loop, IUiPort& ui, IClock& receiverClock)
     : m_app(app),
       m_doc(doc),
       m_driver(driver),
@@ -44,6 +46,7 @@ CMainController::~CMainController() {
 
 void CMainController::create() {
     // Device notices arrive on a driver thread; they reach us as posted messages.
+    errno = 0;
     m_noticesRegistered = m_driver.setNoticeHandler([this](DeviceNotice notice, const std::string& path) {
         WindowMessage message;
         message.id = WM_DEVICECHANGE;
@@ -52,10 +55,14 @@ void CMainController::create() {
         m_loop.post(std::move(message));
     });
     if (!m_noticesRegistered) {
-        m_ui.dialogs().messageBox("Device notifications are not available; attached units are re-checked instead.",
-                        "Halnor40KU", MsgIcon::Information, MsgButtons::Ok);
+        // The driver tells why through errno; no reason given is "not supported".
+        const int error = errno != 0 ? errno : ENOTSUP;
+        CHalnor40KUApp::showSystemError(m_ui.dialogs(), error, "Halnor40KU");
+        // No device-change event will come to trigger a re-check, so the
+        // units are re-checked on a timer, connected or not.
+        m_loop.startTimer(kTimerRecheck, kRecheckIntervalMs);
     }
-    m_layoutMode = 1;
+    m_layoutMode = kLayoutWave;
     updateTitle();
 }
 
@@ -63,7 +70,7 @@ void CMainController::destroy(std::array<std::int32_t, 4> frameRect) {
     if (m_destroyed) return;
     m_destroyed = true;
     if (m_channel) {
-        sendCmd(254);
+        sendCmd(kUnitCommand254);
         std::this_thread::yield();
     }
     m_doc.saveFrameRect(frameRect[0], frameRect[1], frameRect[2], frameRect[3]);
@@ -79,34 +86,71 @@ void CMainController::destroy(std::array<std::int32_t, 4> frameRect) {
 
 void CMainController::handleMessage(const WindowMessage& m) {
     switch (m.id) {
-        case kMsgWavePacket: onWavePacket(); break;
-        case kMsgResultReady: onResult(); break;
-        case kMsgAnimalBlock: onAnimalBlock(); break;
-        case kMsgVersionRecord: onVersionRecord(m.text); break;
+        case kMsgWavePacket:
+            onWavePacket();
+            break;
+        case kMsgResultReady:
+            onResult();
+            break;
+        case kMsgAnimalBlock:
+            onAnimalBlock();
+            break;
+        case kMsgVersionRecord:
+            onVersionRecord(m.text);
+            break;
         case kMsgReadError:
             // A read error of a connection that has already been closed (the
             // unit was removed meanwhile) is no news.
             if (m.wParam == m_connectionNumber && m_channel) onReadError();
             break;
-        case kMsgStateLeft: onStateLeft(static_cast<int>(m.wParam), static_cast<int>(m.lParam)); break;
-        case kMsgToView: bringUnitToView(); break;
-        case kMsgStartConnecting: startConnecting(); break;
-        case kMsgSelectUnit: selectUnit(); break;
-        case kMsgSetTitle: updateTitle(); break;
-        case WM_ENUM_DEVICE: onEnumDevice(); break;
-        case WM_DEVICECHANGE: onDeviceChange(m.wParam, m.text); break;
-        case WM_COMMAND: command(static_cast<int>(m.wParam)); break;
-        default: break;
+        case kMsgStateLeft:
+            onStateLeft(static_cast<int>(m.wParam), static_cast<int>(m.lParam));
+            break;
+        case kMsgToView:
+            bringUnitToView();
+            break;
+        case kMsgStartConnecting:
+            startConnecting();
+            break;
+        case kMsgSelectUnit:
+            selectUnit();
+            break;
+        case kMsgSetTitle:
+            updateTitle();
+            break;
+        case WM_ENUM_DEVICE:
+            onEnumDevice();
+            break;
+        case WM_DEVICECHANGE:
+            onDeviceChange(m.wParam, m.text);
+            break;
+        case WM_COMMAND:
+            command(static_cast<int>(m.wParam));
+            break;
+        default:
+            break;
     }
 }
 
 void CMainController::handleTimer(int timerId) {
     switch (timerId) {
-        case kTimerConnect: connectionStep(); break;
-        case kTimerSecond: onceASecond(); break;
-        case kTimerStatePoll: pollState(); break;
-        case kTimerClock: refreshClockDialog(); break;
-        default: break;
+        case kTimerConnect:
+            connectionStep();
+            break;
+        case kTimerSecond:
+            onceASecond();
+            break;
+        case kTimerStatePoll:
+            pollState();
+            break;
+        case kTimerClock:
+            refreshClockDialog();
+            break;
+        case kTimerRecheck:
+            recheckUnits();
+            break;
+        default:
+            break;
     }
 }
 
@@ -119,34 +163,62 @@ bool CMainController::commandEnabled(int id) const {
         case kCmdUp:
         case kCmdDown:
         case kCmdMenu:
-        case kCmdAnimal: return m_channel && m_unitState != 1;
-        case kCmdSweepSpeed: return m_channel && m_unitState != 3 && m_unitState != 4;
-        default: return true;
+        case kCmdAnimal:
+            return m_channel && m_unitState != kStateAdjust;
+        case kCmdSweepSpeed:
+            return m_channel && m_unitState != kStatePress && m_unitState != kStateRecord;
+        default:
+            return true;
     }
 }
 
 void CMainController::command(int id) {
     if (!commandEnabled(id)) return;  // a disabled command is dropped
     switch (id) {
-        case kCmdStart: startCommand(); break;
-        case kCmdUp: sendCmd(1); break;
-        case kCmdDown: sendCmd(2); break;
-        case kCmdSweepSpeed: sweepSpeedCommand(); break;
-        case kCmdMenu: unitMenuCommand(); break;
-        case kCmdAnimal: animalCommand(); break;
-        case kCmdTimer: timerCommand(); break;
-        case kCmdMonitor: monitorCommand(); break;
-        case kCmdWaveLayout: switchToWaveLayout(); break;
-        case kCmdGraphLayout: switchToGraphLayout(); break;
+        case kCmdStart:
+            startCommand();
+            break;
+        case kCmdUp:
+            sendCmd(kUnitKeyUp);
+            break;
+        case kCmdDown:
+            sendCmd(kUnitKeyDown);
+            break;
+        case kCmdSweepSpeed:
+            sweepSpeedCommand();
+            break;
+        case kCmdMenu:
+            unitMenuCommand();
+            break;
+        case kCmdAnimal:
+            animalCommand();
+            break;
+        case kCmdTimer:
+            timerCommand();
+            break;
+        case kCmdMonitor:
+            monitorCommand();
+            break;
+        case kCmdWaveLayout:
+            switchToWaveLayout();
+            break;
+        case kCmdGraphLayout:
+            switchToGraphLayout();
+            break;
         case kCmdView:
-            if (m_channel) sendCmd(913);
+            if (m_channel) sendCmd(CR_VIEW);
             break;
         case kCmdClock:
             if (m_channel) showClockDialog();
             break;
-        case kCmdAbout: m_ui.dialogs().showAbout(m_app.aboutTexts()); break;
-        case kCmdExit: m_loop.quit(0); break;
-        default: break;
+        case kCmdAbout:
+            m_ui.dialogs().showAbout(m_app.aboutTexts());
+            break;
+        case kCmdExit:
+            m_loop.quit(0);
+            break;
+        default:
+            break;
     }
 }
 
@@ -154,20 +226,31 @@ bool CMainController::keyPressed(int key, bool inWaveOrResultPane) {
     int id = 0;
     switch (key) {
         case '\r':
-        case '\n': id = kCmdStart; break;
+        case '\n':
+            id = kCmdStart;
+            break;
         case ' ':
         case 's':
-        case 'S': id = kCmdSweepSpeed; break;
+        case 'S':
+            id = kCmdSweepSpeed;
+            break;
         case 'm':
-        case 'M': id = kCmdMenu; break;
+        case 'M':
+            id = kCmdMenu;
+            break;
         case 'b':
         case 'B':
             if (!inWaveOrResultPane) return false;
             id = kCmdAnimal;
             break;
-        case kKeyUp: id = kCmdUp; break;
-        case kKeyDown: id = kCmdDown; break;
-        default: return false;
+        case kKeyUp:
+            id = kCmdUp;
+            break;
+        case kKeyDown:
+            id = kCmdDown;
+            break;
+        default:
+            return false;
     }
     WindowMessage message;
     message.id = WM_COMMAND;
@@ -178,35 +261,38 @@ bool CMainController::keyPressed(int key, bool inWaveOrResultPane) {
 
 void CMainController::startCommand() {
     m_ui.statusBar().setGeneralPane(kBlankGeneralPane);
-    int state = deviceState();
-    sendCmd(4);
+    UnitState state = deviceState();
+    sendCmd(kUnitKeyStart);
     switch (state) {
-        case 2:
+        case kStateView:
             // A series already started keeps its times.
             m_doc.stampScheduleTime();
             m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseSweep);
             scheduleNextRecording();
             break;
-        case 5:
+        case kStateResult:
             enterLiveView();
             m_ui.informationPane().repaint();
             break;
-        case 10:
+        case kStateWait:
             enterLiveView();
-            sendCmd(915);
+            sendCmd(CR_RESTARTVIEW);
             m_ui.informationPane().repaint();
             break;
-        case 12:
-        case 13: m_ui.informationPane().repaint(); break;
-        default: break;
+        case kStateBrowse:
+        case kState13:
+            m_ui.informationPane().repaint();
+            break;
+        default:
+            break;
     }
 }
 
 void CMainController::sweepSpeedCommand() {
-    if (deviceState() == 2) {
+    if (deviceState() == kStateView) {
         m_restartWait = true;
         m_doc.setLiveUpdate(false);
-        sendCmd(915);
+        sendCmd(CR_RESTARTVIEW);
         m_ui.wavePane().toggleSweepSpeed();
         sleepMs(1);
         m_doc.setLiveUpdate(true);
@@ -236,7 +322,7 @@ void CMainController::unitMenuCommand() {
         m_doc.setLiveUpdate(true);
         if (edited[MenuSettings::kTime] == 1) showClockDialog();
     }
-    sendCmd(915);
+    sendCmd(CR_RESTARTVIEW);
     enterLiveView();
     m_doc.setShowMbpDbp(m_doc.menuSettings()[MenuSettings::kDbp] == 1);
     m_ui.informationPane().repaint();
@@ -253,8 +339,8 @@ void CMainController::animalCommand() {
         m_ui.wavePane().resetSweep();
         runAnimalDialog();
         sleepMs(20);
-        sendCmd(915);
-        sendCmd(913);
+        sendCmd(CR_RESTARTVIEW);
+        sendCmd(CR_VIEW);
         sleepMs(20);
         m_doc.setLiveUpdate(true);
         m_handOverEvent.set();
@@ -275,29 +361,30 @@ void CMainController::timerCommand() {
 }
 
 void CMainController::monitorCommand() {
-    if (m_doc.editMonitorSettings([this](MonitorValues& values) { return m_ui.dialogs().runMonitorDialog(values); }) == 1) {
+    if (m_doc.editMonitorSettings(
+            [this](MonitorValues& values) { return m_ui.dialogs().runMonitorDialog(values); }) == 1) {
         m_ui.wavePane().newPens();
         m_ui.resultPane().newPens();
     }
 }
 
 void CMainController::switchToWaveLayout() {
-    if (m_layoutMode == 1) return;
+    if (m_layoutMode == kLayoutWave) return;
     if (!m_secondTimerEverStarted) {
         m_secondTimerEverStarted = true;
         m_loop.startTimer(kTimerSecond, 1000);
     }
-    m_layoutMode = 1;
+    m_layoutMode = kLayoutWave;
     m_ui.setLayout(kLayoutWave);
     m_ui.informationPane().repaint();
 }
 
 void CMainController::switchToGraphLayout() {
-    if (m_layoutMode == 3) return;
+    if (m_layoutMode == kLayoutGraph) return;
     // The result pane analyses the frozen recording before it is shown.
     m_analysis->analyse(m_doc.resultPressureRing(), m_doc.resultWaveRing(), m_doc.result().errorCode);
     m_ui.resultPane().analysed(*m_analysis);
-    m_layoutMode = 3;
+    m_layoutMode = kLayoutGraph;
     m_ui.setLayout(kLayoutGraph);
 }
 
@@ -309,25 +396,29 @@ bool CMainController::readyForMeasurement() const {
     return setUpComplete() && m_unitState == kStateView && commandEnabled(kCmdStart);
 }
 
-void CMainController::updateTitle() { m_ui.statusBar().setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId())); }
+void CMainController::updateTitle() {
+    m_ui.statusBar().setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId()));
+}
 
 void CMainController::setProperty(int value) {
     if (m_propertyListener) m_propertyListener(value);
 }
 
-bool CMainController::sendCmd(int code) { return m_channel && m_channel->sendCMD(code); }
+bool CMainController::sendCmd(UnitCommand code) { return m_channel && m_channel->sendCMD(code); }
 
-int CMainController::deviceState() { return m_channel ? m_channel->getState() : -1; }
+UnitState CMainController::deviceState() {
+    return static_cast<UnitState>(m_channel ? m_channel->getState() : -1);
+}
 
 // ---------------------------------------------------------------------------
 // Document notifications
 
 void CMainController::onLiveHeartRate(std::int16_t hr) {
-    if (m_layoutMode == 1) m_ui.informationPane().liveHeartRate(hr, static_cast<UnitState>(m_unitState));
+    if (m_layoutMode == kLayoutWave) m_ui.informationPane().liveHeartRate(hr, m_unitState);
 }
 
 void CMainController::onSensorLevel(int level) {
-    if (m_layoutMode == 1) m_ui.informationPane().sensorLevel(level);
+    if (m_layoutMode == kLayoutWave) m_ui.informationPane().sensorLevel(level);
 }
 
 void CMainController::onSweepRestart() {
@@ -336,7 +427,7 @@ void CMainController::onSweepRestart() {
 }
 
 void CMainController::onErrorFlagChanged(int flag) {
-    m_ui.statusBar().setErrorPane(errorPaneText(m_unitState == 4 && flag != 0 ? 1 : 0));
+    m_ui.statusBar().setErrorPane(errorPaneText(m_unitState == kStateRecord && flag != 0 ? 1 : 0));
 }
 
 void CMainController::onHistoryRow(int errorCode, const HistoryRow& row) {

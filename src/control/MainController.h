@@ -21,6 +21,7 @@
 #include "control/UiPort.h"
 #include "data/DocumentListener.h"
 #include "data/Halnor55KUDoc.h"
+#include "protocol/CommandChannel.h"
 #include "session/ResultsSession.h"
 #include "usb/UnitDriver.h"
 
@@ -37,7 +38,10 @@ enum TimerId : int {
     kTimerSecond = 102,
     kTimerStatePoll = 104,
     kTimerClock = 106,
+    kTimerRecheck = 107,  // without device notices: re-check the attached units
 };
+// How often the attached units are re-checked when no device notices come.
+constexpr int kRecheckIntervalMs = 2000;
 
 // The device-change message (arrival or removal of a unit interface); the
 // driver's notice travels to the UI thread as this, text = device path.
@@ -50,11 +54,11 @@ constexpr int kKeyUp = 0x1001;
 constexpr int kKeyDown = 0x1002;
 
 class CMainController final : public IMessageTarget, public IDocumentListener {
-public:
+  public:
     // receiverClock is what the receiver thread sleeps on (a virtual clock lets
     // it run free); the loop's clock is used for the UI thread's own waits.
-    CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver, IEventLoop& loop, IUiPort& ui,
-                    IClock& receiverClock);
+    CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver, IEventLoop& loop,
+                    IUiPort& ui, IClock& receiverClock);
     ~CMainController() override;
     CMainController(const CMainController&) = delete;
     CMainController& operator=(const CMainController&) = delete;
@@ -88,8 +92,8 @@ public:
     // Set up, the unit in View and Start enabled: a Start now begins a
     // measurement.
     bool readyForMeasurement() const;
-    int unitState() const { return m_unitState; }
-    int layoutMode() const { return m_layoutMode; }
+    UnitState unitState() const { return m_unitState; }
+    WindowLayout layoutMode() const { return m_layoutMode; }
     int nextRecordingCountdown() const { return m_nextRecordingCountdown; }
     int resultCountdown() const { return m_resultCountdown; }
     int versionRequestCount() const { return m_versionRequestCount; }
@@ -104,17 +108,26 @@ public:
     // Named operations (also used by the commands).
     void enterLiveView();
     void restartLiveView();
-    int deviceState();
+    // The unit's state as it reports it now; -1 without a connection.
+    UnitState deviceState();
     void scheduleNextRecording();
     void showClockDialog();
     void setClockFromPc();
     bool runAnimalDialog();
 
-    // Discovery: one enumeration and the update of the document's list by mode
-    // (0 initial, 1 arrival of id, 2 removal of id, 3 full re-check).
-    int enumerateUnits(int mode, int deviceId);
+    // Discovery: one enumeration and the update of the document's list by mode.
+    enum DiscoveryMode : int {
+        kDiscoverInitial = 0,  // the list from scratch
+        kDiscoverArrival = 1,  // the unit deviceId arrived
+        kDiscoverRemoval = 2,  // the unit deviceId was removed
+        kDiscoverRecheck = 3,  // full re-check: add the new, drop the vanished
+    };
+    // Without a channel, a unit is then selected; a periodic re-check
+    // (selectOnGrowthOnly) selects only when the list gained a unit, so a unit
+    // that cannot be opened is not chosen again every round.
+    int enumerateUnits(DiscoveryMode mode, int deviceId, bool selectOnGrowthOnly = false);
 
-private:
+  private:
     friend class CReceiverSinkAdapter;
 
     // IDocumentListener
@@ -166,7 +179,9 @@ private:
     void stopReceiver();
     void deleteChannel();
     void closeConnectionAfterRemoval();
-    bool sendCmd(int code);
+    void tearDownConnection();
+    void recheckUnits();
+    bool sendCmd(UnitCommand code);
     void sleepMs(int ms) { m_loop.clock().sleepMs(ms); }
     void setProperty(int value);
     void showDuplicateIds();
@@ -179,7 +194,7 @@ private:
     IClock& m_receiverClock;
 
     std::unique_ptr<CTransport> m_transport;
-    std::unique_ptr<CCommandChannel> m_channel;
+    std::shared_ptr<CCommandChannel> m_channel;  // shared with a receiver thread that stop left behind
     std::unique_ptr<CReceiverThread> m_receiver;
     std::unique_ptr<CReceiverSinkAdapter> m_sink;
     std::unique_ptr<COscillometricAnalysis> m_analysis;
@@ -192,9 +207,9 @@ private:
     // State of the measurement state machine.
     bool m_opened = false;
     bool m_acceptWaves = false;
-    int m_unitState = 1;
-    std::int16_t m_lastState = 1;
-    std::int16_t m_lastMeasuringState = 1;
+    UnitState m_unitState = kStateAdjust;
+    std::int16_t m_lastState = kStateAdjust;
+    std::int16_t m_lastMeasuringState = kStateAdjust;
     bool m_stateChangeArmed = false;
     int m_animalDialogMode = 0;
     bool m_restartWait = false;
@@ -202,7 +217,7 @@ private:
     int m_nextRecordingCountdown = 0;
     int m_versionRequestCount = 0;
     std::uintptr_t m_connectionNumber = 0;  // tells a late read error of an earlier connection apart
-    int m_layoutMode = 1;
+    WindowLayout m_layoutMode = kLayoutWave;
     bool m_secondTimerEverStarted = false;
     bool m_noticesRegistered = false;
     bool m_destroyed = false;

@@ -13,8 +13,10 @@
 namespace hx {
 
 namespace {
-bool isMeasuring(int state) { return state == 3 || state == 4; }
-bool isQuietState(int state) { return state == 6 || state == 9 || state == 10 || state == 11; }
+bool isMeasuring(int state) { return state == kStatePress || state == kStateRecord; }
+bool isQuietState(int state) {
+    return state == kStateMenu || state == kStateCancel || state == kStateWait || state == kStateAnimal;
+}
 }  // namespace
 
 void CMainController::enterLiveView() { beginLiveView(false); }
@@ -24,11 +26,11 @@ void CMainController::restartLiveView() { beginLiveView(true); }
 // Entering asks the unit for its live view first; restarting resets the
 // sweep first and then asks the unit to restart it.
 void CMainController::beginLiveView(bool restart) {
-    if (m_layoutMode != 1) switchToWaveLayout();
-    if (!restart) sendCmd(913);
+    if (m_layoutMode != kLayoutWave) switchToWaveLayout();
+    if (!restart) sendCmd(CR_VIEW);
     m_doc.setLiveUpdate(false);
     m_ui.wavePane().resetSweep();
-    if (restart) sendCmd(915);
+    if (restart) sendCmd(CR_RESTARTVIEW);
     m_doc.setLiveUpdate(true);
     m_goEvent.set();
     m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
@@ -43,9 +45,7 @@ void CMainController::scheduleNextRecording() {
     if (seconds >= 1) {
         m_nextRecordingCountdown = seconds;
     } else {
-        m_ui.statusBar().setGeneralPane("Complete Timer Mode recording.");
-        m_doc.timerSchedule().stopSeries();
-        m_doc.timerSchedule().rewind();
+        m_ui.statusBar().setGeneralPane("Complete Timer Mode recording.");  // the document ended the series
     }
 }
 
@@ -80,13 +80,7 @@ void CMainController::onResult() {
     m_ui.wavePane().repaint();
 
     const MeasurementResult& result = m_doc.result();
-    HistoryRow row;
-    row.number = result.measurementNumber + 1;
-    row.hr = result.hr;
-    row.sbp = halve(result.sbp);
-    row.mbp = halve(result.mbp);
-    row.dbp = halve(result.dbp);
-    row.dateTime = result.dateTime;
+    const HistoryRow row = m_doc.historyRow();
 
     m_lastDataFile.clear();
     const bool save = m_doc.saveDecision();
@@ -167,12 +161,13 @@ void CMainController::onceASecond() {
         m_loop.killTimer(kTimerSecond);
         return;
     }
-    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseSweep) m_ui.informationPane().pressure(m_doc.cuffPressureForDisplay());
+    if (m_doc.measurementPhase() == CHalnor55KUDoc::kPhaseSweep)
+        m_ui.informationPane().pressure(m_doc.cuffPressureForDisplay());
 
     if (m_resultCountdown != 0) {
         if (--m_resultCountdown <= 0) {
             m_resultCountdown = 0;
-            if (deviceState() == 5) sendCmd(913);
+            if (deviceState() == kStateResult) sendCmd(CR_VIEW);
         }
     }
 
@@ -180,15 +175,15 @@ void CMainController::onceASecond() {
     if (m_doc.recordingDue()) {
         m_nextRecordingCountdown = 0;
         m_resultCountdown = 0;
-        int state = deviceState();
+        UnitState state = deviceState();
         m_ui.statusBar().setStatePane(unitStateName(state));
-        if (state == 4) {  // the slot falls while the unit records: skip it
+        if (state == kStateRecord) {  // the slot falls while the unit records: skip it
             scheduleNextRecording();
             return;
         }
-        if (state == 5) enterLiveView();
+        if (state == kStateResult) enterLiveView();
         m_ui.statusBar().setGeneralPane("start Recording");
-        sendCmd(4);
+        sendCmd(kUnitKeyStart);
         scheduleNextRecording();
     } else {
         m_nextRecordingCountdown = std::max(1, m_nextRecordingCountdown - 1);
@@ -205,8 +200,8 @@ void CMainController::pollState() {
         return;
     }
     sleepMs(2);
-    int state = deviceState();
-    if (state != m_unitState) m_ui.unitStateChanged(static_cast<UnitState>(state));
+    UnitState state = deviceState();
+    if (state != m_unitState) m_ui.unitStateChanged(state);
     m_unitState = state;
     m_ui.statusBar().setStatePane(unitStateName(state));
 
@@ -242,36 +237,37 @@ void CMainController::onStateLeft(int leftState, int previousState) {
         return;
     }
     switch (leftState) {
-        case 3:
-        case 4:
+        case kStatePress:
+        case kStateRecord:
             // A measurement that ended with a result is the result handler's.
             if (isQuietState(previousState)) {
                 m_doc.setWaitForStart(true);
                 restartLiveView();
             }
             break;
-        case 6: {
-            sendCmd(913);
+        case kStateMenu: {
+            sendCmd(CR_VIEW);
             MenuSettings menu = m_doc.menuSettings();
             if (m_channel && m_channel->getMenu(menu)) m_doc.setMenuSettings(menu);
             m_doc.setWaitForStart(true);
-            sendCmd(915);
+            sendCmd(CR_RESTARTVIEW);
             m_ui.wavePane().resetSweep();
             break;
         }
-        case 10:
+        case kStateWait:
             m_doc.setWaitForStart(true);
             restartLiveView();
             break;
-        case 11:
+        case kStateAnimal:
             m_animalDialogMode = 0;
-            sendCmd(913);
+            sendCmd(CR_VIEW);
             if (m_channel) m_channel->getAnimalInfo();
             m_doc.setWaitForStart(true);
-            sendCmd(915);
+            sendCmd(CR_RESTARTVIEW);
             m_ui.wavePane().resetSweep();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -3,14 +3,14 @@
 // the event loop. A send gives up when the thread is being stopped, so a
 // stopping thread never waits for a UI thread that is waiting for it.
 
-#include "control/MainController.h"
 #include "control/DisplayTexts.h"
+#include "control/MainController.h"
 #include "protocol/ReceiverThread.h"
 
 namespace hx {
 
 class CReceiverSinkAdapter final : public IReceiverSink {
-public:
+  public:
     explicit CReceiverSinkAdapter(CMainController& controller) : m_controller(controller) {}
 
     // Receiver thread.
@@ -20,11 +20,14 @@ public:
     }
     void showMenuNotice() override {
         m_controller.m_loop.invoke(
-            [this] { m_controller.m_ui.dialogs().messageBox("ID_MENU", "Halnor40KU", MsgIcon::None, MsgButtons::Ok); },
+            [this] {
+                m_controller.m_ui.dialogs().messageBox("ID_MENU", "Halnor40KU", MsgIcon::None,
+                                                       MsgButtons::Ok);
+            },
             &m_controller.m_stopEvent);
     }
 
-private:
+  private:
     CMainController& m_controller;
 };
 

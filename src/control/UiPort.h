@@ -14,8 +14,8 @@
 
 #include "app/Application.h"
 #include "app/MessagePort.h"
-#include "data/DocumentListener.h"
 #include "base/MenuSettings.h"
+#include "data/DocumentListener.h"
 #include "protocol/UnitState.h"
 #include "settings/Preference.h"
 
@@ -29,16 +29,16 @@ class CTimerSchedule;
 struct AnimalDialogModel {
     AnimalTexts texts;
     std::string dataFolder;
-    bool longId = false;    // limits 8 (letters and digits) instead of 3 (digits)
-    std::string caption;    // "Halnor40KU: ID->n"
+    bool longId = false;            // limits 8 (letters and digits) instead of 3 (digits)
+    std::string caption;            // "Halnor40KU: ID->n"
     std::function<void()> refresh;  // set by the front end while the dialog shows
 };
 
 // The device clock dialog's state while it runs.
 struct ClockDialogModel {
-    std::array<std::int16_t, 6> unitTime{};  // year, month, day, hour, minute, second
-    std::function<void()> setClockRequested;   // button "Set HX-40K clock to PC clock"
-    std::function<void()> refresh;             // set by the front end while the dialog shows
+    std::array<std::int16_t, 6> unitTime{};   // year, month, day, hour, minute, second
+    std::function<void()> setClockRequested;  // button "Set HX-40K clock to PC clock"
+    std::function<void()> refresh;            // set by the front end while the dialog shows
 };
 
 // The window's two layouts.
@@ -49,7 +49,7 @@ enum WindowLayout : int {
 
 // The status bar's five panes and the window title.
 class IStatusBar {
-public:
+  public:
     virtual ~IStatusBar() = default;
     virtual void setGeneralPane(const std::string&) {}
     virtual void setAnimalPane(const std::string&) {}
@@ -64,7 +64,7 @@ public:
 // allocation, no repaint of the screen; the pane updates the screen at its own
 // pace). repaint redraws the whole pane.
 class IWavePane {
-public:
+  public:
     virtual ~IWavePane() = default;
     virtual void drawBatch() {}
     virtual void resetSweep() {}
@@ -75,7 +75,7 @@ public:
 
 // The information pane: live heart rate, sensor level, cuff pressure, result.
 class IInformationPane {
-public:
+  public:
     virtual ~IInformationPane() = default;
     virtual void liveHeartRate(int /*hr*/, UnitState) {}
     virtual void sensorLevel(int) {}
@@ -86,14 +86,14 @@ public:
 
 // The history pane: one row per result.
 class IHistoryPane {
-public:
+  public:
     virtual ~IHistoryPane() = default;
     virtual void addRow(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/) {}
 };
 
 // The result pane: the analysis has run on the frozen rings.
 class IResultPane {
-public:
+  public:
     virtual ~IResultPane() = default;
     virtual void analysed(const COscillometricAnalysis&) {}
     virtual void newPens() {}
@@ -103,7 +103,7 @@ public:
 // A dialog may pump events while it is open (through the event loop), which is
 // how the unit's animal block reaches an open Animal ID dialog.
 class IDialogs : public IMessagePort {
-public:
+  public:
     // Device-ID choice: the chosen ID, or nothing (closed, or OK without choice).
     virtual std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) = 0;
     virtual bool runAnimalDialog(AnimalDialogModel& model) = 0;
@@ -122,7 +122,7 @@ public:
 // (each lives as long as the port) and takes the window-level calls. A front
 // end that does not show a pane keeps the default, which ignores every call.
 class IUiPort {
-public:
+  public:
     virtual ~IUiPort() = default;
 
     virtual IStatusBar& statusBar() { return s_none.status; }
@@ -141,7 +141,7 @@ public:
     // The unit state changed (the state pane text is set separately).
     virtual void unitStateChanged(UnitState) {}
 
-private:
+  private:
     // The panes of a front end that does not show them; they keep no state.
     struct NoPanes {
         IStatusBar status;

@@ -19,7 +19,7 @@
 namespace hx {
 
 class CVirtualEventLoop final : public IEventLoop {
-public:
+  public:
     // Call on the thread that runs the loop (the UI thread).
     explicit CVirtualEventLoop(CVirtualClock& clock);
     ~CVirtualEventLoop() override;
@@ -34,7 +34,9 @@ public:
     bool pumpUntil(const std::function<bool()>& done, int timeoutMs) override;
     IClock& clock() override { return m_uiClock; }
     void quit(int exitCode) override;
-    void setQuietCondition(std::function<bool()> condition) override { m_quietCondition = std::move(condition); }
+    void setQuietCondition(std::function<bool()> condition) override {
+        m_quietCondition = std::move(condition);
+    }
 
     // Runs until quit(); returns its exit code, or -1 when nothing can happen
     // any more (no message, no timer, no deadline).
@@ -47,16 +49,16 @@ public:
     std::int64_t nowMs() const { return m_clock.nowMs(); }
     bool quitRequested() const { return m_quit; }
 
-private:
+  private:
     // The UI thread's view of time: a sleep lets virtual time pass.
     class UiClock final : public IClock {
-    public:
+      public:
         explicit UiClock(CVirtualEventLoop& loop) : m_loop(loop) {}
         std::int64_t nowMs() const override { return m_loop.m_clock.nowMs(); }
         std::time_t wallTime() const override { return m_loop.m_clock.wallTime(); }
         void sleepMs(int ms) override { m_loop.sleepOnUiThread(ms); }
 
-    private:
+      private:
         CVirtualEventLoop& m_loop;
     };
 

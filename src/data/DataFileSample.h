@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "data/MeasurementResult.h"
 #include "base/Ring.h"
+#include "data/MeasurementResult.h"
 #include "settings/Preference.h"
 
 namespace hx {

@@ -112,18 +112,38 @@ std::string dataFileSuffix(const std::string& animalNo) {
     return suffix;
 }
 
-std::string dataFileName(const DataFileRequest& request) {
+namespace {
+
+std::string stampedName(const DataFileRequest& request, bool dayTime, int copy) {
     const std::string& dateTime = request.result ? request.result->dateTime : std::string();
-    const bool dayTime = request.timerMode == 1 || request.filenameType == kFilenameDayTime;
     const std::size_t first = dayTime ? 5 : 3;  // DDhhmmss : MMDDhhmm
     std::string name = "B";
     for (std::size_t n = first; n < first + 8; ++n) name += nameChar(dateTimeChar(dateTime, n, '_'));
+    if (copy > 1) name += "-" + std::to_string(copy);
     return name + "." + dataFileSuffix(request.animal.animalNo);
+}
+
+bool freeForm(const DataFileRequest& request) {
+    return request.timerMode != 1 && request.filenameType == kFilenameFree;
+}
+
+// Copies of one name tried before giving up: far more results than a unit
+// can give in one second.
+constexpr int kMaxNameCopies = 999;
+
+}  // namespace
+
+std::string dataFileName(const DataFileRequest& request) {
+    return stampedName(request, request.timerMode == 1 || request.filenameType == kFilenameDayTime, 1);
+}
+
+std::string dayTimeDataFileName(const DataFileRequest& request, int copy) {
+    return stampedName(request, true, copy);
 }
 
 std::string buildDataFilePath(const DataFileRequest& request, IMessagePort& port) {
     const std::string name = dataFileName(request);
-    if (request.timerMode != 1 && request.filenameType == kFilenameFree) {
+    if (freeForm(request)) {
         const auto chosen =
             port.saveFileDialog(request.dataFolder + name, dataFileSuffix(request.animal.animalNo));
         return chosen.value_or(std::string());
@@ -159,10 +179,27 @@ int writeDataFile(const DataFileRequest& request, IMessagePort& port, std::strin
     if (!request.pressureRing || !request.waveRing) return reportFailure(port, path, EINVAL);
 
     const auto bytes = buildDataFileBytes(request);
-    const ReplaceFileResult written = replaceFileContents(path, bytes);
-    if (!written.ok()) return reportFailure(port, path, written.error);
-    if (writtenPath) *writtenPath = path;
-    return 0;
+    if (freeForm(request)) {
+        const ReplaceFileResult written = replaceFileContents(path, bytes);
+        if (!written.ok()) return reportFailure(port, path, written.error);
+        if (writtenPath) *writtenPath = path;
+        return 0;
+    }
+    // The form's name, then the day-time stamp, then its numbered copies.
+    for (int attempt = 0; attempt <= kMaxNameCopies; ++attempt) {
+        const std::string candidate =
+            attempt == 0 ? path : request.dataFolder + dayTimeDataFileName(request, attempt);
+        if (attempt == 1 && candidate == path) continue;  // the form's name is the day-time one
+        const ReplaceFileResult written = replaceFileContents(candidate, bytes, IfExists::kKeep);
+        if (written.failedAt == ReplaceStage::kExists) continue;
+        if (!written.ok()) return reportFailure(port, candidate, written.error);
+        if (attempt > 0)
+            writeLogLinef('N', 'P', "Data file %s exists; this result was written as %s", path.c_str(),
+                          candidate.c_str());
+        if (writtenPath) *writtenPath = candidate;
+        return 0;
+    }
+    return reportFailure(port, path, EEXIST);
 }
 
 }  // namespace hx

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/MessagePort.h"
-#include "data/MeasurementResult.h"
 #include "base/Ring.h"
+#include "data/MeasurementResult.h"
 #include "settings/Preference.h"
 
 namespace hx {
@@ -65,6 +65,9 @@ std::string dataFileSuffix(const std::string& animalNo);
 // result's date-time text in timer mode or for filename type 1, else MMDDhhmm.
 // A missing date-time character or one that cannot stand in a file name is "_".
 std::string dataFileName(const DataFileRequest& request);
+// The same name with the DDhhmmss stamp whatever the mode, and with "-n"
+// before the dot when copy > 1 ("B15093005-2.007").
+std::string dayTimeDataFileName(const DataFileRequest& request, int copy = 1);
 
 // Full path of the file to write; empty when the user cancelled the "Free"
 // file dialog (asked through port).
@@ -80,9 +83,13 @@ std::vector<std::uint8_t> buildDataFileBytes(const DataFileRequest& request);
 // "File Write Error!" was shown once; -1 result byte 15 is 0 (nothing
 // written; in "Free" mode the dialog has already been shown), or there is no
 // result at all. A request without rings is a failure (1).
-// Writes through a temporary file in the same folder and renames it over the
-// target, so a failure never leaves a partial file or damages an older one.
-// A file of the same name is replaced without asking.
+// Writes through a temporary file in the same folder and renames it into
+// place, so a failure never leaves a partial file or damages an older one.
+// A data file never replaces an earlier one: when the name is taken (two
+// results in one minute, or the unit's clock set back) the file is written
+// under dayTimeDataFileName, then with "-2", "-3", ... before the dot; the
+// name used goes to the diagnostic log. Only the "Free" form replaces a file,
+// after its dialog asked.
 // When writtenPath is given it receives the path of a file that was written.
 int writeDataFile(const DataFileRequest& request, IMessagePort& port, std::string* writtenPath = nullptr);
 

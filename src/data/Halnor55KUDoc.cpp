@@ -115,7 +115,7 @@ std::string CHalnor55KUDoc::formattedDateTime() const {
     return text;
 }
 
-void CHalnor55KUDoc::sendHistoryRow(int errorCode) {
+HistoryRow CHalnor55KUDoc::historyRow() const {
     HistoryRow row;
     row.number = m_result.measurementNumber + 1;
     row.hr = m_result.hr;
@@ -123,8 +123,10 @@ void CHalnor55KUDoc::sendHistoryRow(int errorCode) {
     row.mbp = mbpForDisplay();
     row.dbp = dbpForDisplay();
     row.dateTime = m_result.dateTime;
-    listener().onHistoryRow(errorCode, row);
+    return row;
 }
+
+void CHalnor55KUDoc::sendHistoryRow(int errorCode) { listener().onHistoryRow(errorCode, historyRow()); }
 
 bool CHalnor55KUDoc::saveDecision() {
     switch (m_preference.monitor().outputFile) {
@@ -173,7 +175,9 @@ void CHalnor55KUDoc::saveFrameRect(std::int32_t left, std::int32_t top, std::int
     m_preference.storeFrameRect(left, top, right, bottom);
 }
 
-void CHalnor55KUDoc::stampScheduleTime() { m_schedule.startSeries(m_clock->wallTime()); }
+void CHalnor55KUDoc::stampScheduleTime() {
+    if (m_preference.monitor().timerMode == 1) m_schedule.startSeries(m_clock->wallTime());
+}
 
 bool CHalnor55KUDoc::recordingDue() const { return m_schedule.recordingDue(m_clock->wallTime()); }
 
@@ -202,8 +206,7 @@ std::int32_t CHalnor55KUDoc::scheduleNextRecording() {
     if (m_preference.monitor().timerMode != 1) return -1;
     const std::int32_t seconds = m_schedule.secondsUntilNextRecording(m_clock->wallTime());
     if (seconds >= 1) return seconds;
-    m_schedule.stopSeries();
-    m_schedule.rewind();
+    m_schedule.endSeries();
     return 0;
 }
 

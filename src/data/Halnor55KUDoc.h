@@ -21,11 +21,11 @@
 #include "app/Application.h"
 #include "app/Clock.h"
 #include "app/MessagePort.h"
-#include "data/DocumentListener.h"
-#include "data/MeasurementResult.h"
 #include "base/MenuSettings.h"
 #include "base/RecordAreas.h"
 #include "base/Ring.h"
+#include "data/DocumentListener.h"
+#include "data/MeasurementResult.h"
 #include "settings/Preference.h"
 #include "settings/ProfileStore.h"
 #include "timer/TimerSchedule.h"
@@ -186,6 +186,8 @@ class CHalnor55KUDoc {
     std::int16_t sbpForDisplay() const { return halve(m_result.sbp); }
     std::int16_t mbpForDisplay() const { return halve(m_result.mbp); }
     std::int16_t dbpForDisplay() const { return halve(m_result.dbp); }
+    // The history list's row of the current result.
+    HistoryRow historyRow() const;
 
     // "YY/MM/DD hh:mm:ss" from a 12-character date-time text, else "".
     std::string formattedDateTime() const;
@@ -235,7 +237,9 @@ class CHalnor55KUDoc {
     void saveFrameRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
 
     // ---- timer schedule -------------------------------------------------------
-    // Starts a recording series now (a running series keeps its start).
+    // In timer mode: starts a recording series now (a running series keeps
+    // its start). Outside timer mode nothing: a Start then begins no series,
+    // so the next timer-mode Start still finds the schedule unstarted.
     void stampScheduleTime();
     // The current time is at or after the next recording time.
     bool recordingDue() const;

@@ -20,9 +20,9 @@ struct MeasurementResult {
     std::uint8_t resultByte18 = 0;
     std::uint8_t resultByte20 = 0;
     std::int16_t measurementNumber = 0;
-    std::int8_t errorCode = 0;  // 0 = valid; 16 "Lo", 17 "Hi", 5 "Air", ...
+    std::int8_t errorCode = 0;                  // 0 = valid; 16 "Lo", 17 "Hi", 5 "Air", ...
     std::array<std::int16_t, 50> pulseMarks{};  // ended by the first 0
-    std::string dateTime;  // 12 characters YYMMDDhhmmss as sent, or what came
+    std::string dateTime;                       // 12 characters YYMMDDhhmmss as sent, or what came
 };
 
 // Every pressure shown to the user: half units halved, rounding away from zero.

@@ -55,13 +55,12 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     if (options.measurements > 0) {
         QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
             CMainController& controller = shell.controller();
-            if (!controller.connected() || !controller.commandEnabled(kCmdStart) ||
-                frame.resultsHandled() < startedCount)
-                return;
-            if (controller.unitState() == kStateView && startedCount < options.measurements) {
+            if (frame.resultsHandled() < startedCount || startedCount >= options.measurements) return;
+            if (controller.readyForMeasurement()) {
                 controller.command(kCmdStart);
                 ++startedCount;
-            } else if (controller.unitState() == kStateResult && startedCount < options.measurements) {
+            } else if (controller.setUpComplete() && controller.unitState() == kStateResult &&
+                       controller.commandEnabled(kCmdStart)) {
                 controller.command(kCmdStart);
             }
         });

@@ -5,6 +5,8 @@
 //   halnor40ku ctl send PID COMMAND     send an outside command to a copy
 //   halnor40ku --list-units             list the attached units, connect to none
 
+#include <pthread.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <csignal>
@@ -13,12 +15,14 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <pthread.h>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BuildInfo.h"
+#include "WindowFrontEnd.h"
+#include "app/LogChannel.h"
 #include "app/VirtualClock.h"
 #include "control/ApplicationShell.h"
 #include "control/ControlSocket.h"
@@ -30,11 +34,9 @@
 #include "platform/StandardPaths.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
-#include "BuildInfo.h"
 #include "usb/LibusbDriver.h"
 #include "usb/LibusbTranslation.h"
 #include "usb/UnitListing.h"
-#include "WindowFrontEnd.h"
 
 namespace {
 
@@ -58,33 +60,39 @@ struct Options {
 };
 
 void usage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: halnor40ku [options] [--screenshot FILE [--screenshot-after S]]\n"
-                 "       halnor40ku --headless [options]\n"
-                 "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, path\n"
-                 "       halnor40ku ctl list\n"
-                 "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
-                 "                                          32774 live view, 32775 clock dialog)\n"
-                 "options:\n"
-                 "  --simulate[=IDS]       built-in simulated units with these device IDs (1-16,\n"
-                 "                         comma-separated, default 1); without it real units on USB\n"
-                 "  --fast                 run the simulated unit and the timers in virtual time\n"
-                 "  --seed N               seed of the simulated animals (default 1)\n"
-                 "  --unit-version TEXT    version text of the simulated units\n"
-                 "  --animal-type T        the simulated animal: rat, dog or rabbit (the units' TYPE)\n"
-                 "  --artefacts A          how often it moves: none, normal (default) or many\n"
-                 "  --data-folder DIR      folder of the data files\n"
-                 "  --device-id N          connect to the unit with device ID N (1-16) without asking\n"
-                 "  --measurements N       start N measurements (the console ends after N results)\n"
-                 "  --screenshot FILE      window only: save a PNG of the window after S seconds\n"
-                 "                         (--screenshot-after S, default 5), then end\n"
-                 "console only (--headless):\n"
-                 "  --animal-id TEXT       animal number (also --study-no, --weight, --sex-age, --comment)\n"
-                 "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
-                 "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
-                 "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
-                 "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
-                 "  141 output closed\n");
+    std::fprintf(
+        out,
+        "usage: halnor40ku [options] [--screenshot FILE [--screenshot-after S]]\n"
+        "       halnor40ku --headless [options]\n"
+        "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, path\n"
+        "       halnor40ku ctl list\n"
+        "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
+        "                                          32774 live view, 32775 clock dialog)\n"
+        "       halnor40ku --help | --version\n"
+        "options:\n"
+        "  --simulate[=IDS]       built-in simulated units with these device IDs (1-16,\n"
+        "                         comma-separated, default 1); without it real units on USB\n"
+        "  --fast                 run the simulated unit and the timers in virtual time\n"
+        "  --seed N               seed of the simulated animals (default 1)\n"
+        "  --unit-version TEXT    version text of the simulated units\n"
+        "  --animal-type T        the simulated animal: rat, dog or rabbit (the units' TYPE)\n"
+        "  --artefacts A          how often it moves: none, normal (default) or many\n"
+        "  --data-folder DIR      folder of the data files\n"
+        "  --device-id N          connect to the unit with device ID N (1-16) without asking\n"
+        "  --measurements N       start N measurements (the console ends after N results)\n"
+        "  --screenshot FILE      window only: save a PNG of the window after S seconds\n"
+        "                         (--screenshot-after S, default 5), then end\n"
+        "console only (--headless):\n"
+        "  --animal-id TEXT       animal number (7-bit ASCII, as are the four below)\n"
+        "  --study-no TEXT        study number\n"
+        "  --weight TEXT          weight\n"
+        "  --sex-age TEXT         sex and age\n"
+        "  --comment TEXT         comment\n"
+        "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
+        "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
+        "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
+        "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
+        "  141 output closed\n");
 }
 
 bool parseIds(const std::string& text, std::vector<int>& ids) {
@@ -98,6 +106,12 @@ bool parseIds(const std::string& text, std::vector<int>& ids) {
         ids.push_back(static_cast<int>(id));
     }
     return !ids.empty();
+}
+
+bool isSevenBit(const char* text) {
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80) return false;
+    return true;
 }
 
 bool parseInt(const char* text, int low, int high, int& out) {
@@ -128,7 +142,8 @@ int parseOptions(int argc, char** argv, Options& o) {
         } else if (arg.rfind("--simulate=", 0) == 0) {
             o.simulate = true;
             if (!parseIds(arg.substr(11), o.simulateIds)) {
-                std::fprintf(stderr, "halnor40ku: --simulate takes device IDs 1 to 16, e.g. --simulate=1,3\n");
+                std::fprintf(stderr,
+                             "halnor40ku: --simulate takes device IDs 1 to 16, e.g. --simulate=1,3\n");
                 return 1;
             }
         } else if (arg == "--fast") {
@@ -136,10 +151,15 @@ int parseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return -1;
+        } else if (arg == "--version") {
+            const CHalnor40KUApp app;  // makes the software version text
+            std::printf("%s\n", softwareVersionText().c_str());
+            return -1;
         } else {
             const char* v = nullptr;
             int number = 0;
-            if (arg == "--seed" || arg == "--unit-version" || arg == "--animal-type" || arg == "--artefacts" || arg == "--data-folder" || arg == "--animal-id" ||
+            if (arg == "--seed" || arg == "--unit-version" || arg == "--animal-type" ||
+                arg == "--artefacts" || arg == "--data-folder" || arg == "--animal-id" ||
                 arg == "--study-no" || arg == "--weight" || arg == "--sex-age" || arg == "--comment" ||
                 arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout" ||
                 arg == "--device-id" || arg == "--screenshot" || arg == "--screenshot-after") {
@@ -150,7 +170,8 @@ int parseOptions(int argc, char** argv, Options& o) {
                 return 1;
             }
             if (arg == "--seed") {
-                if (!parseInt(v, 0, 1 << 30, number)) return std::fprintf(stderr, "halnor40ku: bad --seed\n"), 1;
+                if (!parseInt(v, 0, 1 << 30, number))
+                    return std::fprintf(stderr, "halnor40ku: bad --seed\n"), 1;
                 o.seed = static_cast<std::uint32_t>(number);
             } else if (arg == "--unit-version") {
                 o.versionText = v;
@@ -176,9 +197,16 @@ int parseOptions(int argc, char** argv, Options& o) {
             } else if (arg == "--data-folder") {
                 std::string folder = v;
                 // An empty folder would put the data files into the root folder.
-                if (folder.empty()) return std::fprintf(stderr, "halnor40ku: --data-folder needs a folder\n"), 1;
+                if (folder.empty())
+                    return std::fprintf(stderr, "halnor40ku: --data-folder needs a folder\n"), 1;
                 if (folder.back() != '/') folder += '/';
                 o.answers.dataFolder = folder;
+            } else if ((arg == "--animal-id" || arg == "--study-no" || arg == "--weight" ||
+                        arg == "--sex-age" || arg == "--comment") &&
+                       !isSevenBit(v)) {
+                // The unit keeps its animal texts in 7-bit characters.
+                std::fprintf(stderr, "halnor40ku: %s takes 7-bit ASCII characters only\n", arg.c_str());
+                return 1;
             } else if (arg == "--animal-id") {
                 o.answers.animalNo = v;
             } else if (arg == "--study-no") {
@@ -195,7 +223,8 @@ int parseOptions(int argc, char** argv, Options& o) {
             } else if (arg == "--timer-file") {
                 o.goals.timerFile = v;
             } else if (arg == "--device-id") {
-                if (!parseInt(v, 1, 16, number)) return std::fprintf(stderr, "halnor40ku: bad --device-id\n"), 1;
+                if (!parseInt(v, 1, 16, number))
+                    return std::fprintf(stderr, "halnor40ku: bad --device-id\n"), 1;
                 o.deviceId = number - 1;
             } else if (arg == "--screenshot") {
                 o.screenshotFile = v;
@@ -214,8 +243,9 @@ int parseOptions(int argc, char** argv, Options& o) {
             return 1;
         }
         if (!displayAvailable()) {
-            std::fprintf(stderr,
-                         "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
+            std::fprintf(
+                stderr,
+                "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
             return 1;
         }
     } else if (!o.screenshotFile.empty()) {
@@ -271,7 +301,9 @@ int listAttachedUnits(IUnitDriver& driver, bool simulated) {
         if (!simulated) {
             CQSettingsProfileStore settings;
             if (!configuredVendorId(settings))
-                std::printf("the units' USB vendor ID is not set: HX40K_USB_VENDOR_ID or usbVendorId in the profile\n");
+                std::printf(
+                    "the units' USB vendor ID is not set: HX40K_USB_VENDOR_ID or usbVendorId in the "
+                    "profile\n");
         }
     }
     return 0;
@@ -373,7 +405,8 @@ int main(int argc, char** argv) {
 
     int status = 0;
     auto beforeEnumeration = [&] {
-        if (options.deviceId >= 0) shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.deviceId));
+        if (options.deviceId >= 0)
+            shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.deviceId));
     };
     if (shell.startUp(beforeEnumeration)) {
         if (options.answers.dataFolder) {
@@ -393,6 +426,8 @@ int main(int argc, char** argv) {
         loop->setTarget(&shell.controller());
         shell.shutDown();
     }
+    // How many diagnostic lines this run wrote, to compare with what a viewer showed.
+    ui.print("diagnostic lines: " + std::to_string(logLinesWritten()));
     ui.print("exit: " + std::to_string(status));
     stopWatcher();
     return status;

@@ -41,7 +41,8 @@ void CQSettingsProfileStore::checkReadable() {
         QString section;
         while (!file.atEnd()) {
             const QString line = QString::fromUtf8(file.readLine()).trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) continue;
+            if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+                continue;
             if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
                 section = line.mid(1, line.size() - 2);
                 continue;
@@ -49,9 +50,12 @@ void CQSettingsProfileStore::checkReadable() {
             const qsizetype equals = line.indexOf(QLatin1Char('='));
             if (equals <= 0) continue;
             const QString key = line.left(equals).trimmed();
-            if (!plainKey.match(key).hasMatch() || !plainKey.match(section.isEmpty() ? key : section).hasMatch())
+            if (!plainKey.match(key).hasMatch() ||
+                !plainKey.match(section.isEmpty() ? key : section).hasMatch())
                 continue;
-            const QString path = section.isEmpty() || section == QLatin1String("General") ? key : section + QLatin1Char('/') + key;
+            const QString path = section.isEmpty() || section == QLatin1String("General")
+                                     ? key
+                                     : section + QLatin1Char('/') + key;
             if (!parsed.contains(path)) clean = false;
         }
     }
@@ -72,8 +76,10 @@ QVariant CQSettingsProfileStore::valueOf(const QString& path) const {
 }
 
 void CQSettingsProfileStore::store(const QString& path, const QVariant& value) {
-    if (m_readCleanly) m_settings->setValue(path, value);
-    else m_unsaved[path] = value;
+    if (m_readCleanly)
+        m_settings->setValue(path, value);
+    else
+        m_unsaved[path] = value;
 }
 
 std::int32_t CQSettingsProfileStore::readInt(const std::string& section, const std::string& key,

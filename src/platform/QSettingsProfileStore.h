@@ -18,7 +18,7 @@
 namespace hx {
 
 class CQSettingsProfileStore final : public IProfileStore {
-public:
+  public:
     // The user's profile: organisation "Quarvel40K", application "Halnor40KU".
     CQSettingsProfileStore();
     // An explicit INI file (tests, or a profile kept somewhere else).
@@ -45,7 +45,7 @@ public:
     // says so.
     bool readCleanly() const { return m_readCleanly; }
 
-private:
+  private:
     void checkReadable();
     QVariant valueOf(const QString& path) const;
     void store(const QString& path, const QVariant& value);

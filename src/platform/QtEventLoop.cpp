@@ -28,7 +28,8 @@ bool CQtEventLoop::onUiThread() const { return QThread::currentThread() == m_con
 
 void CQtEventLoop::post(WindowMessage message) {
     QMetaObject::invokeMethod(
-        &m_context, [this, message = std::move(message)] {
+        &m_context,
+        [this, message = std::move(message)] {
             if (m_target) m_target->handleMessage(message);
         },
         Qt::QueuedConnection);
@@ -49,7 +50,8 @@ bool CQtEventLoop::invoke(std::function<void()> fn, CEvent* abort) {
     }
     auto completion = std::make_shared<Completion>();
     QMetaObject::invokeMethod(
-        &m_context, [fn = std::move(fn), completion] {
+        &m_context,
+        [fn = std::move(fn), completion] {
             fn();
             std::lock_guard lock(completion->mutex);
             completion->done = true;

@@ -12,7 +12,7 @@
 namespace hx {
 
 class CQtEventLoop final : public IEventLoop {
-public:
+  public:
     CQtEventLoop();  // on the UI thread, after the QCoreApplication exists
     ~CQtEventLoop() override;
 
@@ -27,7 +27,7 @@ public:
     IClock& clock() override { return CSystemClock::instance(); }
     void quit(int exitCode) override;
 
-private:
+  private:
     bool onUiThread() const;
 
     QObject m_context;

@@ -10,7 +10,8 @@ namespace hx {
 ClockFrame makeClockFrame(int year, int month, int day, int weekday, int hour, int minute, int second) {
     auto byte = [](int value) { return static_cast<std::uint8_t>(value & 0xFF); };
     // year + 48 keeps the low 8 bits of year - 2000 (2000 + 48 = 0x800).
-    return {byte(year + 48), byte(month), byte(day), byte(weekday), byte(hour), byte(minute), byte(second), 0};
+    return {byte(year + 48), byte(month),  byte(day),    byte(weekday),
+            byte(hour),      byte(minute), byte(second), 0};
 }
 
 ClockFrame makeClockFrame(const std::tm& time) {
@@ -20,7 +21,9 @@ ClockFrame makeClockFrame(const std::tm& time) {
 
 std::optional<UnitClock> parseClockReply(const std::uint8_t* reply, std::size_t length) {
     if (reply == nullptr || length < 7) return std::nullopt;
-    auto bcd = [&](std::size_t at) { return static_cast<std::int16_t>((reply[at] >> 4) * 10 + (reply[at] & 0x0F)); };
+    auto bcd = [&](std::size_t at) {
+        return static_cast<std::int16_t>((reply[at] >> 4) * 10 + (reply[at] & 0x0F));
+    };
     UnitClock time;
     time.year = static_cast<std::int16_t>(2000 + bcd(6));
     time.month = bcd(5);
@@ -84,19 +87,27 @@ std::array<std::uint8_t, 8> animalRequestData() { return {0, 0, 7, 7, 7, 7, 7, 0
 
 std::string commandLogLine(int code) {
     switch (code) {
-        case CR_MENU_USB: return "Pc->sendCMD: CR_MENU_USB";
-        case CR_TIME_USB: return "Pc->sendCMD: CR_TIME_USB";
-        case CR_WAIT_USB: return "Pc->sendCMD: CR_WAIT_USB";
-        case CR_VIEW: return "Pc->sendCMD: CR_VIEW";
-        case CR_IDLE: return "Pc->sendCMD: CR_IDLE";
-        case CR_RESTARTVIEW: return "Pc->sendCMD: CR_RESTARTVIEW";
-        default: return "Pc->sendCMD: " + std::to_string(code);
+        case CR_MENU_USB:
+            return "Pc->sendCMD: CR_MENU_USB";
+        case CR_TIME_USB:
+            return "Pc->sendCMD: CR_TIME_USB";
+        case CR_WAIT_USB:
+            return "Pc->sendCMD: CR_WAIT_USB";
+        case CR_VIEW:
+            return "Pc->sendCMD: CR_VIEW";
+        case CR_IDLE:
+            return "Pc->sendCMD: CR_IDLE";
+        case CR_RESTARTVIEW:
+            return "Pc->sendCMD: CR_RESTARTVIEW";
+        default:
+            return "Pc->sendCMD: " + std::to_string(code);
     }
 }
 
 // --- the channel -------------------------------------------------------------
 
-CCommandChannel::CCommandChannel(CTransport& transport, IClock& clock) : m_transport(transport), m_clock(clock) {
+CCommandChannel::CCommandChannel(CTransport& transport, IClock& clock)
+    : m_transport(transport), m_clock(clock) {
     m_transport.initTransport();
 }
 
@@ -136,8 +147,8 @@ bool CCommandChannel::ResetPipe(std::uint16_t productId) {
     return true;
 }
 
-std::size_t CCommandChannel::control(int direction, std::uint8_t request, std::uint16_t value, std::size_t length,
-                                     std::uint8_t* buffer) {
+std::size_t CCommandChannel::control(int direction, std::uint8_t request, std::uint16_t value,
+                                     std::size_t length, std::uint8_t* buffer) {
     std::lock_guard lock(m_controlLock);
     return m_transport.controlRequest(m_deviceSlot, direction, 0, request, value, 0, length, buffer);
 }
@@ -206,7 +217,8 @@ bool CCommandChannel::sendAnimalInfo(const std::uint8_t* block) {
 
 bool CCommandChannel::sendPcVer(std::string_view text) {
     OutboundFrame frame = makePcVersionFrame(text);
-    bool written = m_hOutPip != kInvalidHandle && m_transport.driver().writePipe(m_hOutPip, frame.data(), frame.size());
+    bool written =
+        m_hOutPip != kInvalidHandle && m_transport.driver().writePipe(m_hOutPip, frame.data(), frame.size());
     // The frame as text, up to its first 0 byte and never past its 64 bytes.
     const char* chars = reinterpret_cast<const char*>(frame.data());
     std::string asText(chars, strnlen(chars, frame.size()));

@@ -26,10 +26,10 @@
 #include <string>
 #include <string_view>
 
-#include "base/RecordAreas.h"
 #include "app/Clock.h"
 #include "base/MenuSettings.h"
 #include "base/ProductId.h"
+#include "base/RecordAreas.h"
 #include "usb/LinkLog.h"
 #include "usb/Transport.h"
 #include "usb/UnitDriver.h"
@@ -63,7 +63,7 @@ enum UnitRequest : std::uint8_t {
 };
 
 constexpr std::size_t kFrameSize = 64;
-constexpr std::uint8_t kPcVersionMark = 8;   // byte 0 of the PC version frame
+constexpr std::uint8_t kPcVersionMark = 8;  // byte 0 of the PC version frame
 
 using ClockFrame = std::array<std::uint8_t, 8>;
 using MenuFrame = std::array<std::uint8_t, 8>;
@@ -115,7 +115,7 @@ std::string commandLogLine(int code);
 // --- the channel -------------------------------------------------------------
 
 class CCommandChannel {
-public:
+  public:
     enum OpenStatus : int {
         kOpened = 0,
         kNoUnit = 1,         // no unit with the wanted product ID
@@ -181,7 +181,7 @@ public:
     DriverHandle inPipe() const { return m_hInPip; }
     DriverHandle outPipe() const { return m_hOutPip; }
 
-private:
+  private:
     std::size_t control(int direction, std::uint8_t request, std::uint16_t value, std::size_t length,
                         std::uint8_t* buffer);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "protocol/CommandChannel.h"
+#include "protocol/RecordDecoding.h"
 
 namespace hx {
 namespace {
@@ -15,7 +16,8 @@ namespace {
 // itself travels in WindowMessage::text).
 constexpr std::uintptr_t kVersionTextAttached = 1;
 
-WindowMessage message(std::uint32_t id, std::uintptr_t wParam, std::intptr_t lParam = 0, std::string text = {}) {
+WindowMessage message(std::uint32_t id, std::uintptr_t wParam, std::intptr_t lParam = 0,
+                      std::string text = {}) {
     WindowMessage m;
     m.id = id;
     m.wParam = wParam;
@@ -42,13 +44,13 @@ std::string versionText(const std::uint8_t* record, std::size_t length) {
 
 // Ends the virtual-time activity of one record however its dispatch ends.
 class CRecordActivity {
-public:
+  public:
     explicit CRecordActivity(IClock& clock) : m_clock(clock) {}
     ~CRecordActivity() { m_clock.endActivity(); }
     CRecordActivity(const CRecordActivity&) = delete;
     CRecordActivity& operator=(const CRecordActivity&) = delete;
 
-private:
+  private:
     IClock& m_clock;
 };
 
@@ -57,35 +59,35 @@ private:
 bool dispatchRecord(const ReceiverParams& p, const std::uint8_t* record, std::size_t length) {
     length = std::min(length, kRecordSize);
     if (length == 0) return false;
-    switch (record[0] & 0x0F) {
-        case 1:
-        case 15:
+    switch (recordType(record[0])) {
+        case kRecordMenuNotice:
+        case kRecordMenuNoticeAlt:
             p.sink->showMenuNotice();
             return false;
-        case 2:
+        case kRecordResultFirst:
             copyResultPiece(p, record, 0);
             return false;
-        case 3:
+        case kRecordResultSecond:
             copyResultPiece(p, record, 1);
             return false;
-        case 4:
+        case kRecordWavePacket:
             p.handOverEvent->reset();
             copyWholeRecord(p.waveArea, record, length);
             p.sink->post(message(kMsgWavePacket, p.messageValue));
             return true;
-        case 5:
+        case kRecordResultThird:
             p.handOverEvent->reset();
             copyResultPiece(p, record, 2);
             p.sink->post(message(kMsgResultReady, p.messageValue));
             return true;
-        case 6:
+        case kRecordAnimalInfo:
             p.handOverEvent->reset();
             copyWholeRecord(p.animalArea, record, length);
             p.sink->send(message(kMsgAnimalBlock, p.messageValue));
             return true;
-        case 7:
-            p.sink->post(message(kMsgVersionRecord, kVersionTextAttached, static_cast<std::intptr_t>(length - 1),
-                                 versionText(record, length)));
+        case kRecordVersion:
+            p.sink->post(message(kMsgVersionRecord, kVersionTextAttached,
+                                 static_cast<std::intptr_t>(length - 1), versionText(record, length)));
             return false;
         default:
             return false;  // types 0 and 8 to 14 carry nothing for us
@@ -93,6 +95,20 @@ bool dispatchRecord(const ReceiverParams& p, const std::uint8_t* record, std::si
 }
 
 CReceiverThread::~CReceiverThread() {
+    if (m_thread.joinable() && m_params.channel == nullptr) {
+        // Stopped already, but the thread had not ended in time (a read that
+        // hangs): it owns what it still needs, so it may end on its own.
+        std::unique_lock lock(m_shared->mutex);
+        if (!m_shared->changed.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                                        [this] { return m_shared->ended; })) {
+            lock.unlock();
+            m_thread.detach();
+            return;
+        }
+        lock.unlock();
+        m_thread.join();
+        return;
+    }
     if (m_thread.joinable()) {
         if (m_params.stopEvent != nullptr) m_params.stopEvent->set();
         {
@@ -146,21 +162,21 @@ bool CReceiverThread::start(const ReceiverParams& params) {
 
 void CReceiverThread::stop() {
     if (m_params.stopEvent != nullptr) m_params.stopEvent->set();
-    if (m_thread.joinable()) {
+    const bool wasStarted = m_params.channel != nullptr;
+    if (m_thread.joinable() && m_shared) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
         std::unique_lock lock(m_shared->mutex);
         // From here on the thread does not enter the channel; a read already
-        // under way is cancelled and waited for, however long that takes, so
-        // the caller may delete the channel as soon as stop returns.
+        // under way is cancelled and waited for, within the time limit.
         if (!m_shared->channelClosed) {
             m_shared->channelClosed = true;
             if (m_shared->inChannel) m_params.channel->cancelRead();
         }
-        m_shared->changed.wait(lock, [this] { return !m_shared->inChannel; });
+        m_shared->changed.wait_until(lock, deadline, [this] { return !m_shared->inChannel; });
         lock.unlock();
         m_params.sink->stopRequested();
         lock.lock();
-        bool ended = m_shared->changed.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                                                [this] { return m_shared->ended; });
+        bool ended = m_shared->changed.wait_until(lock, deadline, [this] { return m_shared->ended; });
         lock.unlock();
         if (ended) {
             m_thread.join();
@@ -168,7 +184,8 @@ void CReceiverThread::stop() {
         }
     }
     m_params.channel = nullptr;  // no longer ours to touch
-    writeLinkLine(m_log, "stop thread! ");
+    m_params.keepAlive.reset();
+    if (wasStarted) writeLinkLine(m_log, "stop thread! ");
 }
 
 void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Shared> shared) {
@@ -199,6 +216,9 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 std::lock_guard lock(shared->mutex);
                 shared->inChannel = false;
                 shared->changed.notify_all();
+                // Stopped while the read was under way: the read's outcome
+                // belongs to nobody any more.
+                if (shared->channelClosed) break;
             }
             if (result == -1) {
                 closeChannel();

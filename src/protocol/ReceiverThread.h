@@ -41,7 +41,7 @@ class CCommandChannel;
 
 // What the receiver thread tells the main window. Called on the receiver thread.
 class IReceiverSink {
-public:
+  public:
     virtual ~IReceiverSink() = default;
     // Queues a message for the user-interface thread and returns at once.
     virtual void post(WindowMessage message) = 0;
@@ -57,7 +57,6 @@ public:
     virtual void stopRequested() {}
 };
 
-
 // The thread's parameter block, filled by the main window before start and not
 // changed while the thread runs. All pointers are borrowed.
 struct ReceiverParams {
@@ -70,12 +69,16 @@ struct ReceiverParams {
     std::uint8_t* resultArea = nullptr;  // kResultAreaSize bytes
     std::uint8_t* waveArea = nullptr;    // kWaveAreaSize bytes
     std::uint8_t* animalArea = nullptr;  // kAnimalAreaSize bytes
+    // Shares ownership of the channel with the thread (optional): a thread that
+    // stop could not wait for, stuck in a unit reset, keeps the channel alive
+    // until its read returns; it then ends without touching anything else.
+    std::shared_ptr<void> keepAlive;
 };
 
 class CReceiverThread {
-public:
+  public:
     CReceiverThread() = default;
-    ~CReceiverThread();  // stops the thread and waits for it to end
+    ~CReceiverThread();  // stops the thread; waits for it to end, at most 1000 ms
     CReceiverThread(const CReceiverThread&) = delete;
     CReceiverThread& operator=(const CReceiverThread&) = delete;
 
@@ -87,11 +90,16 @@ public:
     // event and sets the go event. User-interface thread.
     bool start(const ReceiverParams& params);
 
-    // Sets the stop event and cancels a pending read; once it returns, no thread
-    // touches the channel any more, so the channel may be deleted. Waits up to
-    // 1000 ms for the thread to end; a thread held up in the sink (a send or the
-    // menu notice waiting for the user-interface thread) is left to end by
-    // itself and is joined later. Writes "stop thread! ". User-interface thread.
+    // Sets the stop event and cancels a pending read, and waits up to 1000 ms
+    // in all for the thread to leave the channel and end. Once it returns the
+    // thread never enters the channel again; a read still under way (a unit
+    // reset that hangs) is left to return by itself, and the thread then ends
+    // without touching the sink or the areas. The channel may be deleted when
+    // the thread left it in time, and always when the parameter block's
+    // keepAlive owns it. A thread held up in the sink (a send or the menu
+    // notice waiting for the user-interface thread) is left to end by itself
+    // and is joined later. Writes "stop thread! " once per started thread.
+    // User-interface thread.
     void stop();
 
     // True while a thread exists that has not ended.
@@ -105,13 +113,13 @@ public:
     static constexpr int kRecordPauseMs = 5;
     static constexpr int kStopWaitMs = 1000;
 
-private:
+  private:
     // State shared between the thread and its owner.
     struct Shared {
         std::mutex mutex;
         std::condition_variable changed;
-        bool inChannel = false;       // the thread is inside readRecord
-        bool channelClosed = false;   // stop(): the thread may not enter the channel again
+        bool inChannel = false;      // the thread is inside readRecord
+        bool channelClosed = false;  // stop(): the thread may not enter the channel again
         bool ended = false;
         std::atomic<bool> waitingForHandOver{false};
     };

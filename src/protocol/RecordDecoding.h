@@ -13,9 +13,9 @@
 #include <span>
 #include <string>
 
+#include "base/RecordAreas.h"
 #include "data/Halnor55KUDoc.h"
 #include "data/MeasurementResult.h"
-#include "base/RecordAreas.h"
 #include "settings/Preference.h"
 
 namespace hx {

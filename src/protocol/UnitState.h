@@ -1,5 +1,5 @@
 #pragma once
-// The unit's states as its state request reports them (1 to 12; 7 and 8 are
+// The unit's states as its state request reports them (1 to 13; 7 and 8 are
 // not used by the unit). The state decides which commands the program offers
 // and what the live view shows.
 
@@ -16,6 +16,7 @@ enum UnitState : int {
     kStateWait = 10,    // waiting
     kStateAnimal = 11,  // animal-number entry is open
     kStateBrowse = 12,  // browsing its memory card
+    kState13 = 13,      // reported after Browse SD on some units; no name shown
 };
 
 }  // namespace hx

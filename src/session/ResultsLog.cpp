@@ -15,9 +15,10 @@ namespace hx {
 namespace {
 
 constexpr std::array<std::string_view, 20> kColumns = {
-    "Date time", "Device ID", "Animal No", "Study No",  "Weight",    "Sex/Age",      "Comment",
-    "N",         "HR",        "SBP",       "MBP",       "DBP",       "Error code",   "Error",
-    "Saved",     "Save rule", "Data file", "Unit version", "Program version", "Session"};
+    "Date time",       "Device ID", "Animal No", "Study No",  "Weight",    "Sex/Age",
+    "Comment",         "N",         "HR",        "SBP",       "MBP",       "DBP",
+    "Error code",      "Error",     "Saved",     "Save rule", "Data file", "Unit version",
+    "Program version", "Session"};
 
 // Texts from the unit are bytes in the unit's code page: valid UTF-8 is kept,
 // anything else is taken as Latin-1, so the log is always UTF-8. Control
@@ -55,7 +56,8 @@ std::string cleanText(const std::string& in) {
 
 void appendField(std::string& line, const std::string& value) {
     const std::string text = cleanText(value);
-    if (text.find_first_of(",\"\r\n") == std::string::npos && (text.empty() || (text.front() != ' ' && text.back() != ' '))) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos &&
+        (text.empty() || (text.front() != ' ' && text.back() != ' '))) {
         line += text;
         return;
     }
@@ -110,11 +112,16 @@ const std::array<std::string_view, 20>& resultsLogColumns() { return kColumns; }
 
 std::string resultErrorName(int code) {
     switch (code) {
-        case 0: return {};
-        case 5: return "Air";
-        case 16: return "Lo";
-        case 17: return "Hi";
-        default: return "Err" + std::to_string(code);
+        case 0:
+            return {};
+        case 5:
+            return "Air";
+        case 16:
+            return "Lo";
+        case 17:
+            return "Hi";
+        default:
+            return "Err" + std::to_string(code);
     }
 }
 
@@ -126,10 +133,14 @@ std::string resultsLogDateTime(const std::string& t) {
 
 std::string saveRuleText(int outputFile, bool answeredYes) {
     switch (outputFile) {
-        case 0: return "Always";
-        case 1: return "No Error";
-        case 2: return "Never";
-        default: return answeredYes ? "Yes" : "No";
+        case 0:
+            return "Always";
+        case 1:
+            return "No Error";
+        case 2:
+            return "Never";
+        default:
+            return answeredYes ? "Yes" : "No";
     }
 }
 
@@ -188,7 +199,7 @@ std::string appendResultsLog(const std::string& folder, const ResultsLogRow& row
         }
     }
     std::string out;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int e = errno;
         ::close(fd);
@@ -310,7 +321,7 @@ std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::s
         reason = std::strerror(errno);
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         reason = "not a file";

@@ -16,7 +16,7 @@
 namespace hx {
 
 class CResultsSession {
-public:
+  public:
     // Rebuilds the current session of deviceId from folder's log (nothing when
     // there is no log or it is unreadable; the next row then starts a session).
     void load(const std::string& folder, int deviceId);
@@ -38,7 +38,7 @@ public:
     // Called after every change (a row, a new session, a reload).
     void setListener(std::function<void()> listener) { m_listener = std::move(listener); }
 
-private:
+  private:
     void changed() {
         if (m_listener) m_listener();
     }

@@ -20,7 +20,8 @@ constexpr int kMaxAcclimation = 99;
 constexpr double kMaxOutlierK = 100;
 
 std::optional<double> parseValue(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 6) return std::nullopt;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 6)
+        return std::nullopt;
     return std::strtod(text.c_str(), nullptr);
 }
 
@@ -45,7 +46,8 @@ std::string csvField(const std::string& text) {
 
 // A cycle's value: whole mmHg as the history shows them, else one decimal.
 std::string cellText(double v) {
-    return v == std::floor(v) && std::fabs(v) < 1e9 ? std::to_string(static_cast<long long>(v)) : formatNumber(v);
+    return v == std::floor(v) && std::fabs(v) < 1e9 ? std::to_string(static_cast<long long>(v))
+                                                    : formatNumber(v);
 }
 std::string valueText(const std::optional<double>& v) { return v ? cellText(*v) : "---"; }
 
@@ -89,7 +91,8 @@ SessionCycle cycleFromLogRow(const ResultsLogRow& row) {
     c.mbp = parseValue(row.mbp);
     c.dbp = parseValue(row.dbp);
     c.errorCode = row.errorCode;
-    c.errorText = row.errorText.empty() && row.errorCode != 0 ? resultErrorName(row.errorCode) : row.errorText;
+    c.errorText =
+        row.errorText.empty() && row.errorCode != 0 ? resultErrorName(row.errorCode) : row.errorText;
     return c;
 }
 
@@ -97,8 +100,8 @@ SessionCycle cycleFromDataFile(const DataFileContents& file, const std::string& 
     SessionCycle c;
     // "YY/MM/DD" and "hh:mm:ss" as stored become the log's "YYYY-MM-DD hh:mm:ss".
     if (file.date.size() == 8 && file.date[2] == '/' && file.date[5] == '/')
-        c.dateTime = "20" + file.date.substr(0, 2) + "-" + file.date.substr(3, 2) + "-" + file.date.substr(6, 2) + " " +
-                     file.time;
+        c.dateTime = "20" + file.date.substr(0, 2) + "-" + file.date.substr(3, 2) + "-" +
+                     file.date.substr(6, 2) + " " + file.time;
     else
         c.dateTime = file.date + " " + file.time;
     c.label = name;
@@ -131,7 +134,8 @@ SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const Session
     if (settings.outlierK > 0) {
         std::vector<double> sbp;
         for (std::size_t i = 0; i < st.cycles.size(); ++i)
-            if (st.verdicts[i].status == CycleStatus::Accepted && st.cycles[i].sbp) sbp.push_back(*st.cycles[i].sbp);
+            if (st.verdicts[i].status == CycleStatus::Accepted && st.cycles[i].sbp)
+                sbp.push_back(*st.cycles[i].sbp);
         if (sbp.size() >= 3) {
             st.sbpMedian = median(sbp);
             std::vector<double> deviation;
@@ -210,14 +214,15 @@ std::string rangeText(const ValueSummary& s) {
 std::string formatSessionText(const SessionStats& st, bool hrStored) {
     std::string out;
     char line[512];
-    std::snprintf(line, sizeof line, "%4s  %-19s  %-12s %6s %6s %6s %6s  %s\n", "#", "Date time", "N", "HR", "SBP",
-                  "MBP", "DBP", "Status");
+    std::snprintf(line, sizeof line, "%4s  %-19s  %-12s %6s %6s %6s %6s  %s\n", "#", "Date time", "N", "HR",
+                  "SBP", "MBP", "DBP", "Status");
     out += line;
     for (std::size_t i = 0; i < st.cycles.size(); ++i) {
         const auto& c = st.cycles[i];
-        std::snprintf(line, sizeof line, "%4zu  %-19s  %-12s %6s %6s %6s %6s  %s\n", i + 1, c.dateTime.c_str(),
-                      c.label.c_str(), hrStored ? valueText(c.hr).c_str() : "n/s", valueText(c.sbp).c_str(),
-                      valueText(c.mbp).c_str(), valueText(c.dbp).c_str(), st.verdicts[i].text.c_str());
+        std::snprintf(line, sizeof line, "%4zu  %-19s  %-12s %6s %6s %6s %6s  %s\n", i + 1,
+                      c.dateTime.c_str(), c.label.c_str(), hrStored ? valueText(c.hr).c_str() : "n/s",
+                      valueText(c.sbp).c_str(), valueText(c.mbp).c_str(), valueText(c.dbp).c_str(),
+                      st.verdicts[i].text.c_str());
         out += line;
     }
     std::snprintf(line, sizeof line, "\nAccepted %zu of %zu cycles\n", st.accepted, st.cycles.size());
@@ -228,8 +233,8 @@ std::string formatSessionText(const SessionStats& st, bool hrStored) {
             out += "HR   not stored in data files\n";
             continue;
         }
-        std::snprintf(line, sizeof line, "%-4s n=%-4zu %-16s %s\n", kSessionValueNames[k], s.n, meanSdText(s).c_str(),
-                      rangeText(s).c_str());
+        std::snprintf(line, sizeof line, "%-4s n=%-4zu %-16s %s\n", kSessionValueNames[k], s.n,
+                      meanSdText(s).c_str(), rangeText(s).c_str());
         out += line;
     }
     return out;
@@ -257,22 +262,25 @@ std::string formatSessionCsv(const SessionStats& st, bool hrStored) {
             out += ",,,,\r\n";
             continue;
         }
-        out += "," + formatNumber(s.mean) + "," + (s.n >= 2 ? formatNumber(s.sd) : "") + "," + formatNumber(s.min) +
-               "," + formatNumber(s.max) + "\r\n";
+        out += "," + formatNumber(s.mean) + "," + (s.n >= 2 ? formatNumber(s.sd) : "") + "," +
+               formatNumber(s.min) + "," + formatNumber(s.max) + "\r\n";
     }
     return out;
 }
 
 std::string formatSessionJson(const SessionStats& st, bool hrStored) {
-    const auto value = [](const std::optional<double>& v) { return v ? jsonNumber(*v) : std::string("null"); };
+    const auto value = [](const std::optional<double>& v) {
+        return v ? jsonNumber(*v) : std::string("null");
+    };
     std::string out = "{\"cycles\":[";
     for (std::size_t i = 0; i < st.cycles.size(); ++i) {
         const auto& c = st.cycles[i];
         if (i) out += ",";
         out += "{\"dateTime\":" + jsonString(c.dateTime) + ",\"n\":" + jsonString(c.label) +
-               ",\"hr\":" + (hrStored ? value(c.hr) : std::string("\"not stored\"")) + ",\"sbp\":" + value(c.sbp) +
-               ",\"mbp\":" + value(c.mbp) + ",\"dbp\":" + value(c.dbp) + ",\"errorCode\":" +
-               std::to_string(c.errorCode) + ",\"status\":" + jsonString(st.verdicts[i].text) + "}";
+               ",\"hr\":" + (hrStored ? value(c.hr) : std::string("\"not stored\"")) +
+               ",\"sbp\":" + value(c.sbp) + ",\"mbp\":" + value(c.mbp) + ",\"dbp\":" + value(c.dbp) +
+               ",\"errorCode\":" + std::to_string(c.errorCode) +
+               ",\"status\":" + jsonString(st.verdicts[i].text) + "}";
     }
     out += "],\"accepted\":" + std::to_string(st.accepted) + ",\"summary\":{";
     for (int k = 0; k < kValueCount; ++k) {

@@ -21,7 +21,7 @@ namespace hx {
 class IProfileStore;
 
 struct SessionSettings {
-    int acclimation = 0;      // cycles discarded at the start (0 to 99)
+    int acclimation = 0;       // cycles discarded at the start (0 to 99)
     bool rejectErrors = true;  // results with an error code are rejected
     double outlierK = 3.0;     // SBP outlier rule; 0 = off (0 to 100)
 };

@@ -49,7 +49,7 @@ struct AnimalTexts {
 bool ensureFolderExists(const std::string& path);
 
 class CPreference {
-public:
+  public:
     // Formats the section name, makes the three groups and loads them in the
     // order monitor, animal, device. documentsFolder ends with "/" (one is
     // added when it does not); it is the default and fallback data folder.
@@ -87,7 +87,7 @@ public:
 
     const std::string& documentsFolder() const { return m_documentsFolder; }
 
-private:
+  private:
     void loadMonitorGroup();
     void loadAnimalGroup();
     void loadDeviceGroup();

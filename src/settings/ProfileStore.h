@@ -11,7 +11,7 @@
 namespace hx {
 
 class IProfileStore {
-public:
+  public:
     virtual ~IProfileStore() = default;
     virtual std::int32_t readInt(const std::string& section, const std::string& key,
                                  std::int32_t defaultValue) = 0;
@@ -24,7 +24,7 @@ public:
 // Profile kept in memory (tests, and the fallback when no file store exists).
 // Keeps the order of writes so tests can check it.
 class CMemoryProfileStore final : public IProfileStore {
-public:
+  public:
     std::int32_t readInt(const std::string& section, const std::string& key,
                          std::int32_t defaultValue) override;
     void writeInt(const std::string& section, const std::string& key, std::int32_t value) override;
@@ -40,7 +40,7 @@ public:
     std::vector<std::string> readLog() const;
     void clearLogs();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_values;  // "section/key" -> text form
     std::vector<std::string> m_writes;

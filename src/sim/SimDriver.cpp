@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -224,6 +225,7 @@ bool CSimDriver::setNoticeHandler(NoticeHandler handler) {
     std::lock_guard lock(m_noticeMutex);
     if (!m_noticesSupported) {
         m_noticeHandler = nullptr;
+        errno = ENOTSUP;
         return false;
     }
     m_noticeHandler = std::move(handler);

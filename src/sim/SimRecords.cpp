@@ -154,32 +154,34 @@ SimAnimalInfo decodeAnimalBlock(const std::uint8_t* block, std::size_t length, b
 
 std::array<std::uint8_t, 8> encodeMenuFrame(const SimMenu& m) {
     std::array<std::uint8_t, 8> f{};
-    f[0] = static_cast<std::uint8_t>(m[0]);
-    f[1] = static_cast<std::uint8_t>(m[1]);
-    f[2] = static_cast<std::uint8_t>(m[2]);
-    f[3] = static_cast<std::uint8_t>((m[3] ? 0x01 : 0) | (m[4] ? 0x02 : 0) | (m[5] ? 0x04 : 0) |
-                                     (m[6] ? 0x08 : 0) | (m[7] ? 0x10 : 0) | (m[11] ? 0x20 : 0));
-    f[4] = static_cast<std::uint8_t>(m[8]);
-    f[5] = static_cast<std::uint8_t>(m[9]);
-    f[6] = static_cast<std::uint8_t>(m[10]);
+    f[0] = static_cast<std::uint8_t>(m[MenuSettings::kPress]);
+    f[1] = static_cast<std::uint8_t>(m[MenuSettings::kSense]);
+    f[2] = static_cast<std::uint8_t>(m[MenuSettings::kAutoS]);
+    f[3] =
+        static_cast<std::uint8_t>((m[MenuSettings::kAutoP] ? 0x01 : 0) | (m[MenuSettings::kDbp] ? 0x02 : 0) |
+                                  (m[MenuSettings::kUsb] ? 0x04 : 0) | (m[MenuSettings::kPrint] ? 0x08 : 0) |
+                                  (m[MenuSettings::kSound] ? 0x10 : 0) | (m[MenuSettings::kTime] ? 0x20 : 0));
+    f[4] = static_cast<std::uint8_t>(m[MenuSettings::kSpeed]);
+    f[5] = static_cast<std::uint8_t>(m[MenuSettings::kType]);
+    f[6] = static_cast<std::uint8_t>(m[MenuSettings::kWord10]);
     return f;
 }
 
 SimMenu decodeMenuFrame(const std::uint8_t* f) {
     auto clampWord = [](std::uint8_t v, int hi) { return static_cast<std::int16_t>(std::min<int>(v, hi)); };
     SimMenu m{};
-    m[0] = clampWord(f[0], 25);
-    m[1] = clampWord(f[1], 7);
-    m[2] = clampWord(f[2], 10);
-    m[3] = (f[3] & 0x01) ? 1 : 0;
-    m[4] = (f[3] & 0x02) ? 1 : 0;
-    m[5] = (f[3] & 0x04) ? 1 : 0;
-    m[6] = (f[3] & 0x08) ? 1 : 0;
-    m[7] = (f[3] & 0x10) ? 1 : 0;
-    m[11] = (f[3] & 0x20) ? 1 : 0;
-    m[8] = clampWord(f[4], 2);
-    m[9] = clampWord(f[5], 2);
-    m[10] = f[6];
+    m[MenuSettings::kPress] = clampWord(f[0], 25);
+    m[MenuSettings::kSense] = clampWord(f[1], 7);
+    m[MenuSettings::kAutoS] = clampWord(f[2], 10);
+    m[MenuSettings::kAutoP] = (f[3] & 0x01) ? 1 : 0;
+    m[MenuSettings::kDbp] = (f[3] & 0x02) ? 1 : 0;
+    m[MenuSettings::kUsb] = (f[3] & 0x04) ? 1 : 0;
+    m[MenuSettings::kPrint] = (f[3] & 0x08) ? 1 : 0;
+    m[MenuSettings::kSound] = (f[3] & 0x10) ? 1 : 0;
+    m[MenuSettings::kTime] = (f[3] & 0x20) ? 1 : 0;
+    m[MenuSettings::kSpeed] = clampWord(f[4], 2);
+    m[MenuSettings::kType] = clampWord(f[5], 2);
+    m[MenuSettings::kWord10] = f[6];
     return m;
 }
 

@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "base/MenuSettings.h"
 #include "base/RecordAreas.h"
 
 namespace hx {
 
-// The unit's twelve 16-bit menu words, in the order the program's MenuSettings
-// keeps them: 0 PRESS index, 1 SENSE, 2 AUTO-S, 3 AUTO-P, 4 DBP, 5 USB, 6 PRINT,
-// 7 SOUND, 8 SPEED, 9 TYPE, 10 (not edited), 11 TIME.
+// The unit's twelve 16-bit menu words, indexed by the names of
+// MenuSettings::Word (PRESS index, SENSE, AUTO-S, AUTO-P, DBP, USB, PRINT,
+// SOUND, SPEED, TYPE, a word not edited, TIME).
 using SimMenu = std::array<std::int16_t, 12>;
 // Power-on menu of a unit: PRESS 180 mmHg, SENSE 2, single measurements, DOG.
 SimMenu defaultSimMenu();

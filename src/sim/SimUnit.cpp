@@ -154,8 +154,8 @@ CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions optio
     u.gen.setBreathingDepth(m_options.breathingDepth);
     u.movementChance = std::clamp(m_options.movementChance, 0.0, 1.0);
     u.acclimationMmHg = std::max(0.0, m_options.acclimationMmHg);
-    u.gen.setAnimal(u.menu[9]);
-    u.gen.setTruth(drawTruth(u.menu[9], u.truthSpread, u.gen.rng()));
+    u.gen.setAnimal(u.menu[MenuSettings::kType]);
+    u.gen.setTruth(drawTruth(u.menu[MenuSettings::kType], u.truthSpread, u.gen.rng()));
     std::lock_guard lock(m_mutex);
     powerOnLocked(m_clock.nowMs());
 }
@@ -324,7 +324,7 @@ void CSimUnit::restartSweepLocked() {
 
 void CSimUnit::startMeasurementLocked(std::int64_t now) {
     Impl& u = *m_impl;
-    const int type = u.menu[9];
+    const int type = u.menu[MenuSettings::kType];
     u.gen.setAnimal(type);
     if (type != u.acclimatedType || u.animal.animalNumber != u.acclimatedNumber ||
         now - u.lastStartMs > kAcclimationRestMs) {
@@ -340,7 +340,7 @@ void CSimUnit::startMeasurementLocked(std::int64_t now) {
         u.gen.setTruth(acclimatedTruth(rested, u.acclimationMmHg, u.cyclesWithAnimal));
     }
     ++u.cyclesWithAnimal;
-    u.cuffTarget = 100.0 + 10.0 * std::clamp<int>(u.menu[0], 0, 25);
+    u.cuffTarget = 100.0 + 10.0 * std::clamp<int>(u.menu[MenuSettings::kPress], 0, 25);
     u.cuff = std::max(0.0, currentCuffLocked(now));
     u.dumping = false;
     u.pressStartMs = now;
@@ -352,7 +352,8 @@ void CSimUnit::startMeasurementLocked(std::int64_t now) {
 
 void CSimUnit::startRecordLocked(std::int64_t now) {
     Impl& u = *m_impl;
-    u.deflateRate = std::max(deflationRate(u.menu[8]), (u.cuff - kEndPressureMmHg) / kMaxRecordSeconds);
+    u.deflateRate = std::max(deflationRate(u.menu[MenuSettings::kSpeed]),
+                             (u.cuff - kEndPressureMmHg) / kMaxRecordSeconds);
     u.recPressure.clear();
     u.recWave.clear();
     if (u.movementChance > 0.0) {
@@ -364,7 +365,8 @@ void CSimUnit::startRecordLocked(std::int64_t now) {
         const double recordSamples = (u.cuff - kEndPressureMmHg) / u.deflateRate * kSampleRateHz;
         const int after = static_cast<int>(uniform(u.gen.rng()) * 0.9 * recordSamples);
         const int length = static_cast<int>((0.5 + 3.5 * uniform(u.gen.rng())) * kSampleRateHz);
-        const double size = (0.3 + 2.7 * uniform(u.gen.rng())) * animalProfile(u.menu[9]).pulseAmplitude;
+        const double size =
+            (0.3 + 2.7 * uniform(u.gen.rng())) * animalProfile(u.menu[MenuSettings::kType]).pulseAmplitude;
         const double shift = (uniform(u.gen.rng()) < 0.5 ? -1.0 : 1.0) * 0.5 * size;
         if (moves) u.gen.scheduleMovement(after, length, size, shift);
     }
@@ -418,7 +420,7 @@ void CSimUnit::sampleLocked(std::int64_t t) {
 
     std::normal_distribution<double> noise(0.0, 0.6);
     // SENSE 0..7 sets the amplifier's gain; 2 passes the sensor's units as they are.
-    const double gain = (std::clamp<int>(u.menu[1], 0, 7) + 2) / 4.0;
+    const double gain = (std::clamp<int>(u.menu[MenuSettings::kSense], 0, 7) + 2) / 4.0;
     const double wave = u.gen.nextWave(u.cuff) * gain;
     const double pressureHalf = 2.0 * (u.cuff + u.gen.pressureDisturbance()) + noise(u.gen.rng());
     const bool clipped = wave > 2047.0 || wave < -2048.0;
@@ -468,8 +470,8 @@ void CSimUnit::flushPendingLocked() {
         }
         const std::uint8_t flag = (u.pendingError || u.errorFlagForced) ? 1 : 0;
         enqueueLocked(buildWavePacket(index, u.gen.liveHeartRate(), flag,
-                                      static_cast<std::uint8_t>(u.menu[1]), u.pending.data(),
-                                      u.pending.size()));
+                                      static_cast<std::uint8_t>(u.menu[MenuSettings::kSense]),
+                                      u.pending.data(), u.pending.size()));
     }
     u.pending.clear();
 }
@@ -532,7 +534,7 @@ void CSimUnit::handleCommandLocked(int code, std::int64_t now) {
         case kSimKeyStart:
             switch (u.state) {
                 case kSimView:
-                    u.autoRemaining = std::max(0, u.menu[2] - 1);
+                    u.autoRemaining = std::max(0, u.menu[MenuSettings::kAutoS] - 1);
                     startMeasurementLocked(now);
                     break;
                 case kSimPress:
@@ -556,7 +558,8 @@ void CSimUnit::handleCommandLocked(int code, std::int64_t now) {
         case kSimKeyDown: {
             const int delta = code == kSimKeyUp ? 1 : -1;
             if (u.state == kSimMenu) {
-                u.menu[0] = static_cast<std::int16_t>(std::clamp(u.menu[0] + delta, 0, 25));
+                u.menu[MenuSettings::kPress] =
+                    static_cast<std::int16_t>(std::clamp(u.menu[MenuSettings::kPress] + delta, 0, 25));
             } else if (u.state == kSimAnimal) {
                 u.animal.animalNumber = stepNumber(u.animal.animalNumber, delta);
             }

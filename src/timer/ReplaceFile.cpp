@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <random>
 #include <string_view>
 
@@ -40,7 +41,8 @@ std::string randomLetters(std::size_t count) {
 // that a running copy still writes it.
 int createTemporary(const std::string& folder, std::string& tempPath) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        tempPath = folder + "/" + std::string(kTemporaryPrefix) + randomLetters(10) + std::string(kTemporarySuffix);
+        tempPath =
+            folder + "/" + std::string(kTemporaryPrefix) + randomLetters(10) + std::string(kTemporarySuffix);
         const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
         if (fd >= 0) (void)::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -49,8 +51,8 @@ int createTemporary(const std::string& folder, std::string& tempPath) {
 }
 
 bool isTemporaryName(std::string_view name) {
-    return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() && name.starts_with(kTemporaryPrefix) &&
-           name.ends_with(kTemporarySuffix);
+    return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() &&
+           name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix);
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
@@ -83,6 +85,20 @@ bool syncFolder(const std::string& folder) {
 
 ReplaceFileResult failure(ReplaceStage stage, int error) { return {stage, error}; }
 
+// Renames without replacing: fails with EEXIST when the name is taken, also
+// when another writer took it after we looked. File systems without the
+// atomic form get a check just before the rename.
+bool renameKeeping(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat taken {};
+    if (::lstat(to.c_str(), &taken) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 // A direct create would fail on a folder or on a file we may not write; the
 // rename would not, so those cases are refused before anything is made. So
 // is anything but a regular file: the rename would put a plain file in the
@@ -108,12 +124,15 @@ bool targetRefusesWriting(const std::string& path, struct stat& existing, bool& 
 
 }  // namespace
 
-ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
+ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                                      IfExists ifExists) {
     if (path.empty() || path.back() == '/') return failure(ReplaceStage::kCreate, EISDIR);
 
     struct stat existing {};
     bool exists = false;
     int refusal = 0;
+    const bool keep = ifExists == IfExists::kKeep;
+    if (keep && ::lstat(path.c_str(), &existing) == 0) return failure(ReplaceStage::kExists, EEXIST);
     if (targetRefusesWriting(path, existing, exists, refusal)) return failure(ReplaceStage::kCreate, refusal);
 
     const std::string folder = folderOf(path);
@@ -130,13 +149,13 @@ ReplaceFileResult replaceFileContents(const std::string& path, std::span<const s
         written = false;
         error = errno;
     }
-    if (written && ::rename(tempPath.c_str(), path.c_str()) != 0) {
+    if (written && !(keep ? renameKeeping(tempPath, path) : ::rename(tempPath.c_str(), path.c_str()) == 0)) {
         written = false;
         error = errno;
     }
     if (!written) {
         ::unlink(tempPath.c_str());
-        return failure(ReplaceStage::kWrite, error);
+        return failure(keep && error == EEXIST ? ReplaceStage::kExists : ReplaceStage::kWrite, error);
     }
     // The new file is in place; a folder that cannot be synced is still a
     // failure to make it durable, so it is reported.

@@ -24,6 +24,13 @@ enum class ReplaceStage {
               // the target is a folder, a write-protected file or anything
               // but a regular file: a device, a pipe, a symbolic link)
     kWrite,   // writing, syncing, closing or renaming failed after creation
+    kExists,  // keeping existing files was asked for and the name is taken
+};
+
+enum class IfExists {
+    kReplace,  // an existing file of the name is replaced
+    kKeep,     // an existing file is kept and the write fails with kExists;
+               // also when another writer takes the name meanwhile
 };
 
 struct ReplaceFileResult {
@@ -35,7 +42,8 @@ struct ReplaceFileResult {
 // Writes bytes to path as described above. A new file gets the usual
 // permissions (0666 less the umask); a replaced file keeps its own, without
 // the set-user-ID, set-group-ID and sticky bits.
-ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
+                                      IfExists ifExists = IfExists::kReplace);
 
 // A temporary file left by a copy of the program that was killed in mid-write
 // stays for ever. This removes those of folder that are at least

@@ -61,6 +61,11 @@ class CTimerSchedule {
     void startSeries(std::time_t now);
     void stopSeries() { m_started = false; }
     void rewind();
+    // The series is over: stopped and rewound, so the next Start begins anew.
+    void endSeries() {
+        stopSeries();
+        rewind();
+    }
     bool started() const { return m_started; }
 
     std::time_t startTime() const { return m_startTime; }

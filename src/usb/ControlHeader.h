@@ -54,13 +54,16 @@ inline void putLe16(std::uint8_t* at, std::uint16_t value) {
     at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-inline std::uint16_t getLe16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
+inline std::uint16_t getLe16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
 
 }  // namespace detail
 
 // Function code of request type 0 to 3; nothing for any other type.
 inline std::optional<std::uint16_t> functionCodeForRequestType(int requestType) {
-    static constexpr std::uint16_t kCodes[] = {kVendorDevice, kVendorInterface, kVendorEndpoint, kVendorOther};
+    static constexpr std::uint16_t kCodes[] = {kVendorDevice, kVendorInterface, kVendorEndpoint,
+                                               kVendorOther};
     if (requestType < 0 || requestType > 3) return std::nullopt;
     return kCodes[requestType];
 }
@@ -94,7 +97,8 @@ inline std::optional<ControlHeader> decodeControlHeader(const std::uint8_t* byte
 inline std::array<std::uint8_t, kDescriptorRequestSize> descriptorRequest() { return {1, 0, 0, 0}; }
 
 // Nothing when fewer than 18 bytes are given.
-inline std::optional<DeviceDescriptorFields> parseDeviceDescriptor(const std::uint8_t* bytes, std::size_t length) {
+inline std::optional<DeviceDescriptorFields> parseDeviceDescriptor(const std::uint8_t* bytes,
+                                                                   std::size_t length) {
     if (bytes == nullptr || length < kDeviceDescriptorSize) return std::nullopt;
     DeviceDescriptorFields fields;
     fields.deviceClass = bytes[4];
@@ -107,10 +111,11 @@ inline std::optional<DeviceDescriptorFields> parseDeviceDescriptor(const std::ui
 
 // A standard 18-byte device descriptor carrying the given fields (other fields
 // hold plausible values), for drivers that answer the descriptor request.
-inline std::array<std::uint8_t, kDeviceDescriptorSize> makeDeviceDescriptor(const DeviceDescriptorFields& fields) {
+inline std::array<std::uint8_t, kDeviceDescriptorSize> makeDeviceDescriptor(
+    const DeviceDescriptorFields& fields) {
     std::array<std::uint8_t, kDeviceDescriptorSize> bytes{};
-    bytes[0] = kDeviceDescriptorSize;  // bLength
-    bytes[1] = 1;                      // bDescriptorType: device
+    bytes[0] = kDeviceDescriptorSize;    // bLength
+    bytes[1] = 1;                        // bDescriptorType: device
     detail::putLe16(&bytes[2], 0x0200);  // bcdUSB 2.0
     bytes[4] = fields.deviceClass;
     bytes[5] = fields.deviceSubClass;

@@ -53,7 +53,8 @@ UsbLocation locationOf(libusb_device* device) {
 std::vector<UsbEndpoint> endpointsOfInterface0(libusb_device* device) {
     std::vector<UsbEndpoint> endpoints;
     libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS || config == nullptr) return endpoints;
+    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS || config == nullptr)
+        return endpoints;
     if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
         const libusb_interface_descriptor& setting = config->interface[0].altsetting[0];
         for (int i = 0; i < setting.bNumEndpoints; ++i)
@@ -117,8 +118,8 @@ std::vector<std::string> CLibusbDriver::presentInterfaces() {
     return paths;
 }
 
-std::shared_ptr<CLibusbDriver::Device> CLibusbDriver::openDevice(const std::string& unitPath, std::uint8_t bus,
-                                                                 std::uint8_t address) {
+std::shared_ptr<CLibusbDriver::Device> CLibusbDriver::openDevice(const std::string& unitPath,
+                                                                 std::uint8_t bus, std::uint8_t address) {
     {
         std::lock_guard lock(m_mutex);
         if (auto known = m_devices[unitPath].lock()) return known;
@@ -128,7 +129,8 @@ std::shared_ptr<CLibusbDriver::Device> CLibusbDriver::openDevice(const std::stri
     ssize_t count = libusb_get_device_list(m_context, &list);
     for (ssize_t i = 0; i < count && !device; ++i) {
         UsbLocation location = locationOf(list[i]);
-        if (location.bus != bus || location.address != address || makeUsbDevicePath(location) != unitPath) continue;
+        if (location.bus != bus || location.address != address || makeUsbDevicePath(location) != unitPath)
+            continue;
         libusb_device_handle* handle = nullptr;
         if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) break;
         device = std::make_shared<Device>();
@@ -182,22 +184,25 @@ std::optional<CLibusbDriver::Entry> CLibusbDriver::find(DriverHandle handle) con
     return it->second;
 }
 
-bool CLibusbDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                              std::uint8_t* out, std::size_t outLength, std::size_t* returned) {
+bool CLibusbDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                              std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                              std::size_t* returned) {
     *returned = 0;
     std::optional<Entry> entry = find(handle);
     if (!entry) return false;
     if (code == kIoctlResetPipe) {
         if (entry->pipe < 0) return false;
-        const std::optional<UsbEndpoint>& endpoint = entry->pipe == 0 ? entry->device->pipes.in : entry->device->pipes.out;
+        const std::optional<UsbEndpoint>& endpoint =
+            entry->pipe == 0 ? entry->device->pipes.in : entry->device->pipes.out;
         return endpoint && libusb_clear_halt(entry->device->handle, endpoint->address) == LIBUSB_SUCCESS;
     }
     if (entry->pipe >= 0) return false;  // the other requests go to the unit itself
     return unitRequest(*entry, code, in, inLength, out, outLength, returned);
 }
 
-bool CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                                std::uint8_t* out, std::size_t outLength, std::size_t* returned) {
+bool CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in,
+                                std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                std::size_t* returned) {
     libusb_device_handle* handle = entry.device->handle;
     switch (code) {
         case kIoctlResetUnit:
@@ -209,16 +214,18 @@ bool CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const st
         case kIoctlGetDescriptor: {
             libusb_device_descriptor d{};
             if (libusb_get_device_descriptor(libusb_get_device(handle), &d) != LIBUSB_SUCCESS) return false;
-            std::vector<std::uint8_t> bytes = deviceDescriptorBytes(
-                {d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol, d.bMaxPacketSize0, d.idVendor,
-                 d.idProduct, d.bcdDevice, d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations});
+            std::vector<std::uint8_t> bytes =
+                deviceDescriptorBytes({d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol,
+                                       d.bMaxPacketSize0, d.idVendor, d.idProduct, d.bcdDevice,
+                                       d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations});
             *returned = std::min(bytes.size(), outLength);
             if (*returned > 0) std::memcpy(out, bytes.data(), *returned);
             return true;
         }
         case kIoctlGetConfiguration: {
             int configuration = 0;
-            if (outLength < 4 || libusb_get_configuration(handle, &configuration) != LIBUSB_SUCCESS) return false;
+            if (outLength < 4 || libusb_get_configuration(handle, &configuration) != LIBUSB_SUCCESS)
+                return false;
             putLe32(out, static_cast<std::uint32_t>(configuration));
             *returned = 4;
             return true;
@@ -229,7 +236,8 @@ bool CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const st
 }
 
 bool CLibusbDriver::controlTransfer(const Entry& entry, const std::uint8_t* in, std::size_t inLength,
-                                    std::uint8_t* out, std::size_t outLength, std::size_t* returned, bool read) {
+                                    std::uint8_t* out, std::size_t outLength, std::size_t* returned,
+                                    bool read) {
     std::optional<ControlHeader> header = decodeControlHeader(in, inLength);
     if (!header || header->isRead() != read) return false;
     std::optional<UsbControlSetup> setup = controlSetupFromHeader(*header);
@@ -245,9 +253,9 @@ bool CLibusbDriver::controlTransfer(const Entry& entry, const std::uint8_t* in, 
         data = payload.data();
         length = std::min<std::size_t>(payload.size(), 0xFFFF);
     }
-    int result = libusb_control_transfer(entry.device->handle, setup->requestType, setup->request, setup->value,
-                                         setup->index, length > 0 ? data : nullptr,
-                                         static_cast<std::uint16_t>(length), static_cast<unsigned>(m_timeoutMs));
+    int result = libusb_control_transfer(
+        entry.device->handle, setup->requestType, setup->request, setup->value, setup->index,
+        length > 0 ? data : nullptr, static_cast<std::uint16_t>(length), static_cast<unsigned>(m_timeoutMs));
     if (result < 0) return false;
     if (read) *returned = static_cast<std::size_t>(result);
     return true;
@@ -264,8 +272,9 @@ PipeReadResult CLibusbDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer, 
     for (;;) {
         if (entry->cancelled->load()) return {PipeStatus::Cancelled, 0, waited};
         int transferred = 0;
-        int result = transfer(entry->device->handle, endpoint, buffer, static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF)),
-                              &transferred, kReadSliceMs);
+        int result =
+            transfer(entry->device->handle, endpoint, buffer,
+                     static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF)), &transferred, kReadSliceMs);
         if (result == LIBUSB_ERROR_TIMEOUT && transferred == 0) {
             waited = true;
             continue;
@@ -286,8 +295,8 @@ bool CLibusbDriver::writePipe(DriverHandle pipe, const std::uint8_t* data, std::
     if (!entry || entry->pipe != 1 || !entry->device->pipes.out || length > 0x7FFFFFFF) return false;
     std::vector<std::uint8_t> copy(data, data + length);  // libusb takes a non-const buffer
     int transferred = 0;
-    int result = transfer(entry->device->handle, *entry->device->pipes.out, copy.data(), static_cast<int>(length),
-                          &transferred, static_cast<unsigned>(m_timeoutMs));
+    int result = transfer(entry->device->handle, *entry->device->pipes.out, copy.data(),
+                          static_cast<int>(length), &transferred, static_cast<unsigned>(m_timeoutMs));
     return result == LIBUSB_SUCCESS && static_cast<std::size_t>(transferred) == length;
 }
 
@@ -302,7 +311,8 @@ bool CLibusbDriver::setNoticeHandler(NoticeHandler handler) {
     libusb_hotplug_callback_handle handle = 0;
     int result = libusb_hotplug_register_callback(
         m_context,
-        static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+        static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                          LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
         static_cast<libusb_hotplug_flag>(0), *m_vendorId, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
         hotplugThunk, this, &handle);
     if (result != LIBUSB_SUCCESS) return false;
@@ -325,7 +335,9 @@ void CLibusbDriver::onHotplug(libusb_device* device, bool arrived) {
         std::lock_guard lock(m_noticeMutex);
         handler = m_noticeHandler;
     }
-    if (handler) handler(arrived ? DeviceNotice::Arrival : DeviceNotice::Removal, makeUsbDevicePath(locationOf(device)));
+    if (handler)
+        handler(arrived ? DeviceNotice::Arrival : DeviceNotice::Removal,
+                makeUsbDevicePath(locationOf(device)));
 }
 
 }  // namespace hx

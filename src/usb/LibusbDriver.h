@@ -35,7 +35,7 @@ struct libusb_device_handle;
 namespace hx {
 
 class CLibusbDriver final : public IUnitDriver {
-public:
+  public:
     static constexpr int kDefaultTimeoutMs = 2000;
     static constexpr int kReadSliceMs = 100;
 
@@ -65,7 +65,7 @@ public:
     // a removal; not for other callers.
     void onHotplug(libusb_device* device, bool arrived);
 
-private:
+  private:
     struct Device;  // one opened unit, shared by its handle and its pipes
     struct Entry {
         std::shared_ptr<Device> device;

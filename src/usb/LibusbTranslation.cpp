@@ -22,8 +22,9 @@ std::optional<unsigned> threeDigits(std::string_view text, std::size_t at) {
 
 std::string makeUsbDevicePath(const UsbLocation& location) {
     char path[64];
-    std::snprintf(path, sizeof path, "usb#vid_%04x&pid_%04x#bus%03u&addr%03u", location.vendorId, location.productId,
-                  static_cast<unsigned>(location.bus), static_cast<unsigned>(location.address));
+    std::snprintf(path, sizeof path, "usb#vid_%04x&pid_%04x#bus%03u&addr%03u", location.vendorId,
+                  location.productId, static_cast<unsigned>(location.bus),
+                  static_cast<unsigned>(location.address));
     return path;
 }
 
@@ -39,7 +40,8 @@ std::optional<UsbLocation> parseUsbDevicePath(std::string_view path) {
     UsbLocation location{static_cast<std::uint8_t>(bus), static_cast<std::uint8_t>(address),
                          static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), -1};
     // Only the exact form we make counts, so two spellings never name one unit.
-    if (makeUsbDevicePath(location) != text.substr(0, static_cast<std::size_t>(consumed))) return std::nullopt;
+    if (makeUsbDevicePath(location) != text.substr(0, static_cast<std::size_t>(consumed)))
+        return std::nullopt;
     std::string_view rest = path.substr(static_cast<std::size_t>(consumed));
     if (rest.empty()) return location;
     // "\ifIIIpipePPP" with three digits each, interface 0 only.
@@ -56,11 +58,20 @@ std::optional<UsbLocation> parseUsbDevicePath(std::string_view path) {
 std::optional<UsbControlSetup> controlSetupFromHeader(const ControlHeader& header) {
     std::uint8_t recipient = 0;
     switch (header.function) {
-        case kVendorDevice: recipient = LIBUSB_RECIPIENT_DEVICE; break;
-        case kVendorInterface: recipient = LIBUSB_RECIPIENT_INTERFACE; break;
-        case kVendorEndpoint: recipient = LIBUSB_RECIPIENT_ENDPOINT; break;
-        case kVendorOther: recipient = LIBUSB_RECIPIENT_OTHER; break;
-        default: return std::nullopt;
+        case kVendorDevice:
+            recipient = LIBUSB_RECIPIENT_DEVICE;
+            break;
+        case kVendorInterface:
+            recipient = LIBUSB_RECIPIENT_INTERFACE;
+            break;
+        case kVendorEndpoint:
+            recipient = LIBUSB_RECIPIENT_ENDPOINT;
+            break;
+        case kVendorOther:
+            recipient = LIBUSB_RECIPIENT_OTHER;
+            break;
+        default:
+            return std::nullopt;
     }
     std::uint8_t direction = header.isRead() ? LIBUSB_ENDPOINT_IN : LIBUSB_ENDPOINT_OUT;
     return UsbControlSetup{static_cast<std::uint8_t>(LIBUSB_REQUEST_TYPE_VENDOR | direction | recipient),
@@ -104,13 +115,19 @@ std::vector<std::uint8_t> deviceDescriptorBytes(const UsbDeviceDescriptor& d) {
 
 PipeStatus pipeStatusFromLibusbError(int error) {
     switch (error) {
-        case LIBUSB_SUCCESS: return PipeStatus::Ok;
-        case LIBUSB_ERROR_PIPE: return PipeStatus::BrokenPipe;
-        case LIBUSB_ERROR_IO: return PipeStatus::DeviceError;
+        case LIBUSB_SUCCESS:
+            return PipeStatus::Ok;
+        case LIBUSB_ERROR_PIPE:
+            return PipeStatus::BrokenPipe;
+        case LIBUSB_ERROR_IO:
+            return PipeStatus::DeviceError;
         case LIBUSB_ERROR_NO_DEVICE:
-        case LIBUSB_ERROR_NOT_FOUND: return PipeStatus::Gone;
-        case LIBUSB_ERROR_INTERRUPTED: return PipeStatus::Cancelled;
-        default: return PipeStatus::OtherError;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return PipeStatus::Gone;
+        case LIBUSB_ERROR_INTERRUPTED:
+            return PipeStatus::Cancelled;
+        default:
+            return PipeStatus::OtherError;
     }
 }
 
@@ -122,9 +139,10 @@ std::optional<std::uint16_t> parseVendorId(std::string_view text) {
     unsigned value = 0;
     for (char c : text) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                       ? c - '0'
-                                                       : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+        value =
+            value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
+                                                   ? c - '0'
+                                                   : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
     }
     return static_cast<std::uint16_t>(value);
 }

@@ -23,8 +23,8 @@ inline void writeLinkLine(const LinkLogWriter& writer, std::string_view text) {
     }
 }
 
-__attribute__((format(printf, 2, 3))) inline void writeLinkLinef(const LinkLogWriter& writer, const char* format,
-                                                                  ...) {
+__attribute__((format(printf, 2, 3))) inline void writeLinkLinef(const LinkLogWriter& writer,
+                                                                 const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);

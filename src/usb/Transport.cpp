@@ -40,7 +40,8 @@ int CTransport::openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uin
     for (const std::string& path : m_driver.presentInterfaces()) {
         DriverHandle handle = m_driver.open(path);
         if (handle == kInvalidHandle) continue;
-        if (!descriptorMatches(handle, matchFlags, deviceClass, deviceSubClass, vendorId, productId, bcdDevice)) {
+        if (!descriptorMatches(handle, matchFlags, deviceClass, deviceSubClass, vendorId, productId,
+                               bcdDevice)) {
             m_driver.close(handle);
             continue;
         }
@@ -52,13 +53,13 @@ int CTransport::openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uin
 }
 
 bool CTransport::descriptorMatches(DriverHandle handle, unsigned matchFlags, std::uint8_t deviceClass,
-                                   std::uint8_t deviceSubClass, std::uint16_t vendorId, std::uint16_t productId,
-                                   std::uint8_t bcdDevice) const {
+                                   std::uint8_t deviceSubClass, std::uint16_t vendorId,
+                                   std::uint16_t productId, std::uint8_t bcdDevice) const {
     auto request = descriptorRequest();
     std::array<std::uint8_t, kDeviceDescriptorSize> reply{};
     std::size_t returned = 0;
-    if (!m_driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(), reply.data(), reply.size(),
-                            &returned)) {
+    if (!m_driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(), reply.data(),
+                            reply.size(), &returned)) {
         return false;
     }
     // A short reply is no descriptor: comparing left-over bytes could open the wrong unit.
@@ -91,17 +92,19 @@ int CTransport::unitCheck(int slot) const {
     if (unit == kInvalidHandle) return 1;
     std::array<std::uint8_t, 4> reply{};
     std::size_t returned = 0;
-    bool ok = m_driver.ioControl(unit, kIoctlGetConfiguration, nullptr, 0, reply.data(), reply.size(), &returned);
+    bool ok =
+        m_driver.ioControl(unit, kIoctlGetConfiguration, nullptr, 0, reply.data(), reply.size(), &returned);
     if (!ok || returned < reply.size()) return 2;
-    std::uint32_t configuration = static_cast<std::uint32_t>(reply[0]) | (static_cast<std::uint32_t>(reply[1]) << 8) |
-                                  (static_cast<std::uint32_t>(reply[2]) << 16) |
-                                  (static_cast<std::uint32_t>(reply[3]) << 24);
+    std::uint32_t configuration =
+        static_cast<std::uint32_t>(reply[0]) | (static_cast<std::uint32_t>(reply[1]) << 8) |
+        (static_cast<std::uint32_t>(reply[2]) << 16) | (static_cast<std::uint32_t>(reply[3]) << 24);
     return configuration != 0 ? 0 : 2;
 }
 
 std::string CTransport::pipeName(const std::string& unitPath, int interfaceNumber, int pipeNumber) {
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "\\if%03dpipe%03d", static_cast<int>(static_cast<std::uint8_t>(interfaceNumber)),
+    std::snprintf(suffix, sizeof suffix, "\\if%03dpipe%03d",
+                  static_cast<int>(static_cast<std::uint8_t>(interfaceNumber)),
                   static_cast<int>(static_cast<std::uint8_t>(pipeNumber)));
     return unitPath + suffix;
 }
@@ -133,7 +136,8 @@ std::size_t CTransport::controlRequest(int slot, int direction, int requestType,
     if (unit == kInvalidHandle) return 0;
     std::optional<std::uint16_t> function = functionCodeForRequestType(requestType);
     if (!function) return 0;
-    if (direction != kDirectionOut) return controlRead(unit, *function, request, value, index, length, buffer);
+    if (direction != kDirectionOut)
+        return controlRead(unit, *function, request, value, index, length, buffer);
     return controlWrite(unit, *function, request, value, index, length, buffer) ? 1 : 0;
 }
 
@@ -144,14 +148,16 @@ std::size_t CTransport::controlRead(DriverHandle unit, std::uint16_t function, s
     auto bytes = encodeControlHeader(header);
     std::size_t outLength = buffer != nullptr ? (length & 0xFFFF) : 0;
     std::size_t returned = 0;
-    if (!m_driver.ioControl(unit, kIoctlControlRead, bytes.data(), bytes.size(), buffer, outLength, &returned)) {
+    if (!m_driver.ioControl(unit, kIoctlControlRead, bytes.data(), bytes.size(), buffer, outLength,
+                            &returned)) {
         return 0;
     }
     return returned <= outLength ? returned : outLength;
 }
 
-bool CTransport::controlWrite(DriverHandle unit, std::uint16_t function, std::uint8_t request, std::uint16_t value,
-                              std::uint16_t index, std::size_t length, const std::uint8_t* buffer) const {
+bool CTransport::controlWrite(DriverHandle unit, std::uint16_t function, std::uint8_t request,
+                              std::uint16_t value, std::uint16_t index, std::size_t length,
+                              const std::uint8_t* buffer) const {
     ControlHeader header{function, 0, request, value, index};
     auto bytes = encodeControlHeader(header);
     std::vector<std::uint8_t> input(bytes.begin(), bytes.end());

@@ -35,7 +35,7 @@ enum : unsigned {
 enum : int { kDirectionOut = 0, kDirectionIn = 1 };
 
 class CTransport {
-public:
+  public:
     static constexpr int kSlotCount = 128;
 
     // The driver must outlive the transport.
@@ -58,8 +58,8 @@ public:
     // by matchFlags and returns its slot, or -1. Units that cannot be opened,
     // whose descriptor cannot be read or that do not match are closed again and
     // skipped; so is a matching unit when the table is full.
-    int openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uint8_t deviceSubClass, std::uint16_t vendorId,
-                 std::uint16_t productId, std::uint8_t bcdDevice);
+    int openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uint8_t deviceSubClass,
+                 std::uint16_t vendorId, std::uint16_t productId, std::uint8_t bcdDevice);
 
     // 1 when the slot is not valid; 0 when the unit reports a non-zero
     // configuration (present and configured); 2 otherwise.
@@ -80,22 +80,23 @@ public:
     // interface, endpoint, other). Returns for a read the number of bytes
     // received (0 on failure), for a write 1 on success; 0 when the slot is not
     // valid or the request type is not 0 to 3 (nothing is sent then).
-    std::size_t controlRequest(int slot, int direction, int requestType, std::uint8_t request, std::uint16_t value,
-                               std::uint16_t index, std::size_t length, std::uint8_t* buffer) const;
+    std::size_t controlRequest(int slot, int direction, int requestType, std::uint8_t request,
+                               std::uint16_t value, std::uint16_t index, std::size_t length,
+                               std::uint8_t* buffer) const;
 
     // Frees the slot and closes its unit handle; nothing for a slot not valid.
     void closeUnit(int slot);
 
     // A slot is valid when it is not -1 and holds a handle.
     bool isValidSlot(int slot) const;
-    std::string slotPath(int slot) const;   // empty for a free or invalid slot
+    std::string slotPath(int slot) const;     // empty for a free or invalid slot
     DriverHandle slotHandle(int slot) const;  // kInvalidHandle for a free or invalid slot
     int slotsInUse() const;
 
     // "<unit path>\ifIIIpipePPP", both numbers modulo 256 in three digits.
     static std::string pipeName(const std::string& unitPath, int interfaceNumber, int pipeNumber);
 
-private:
+  private:
     struct Slot {
         std::string path;
         DriverHandle handle = kInvalidHandle;
@@ -105,8 +106,9 @@ private:
     bool descriptorMatches(DriverHandle handle, unsigned matchFlags, std::uint8_t deviceClass,
                            std::uint8_t deviceSubClass, std::uint16_t vendorId, std::uint16_t productId,
                            std::uint8_t bcdDevice) const;
-    std::size_t controlRead(DriverHandle unit, std::uint16_t function, std::uint8_t request, std::uint16_t value,
-                            std::uint16_t index, std::size_t length, std::uint8_t* buffer) const;
+    std::size_t controlRead(DriverHandle unit, std::uint16_t function, std::uint8_t request,
+                            std::uint16_t value, std::uint16_t index, std::size_t length,
+                            std::uint8_t* buffer) const;
     bool controlWrite(DriverHandle unit, std::uint16_t function, std::uint8_t request, std::uint16_t value,
                       std::uint16_t index, std::size_t length, const std::uint8_t* buffer) const;
 

@@ -21,12 +21,12 @@ constexpr DriverHandle kInvalidHandle = -1;
 
 // Device I/O control codes: device type 0x22, functions 1 to 6, buffered.
 enum : std::uint32_t {
-    kIoctlResetUnit = 0x220004,        // in: 1 byte (15)
-    kIoctlResetPipe = 0x220008,        // on a pipe handle, no buffers
-    kIoctlControlRead = 0x22000C,      // in: 16-byte control header; out: reply
-    kIoctlControlWrite = 0x220010,     // in: control header + data
-    kIoctlGetDescriptor = 0x220014,    // in: 4-byte descriptor request; out: 18 bytes
-    kIoctlGetConfiguration = 0x220018, // out: 4 bytes, non-zero when configured
+    kIoctlResetUnit = 0x220004,         // in: 1 byte (15)
+    kIoctlResetPipe = 0x220008,         // on a pipe handle, no buffers
+    kIoctlControlRead = 0x22000C,       // in: 16-byte control header; out: reply
+    kIoctlControlWrite = 0x220010,      // in: control header + data
+    kIoctlGetDescriptor = 0x220014,     // in: 4-byte descriptor request; out: 18 bytes
+    kIoctlGetConfiguration = 0x220018,  // out: 4 bytes, non-zero when configured
 };
 
 enum class PipeStatus {
@@ -47,7 +47,7 @@ struct PipeReadResult {
 enum class DeviceNotice { Arrival, Removal };
 
 class IUnitDriver {
-public:
+  public:
     virtual ~IUnitDriver() = default;
 
     // Device paths of the present interfaces of the unit class, in system order.
@@ -59,8 +59,9 @@ public:
 
     // One device I/O control request. Returns success; *returned gets the bytes
     // written to out.
-    virtual bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                           std::uint8_t* out, std::size_t outLength, std::size_t* returned) = 0;
+    virtual bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                           std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                           std::size_t* returned) = 0;
 
     // Blocking read of up to length bytes (one record) from a pipe handle.
     virtual PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) = 0;
@@ -71,7 +72,8 @@ public:
     virtual bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) = 0;
 
     // Arrival and removal notices, called on a driver thread. Returns false
-    // when notices cannot be delivered (the caller then re-checks on its own).
+    // when notices cannot be delivered (the caller then re-checks on its own),
+    // with errno telling why when the driver knows (else it is left alone).
     using NoticeHandler = std::function<void(DeviceNotice, const std::string& devicePath)>;
     virtual bool setNoticeHandler(NoticeHandler handler) = 0;
 };

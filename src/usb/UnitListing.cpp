@@ -20,7 +20,8 @@ std::vector<UnitListing> listUnits(IUnitDriver& driver) {
             std::size_t returned = 0;
             if (driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(), descriptor,
                                  sizeof descriptor, &returned)) {
-                if (auto fields = parseDeviceDescriptor(descriptor, returned)) unit.bcdDevice = fields->bcdDevice;
+                if (auto fields = parseDeviceDescriptor(descriptor, returned))
+                    unit.bcdDevice = fields->bcdDevice;
             }
             driver.close(handle);
         }
@@ -35,7 +36,8 @@ std::string formatUnitListing(const UnitListing& unit) {
     char version[48];
     if (unit.bcdDevice) {
         // bcdDevice is binary-coded decimal: 0x0105 is release 1.05.
-        std::snprintf(version, sizeof version, "version %x.%02x", *unit.bcdDevice >> 8, *unit.bcdDevice & 0xFF);
+        std::snprintf(version, sizeof version, "version %x.%02x", *unit.bcdDevice >> 8,
+                      *unit.bcdDevice & 0xFF);
     } else {
         std::snprintf(version, sizeof version, "version ?");
     }

@@ -16,8 +16,8 @@ namespace hx {
 
 struct UnitListing {
     std::string devicePath;
-    std::int16_t deviceId = -1;             // zero-based; -1 when the path carries none
-    std::optional<std::uint16_t> bcdDevice; // nothing when the unit could not be opened
+    std::int16_t deviceId = -1;              // zero-based; -1 when the path carries none
+    std::optional<std::uint16_t> bcdDevice;  // nothing when the unit could not be opened
 };
 
 std::vector<UnitListing> listUnits(IUnitDriver& driver);

@@ -23,7 +23,7 @@ using Analysis = COscillometricAnalysis;
 // [-1, 1], long double, partial pivoting. Well conditioned wherever the pulses
 // lie, so it serves as the true fit.
 class CReferenceCubic {
-public:
+  public:
     CReferenceCubic(std::span<const std::int16_t> x, std::span<const std::int16_t> y) {
         long double lo = x.front();
         long double hi = x.front();
@@ -71,7 +71,7 @@ public:
         return m_c[0] + t * (m_c[1] + t * (m_c[2] + t * m_c[3]));
     }
 
-private:
+  private:
     long double scaled(int x) const { return (x - m_centre) / m_scale; }
     long double m_centre = 0;
     long double m_scale = 1;

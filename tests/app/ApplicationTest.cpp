@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "BuildInfo.h"
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "BuildInfo.h"
 #include "app/Application.h"
 #include "support/FakeMessagePort.h"
 #include "support/TempDir.h"

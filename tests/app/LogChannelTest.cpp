@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +33,7 @@ std::uint32_t le32(const unsigned char* p) {
 
 // Gives each test its own block and socket path, and removes both afterwards.
 class LogChannelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_block = uniqueBlockName();
         m_socketPath = m_dir.folder() + "viewer.sock";
@@ -222,6 +222,28 @@ TEST_F(LogChannelTest, WritersOnSeveralThreadsNeverMixARecord) {
     ASSERT_LE(length, 50u);
     const char letter = static_cast<char>('a' + (length - 20) / 10);
     EXPECT_EQ(textAt8(length), std::string(length, letter));
+}
+
+TEST_F(LogChannelTest, TheRingKeepsTheLatestRecordsAndTellsWhatWasOverwritten) {
+    const int total = static_cast<int>(kLogRingSlots) + 14;
+    for (int i = 1; i <= total; ++i) writeLogLine("line " + std::to_string(i), 'N', 'P');
+    ASSERT_NE(block(), nullptr);
+    EXPECT_EQ(logRingSequence(block()), static_cast<std::uint64_t>(total));
+    EXPECT_EQ(le32(block() + 6) & 0xFFFF,
+              ("line " + std::to_string(total)).size());  // the first record as before
+
+    LogRingRead all = readLogRing(block(), 0);
+    EXPECT_EQ(all.missed, 14u);
+    EXPECT_EQ(all.last, static_cast<std::uint64_t>(total));
+    ASSERT_EQ(all.records.size(), kLogRingSlots);
+    for (std::size_t i = 0; i < kLogRingSlots; ++i)
+        EXPECT_EQ(all.records[i].text, "line " + std::to_string(15 + i));
+
+    LogRingRead rest = readLogRing(block(), total - 3);
+    EXPECT_EQ(rest.missed, 0u);
+    ASSERT_EQ(rest.records.size(), 3u);
+    EXPECT_EQ(rest.records[0].text, "line " + std::to_string(total - 2));
+    EXPECT_TRUE(readLogRing(block(), total).records.empty());
 }
 
 TEST(LogRecordDecoding, LengthBeyondTheTextFieldIsCutAndShortInputRejected) {

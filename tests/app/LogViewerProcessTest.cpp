@@ -37,7 +37,7 @@ std::string viewerPath() {
 }
 
 class LogViewerProcess : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (viewerPath().empty() || !fs::exists(viewerPath())) GTEST_SKIP() << "hx40k-logview not built";
         m_block = "/hx40k-viewtest-" + std::to_string(::getpid());
@@ -146,6 +146,22 @@ TEST_F(LogViewerProcess, PrintsAnnouncedLinesWithLocalTimeAndKindLettersThenEnds
         "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d E P bad\\\\x1B\\[2Jtext\n");
     EXPECT_TRUE(std::regex_match(out, expected)) << out;
     EXPECT_FALSE(fs::exists(m_socket));
+}
+
+TEST_F(LogViewerProcess, ABurstOfLinesIsPrintedWholeAndInOrder) {
+    // Before: the block kept only the newest record, so a burst showed its
+    // last line several times and lost the others.
+    start({"--count", "20"});
+    ASSERT_TRUE(waitForSocket());
+    for (int i = 0; i < 20; ++i) writeLogLine("line " + std::to_string(i), 'N', 'P');
+    const std::string out = read();
+    EXPECT_EQ(waitExit(), 0);
+    std::string expected;
+    for (int i = 0; i < 20; ++i) expected += " N P line " + std::to_string(i) + "\n";
+    std::string seen;
+    for (std::size_t at = 0; (at = out.find(" N P ", at)) != std::string::npos; at = out.find('\n', at))
+        seen += out.substr(at, out.find('\n', at) + 1 - at);
+    EXPECT_EQ(seen, expected) << out;
 }
 
 TEST_F(LogViewerProcess, ReplacesAStaleSocketAndRemovesItsOwnOnSigterm) {

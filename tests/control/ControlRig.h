@@ -32,8 +32,12 @@ struct ResultSeen {
     std::string path;
 };
 
-class RecordingUi : public IUiPort, public IStatusBar, public IWavePane, public IHistoryPane, public IDialogs {
-public:
+class RecordingUi : public IUiPort,
+                    public IStatusBar,
+                    public IWavePane,
+                    public IHistoryPane,
+                    public IDialogs {
+  public:
     explicit RecordingUi(IEventLoop& loop) : m_loop(loop) {}
 
     IStatusBar& statusBar() override { return *this; }
@@ -129,13 +133,13 @@ public:
     ClockDialogModel* clockModel = nullptr;
     bool ended = false;
 
-private:
+  private:
     IEventLoop& m_loop;
 };
 
 // Collects the diagnostic log lines written while a rig lives.
 class LogCapture {
-public:
+  public:
     LogCapture();
     ~LogCapture();
     std::vector<std::string> lines() const;
@@ -143,7 +147,7 @@ public:
 };
 
 class ControlRig {
-public:
+  public:
     // Units are added before start(); ids are zero-based device IDs.
     ControlRig() : sim(clock), loop(clock), ui(loop) {
         ports.ui = &ui;
@@ -172,13 +176,17 @@ public:
         shell.reset();
     }
 
-    bool runUntil(const std::function<bool()>& done, std::int64_t ms = 60000) { return loop.runUntil(done, ms); }
+    bool runUntil(const std::function<bool()>& done, std::int64_t ms = 60000) {
+        return loop.runUntil(done, ms);
+    }
     void runFor(std::int64_t ms) { loop.runFor(ms); }
 
     CMainController& controller() { return shell->controller(); }
     CHalnor55KUDoc& doc() { return shell->document(); }
 
-    bool connectedAndReady() { return shell && controller().setUpComplete() && controller().unitState() == kStateView; }
+    bool connectedAndReady() {
+        return shell && controller().setUpComplete() && controller().unitState() == kStateView;
+    }
     bool waitReady(std::int64_t ms = 30000) {
         return runUntil([this] { return connectedAndReady(); }, ms);
     }

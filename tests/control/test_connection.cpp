@@ -1,12 +1,12 @@
 // Losing the unit and finding it again; units that misbehave; several units.
 
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -18,9 +18,7 @@
 namespace hx::test {
 namespace {
 
-bool connectedTo(ControlRig& rig, int id) {
-    return rig.connectedAndReady() && rig.doc().deviceId() == id;
-}
+bool connectedTo(ControlRig& rig, int id) { return rig.connectedAndReady() && rig.doc().deviceId() == id; }
 
 TEST(HotPlug, UnplugAndReplugOfTheServedUnitReconnects) {
     LogCapture log;
@@ -77,6 +75,26 @@ TEST(HotPlug, WithoutNoticesEveryDeviceChangeRechecksAllUnits) {
     ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }, 30000));
 }
 
+TEST(HotPlug, WithoutNoticesUnitsAreRecheckedOnATimer) {
+    // Before: with no device-change event to trigger a re-check, a unit
+    // plugged in after the start was never found and a pulled one stayed listed.
+    ControlRig rig;
+    rig.sim.setNoticesSupported(false);
+    CSimUnit& unit = rig.addUnit(0);
+    rig.sim.unplug(unit);
+    rig.start();
+    const std::string told = std::string("Halnor40KU|") + std::strerror(ENOTSUP);
+    EXPECT_EQ(std::count(rig.ui.messages.begin(), rig.ui.messages.end(), told), 1) << "the system's text";
+    rig.runFor(3000);
+    EXPECT_TRUE(rig.doc().deviceIds().empty());
+
+    rig.sim.replug(unit);
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }, 30000));
+    rig.sim.unplug(unit);
+    ASSERT_TRUE(rig.settleUntil([&] { return rig.doc().deviceIds().empty(); }, 10000));
+    EXPECT_FALSE(rig.controller().connected());
+}
+
 TEST(ReadErrors, ErrorThatAResetCuresIsNotNoticed) {
     ControlRig rig;
     CSimUnit& unit = rig.addUnit(0);
@@ -125,9 +143,9 @@ TEST(Version, UnitThatNeverAnswersGetsExactlySixRequests) {
     options.answerVersion = false;
     CSimUnit& unit = rig.addUnit(0, options);
     rig.start();
-    ASSERT_TRUE(rig.runUntil([&] { return unit.countRequests(14) >= 6; }, 30000));
+    ASSERT_TRUE(rig.runUntil([&] { return unit.countRequests(kRequestGetDeviceVer) >= 6; }, 30000));
     rig.runFor(200);
-    EXPECT_EQ(unit.countRequests(14), 6);
+    EXPECT_EQ(unit.countRequests(kRequestGetDeviceVer), 6);
     EXPECT_FALSE(rig.controller().connected());
     EXPECT_EQ(rig.doc().presetDeviceId(), -1);
     // Unit selection starts over and opens it again.
@@ -143,7 +161,8 @@ TEST(Discovery, DuplicateIdsAreReportedAndNotListed) {
     rig.start();
     rig.runFor(3000);
     EXPECT_TRUE(rig.doc().deviceIds().empty());
-    EXPECT_EQ(std::count(rig.ui.errorPanes.begin(), rig.ui.errorPanes.end(), std::string(kDuplicateIdMessage)), 2);
+    EXPECT_EQ(
+        std::count(rig.ui.errorPanes.begin(), rig.ui.errorPanes.end(), std::string(kDuplicateIdMessage)), 2);
     EXPECT_FALSE(rig.controller().connected());
 }
 
@@ -195,12 +214,12 @@ TEST(Commands, DisabledWithoutUnitAndWhileAdjusting) {
     CSimUnit& unit = rig.sim.addUnit(0, options);
     ASSERT_TRUE(rig.runUntil([&] { return rig.loop.timerRunning(kTimerStatePoll); }, 10000));
     rig.runFor(600);
-    EXPECT_EQ(rig.controller().unitState(), 1);
+    EXPECT_EQ(rig.controller().unitState(), kStateAdjust);
     EXPECT_FALSE(rig.controller().commandEnabled(kCmdStart));
     EXPECT_TRUE(rig.controller().commandEnabled(kCmdSweepSpeed));
-    int starts = unit.countRequests(1, 4);
+    int starts = unit.countRequests(kRequestCommand, kUnitKeyStart);
     rig.command(kCmdStart);
-    EXPECT_EQ(unit.countRequests(1, 4), starts);
+    EXPECT_EQ(unit.countRequests(kRequestCommand, kUnitKeyStart), starts);
 }
 
 TEST(Outside, ControlSocketListsTheCopyAndTakesLayoutCommands) {
@@ -213,7 +232,7 @@ TEST(Outside, ControlSocketListsTheCopyAndTakesLayoutCommands) {
     EXPECT_EQ(copies[0].property, 272);
     EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32773, rig.ports.controlFolder), "ok");
     EXPECT_EQ(CControlSocket::sendCommand(copies[0].pid, 32782, rig.ports.controlFolder), "refused");
-    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 3; }, 1000));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == kLayoutGraph; }, 1000));
 }
 
 TEST(Outside, IdleClientsDoNotLockTheControlSocket) {

@@ -58,10 +58,10 @@ TEST(Measurement, StartToSavedFileAndHistoryRow) {
 
     // The result pane shows the analysed recording; the next live packet
     // brings the wave layout back.
-    EXPECT_EQ(rig.controller().layoutMode(), 3);
+    EXPECT_EQ(rig.controller().layoutMode(), kLayoutGraph);
     EXPECT_TRUE(rig.controller().analysis().hasCurve());
     rig.command(kCmdStart);  // the unit leaves its result
-    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 1; }, 10000));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == kLayoutWave; }, 10000));
 }
 
 struct SavePolicy {
@@ -89,7 +89,7 @@ TEST_P(SaveDecision, FollowsOutputFileSetting) {
     EXPECT_EQ(dataFileCount(rig), p.saved ? 1 : 0);
     EXPECT_EQ(seen.path.empty(), !p.saved);
     // Shown in the graph layout whether saved or not.
-    EXPECT_EQ(rig.controller().layoutMode(), 3);
+    EXPECT_EQ(rig.controller().layoutMode(), kLayoutGraph);
 
     // The results log holds every result, saved or not, with the rule that decided.
     std::string reason;
@@ -106,14 +106,12 @@ TEST_P(SaveDecision, FollowsOutputFileSetting) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOutputFileValue, SaveDecision,
-                         ::testing::Values(SavePolicy{0, false, MsgAnswer::Yes, true},
-                                           SavePolicy{0, true, MsgAnswer::Yes, true},
-                                           SavePolicy{1, false, MsgAnswer::Yes, true},
-                                           SavePolicy{1, true, MsgAnswer::Yes, false},
-                                           SavePolicy{2, false, MsgAnswer::Yes, false},
-                                           SavePolicy{3, false, MsgAnswer::Yes, true},
-                                           SavePolicy{3, false, MsgAnswer::No, false}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryOutputFileValue, SaveDecision,
+    ::testing::Values(SavePolicy{0, false, MsgAnswer::Yes, true}, SavePolicy{0, true, MsgAnswer::Yes, true},
+                      SavePolicy{1, false, MsgAnswer::Yes, true}, SavePolicy{1, true, MsgAnswer::Yes, false},
+                      SavePolicy{2, false, MsgAnswer::Yes, false}, SavePolicy{3, false, MsgAnswer::Yes, true},
+                      SavePolicy{3, false, MsgAnswer::No, false}));
 
 TEST(Measurement, FailedMeasurementIsListedWithoutPressures) {
     ControlRig rig;
@@ -137,7 +135,7 @@ TEST(Measurement, AnUnwritableResultsLogIsToldOnceAndMeasuringGoesOn) {
     ASSERT_TRUE(rig.waitReady());
     ASSERT_TRUE(measure(rig));
     rig.command(kCmdStart);
-    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == 1; }, 10000));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == kLayoutWave; }, 10000));
     ASSERT_TRUE(measure(rig));
     EXPECT_EQ(dataFileCount(rig), 2);
     EXPECT_EQ(std::count_if(rig.ui.messages.begin(), rig.ui.messages.end(),
@@ -157,9 +155,9 @@ TEST(Measurement, TimerAndTraceBringsTheUnitBackFromItsResult) {
     EXPECT_EQ(rig.controller().resultCountdown(), 10);
     unit.clearRequestLog();
     rig.runFor(11500);
-    EXPECT_GE(unit.countRequests(1, 913), 1);
+    EXPECT_GE(unit.countRequests(kRequestCommand, CR_VIEW), 1);
     EXPECT_EQ(rig.controller().resultCountdown(), 0);
-    ASSERT_TRUE(rig.runUntil([&] { return unit.state() == 2; }, 5000));
+    ASSERT_TRUE(rig.runUntil([&] { return unit.state() == kSimView; }, 5000));
 }
 
 TEST(Measurement, DataFileNameInTimerModeUsesDayAndSeconds) {

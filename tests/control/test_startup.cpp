@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
 #include "ControlRig.h"
 
 namespace hx::test {
@@ -14,7 +19,8 @@ std::vector<std::pair<int, int>> controlOrder(const CSimUnit& unit) {
     return order;
 }
 
-bool containsInOrder(const std::vector<std::pair<int, int>>& seen, const std::vector<std::pair<int, int>>& wanted) {
+bool containsInOrder(const std::vector<std::pair<int, int>>& seen,
+                     const std::vector<std::pair<int, int>>& wanted) {
     std::size_t next = 0;
     for (const auto& s : seen)
         if (next < wanted.size() && s == wanted[next]) ++next;
@@ -39,8 +45,15 @@ TEST(StartUp, ConnectsSetsUpAndBringsTheUnitToView) {
     EXPECT_EQ(rig.shell->controlSocket()->property(), 272);
 
     // 254 on opening, the version request, then the set-up's commands in order.
-    EXPECT_TRUE(containsInOrder(controlOrder(unit), {{1, 254}, {14, 0}, {1, 915}, {1, 913}, {4, 0}, {1, 913},
-                                                      {12, 0}, {1, 915}, {1, 913}}));
+    EXPECT_TRUE(containsInOrder(controlOrder(unit), {{kRequestCommand, kUnitCommand254},
+                                                     {kRequestGetDeviceVer, 0},
+                                                     {kRequestCommand, CR_RESTARTVIEW},
+                                                     {kRequestCommand, CR_VIEW},
+                                                     {kRequestGetMenu, 0},
+                                                     {kRequestCommand, CR_VIEW},
+                                                     {kRequestGetAnimalInfo, 0},
+                                                     {kRequestCommand, CR_RESTARTVIEW},
+                                                     {kRequestCommand, CR_VIEW}}));
     EXPECT_EQ(log.count("Mark readHXVer :1"), 1);
     EXPECT_EQ(log.count("Timer:Open dev. Result:0, ID:0"), 1);
     EXPECT_EQ(log.count("WM_ENUM_DEVICE: eunmdev:0"), 1);
@@ -69,9 +82,35 @@ TEST(StartUp, TimeMenuSettingOpensTheClockDialogDuringSetUp) {
     rig.start();
     ASSERT_TRUE(rig.waitReady());
     EXPECT_EQ(rig.ui.clockDialogs, 1);
-    EXPECT_EQ(unit.countRequests(6), 1);  // the clock was set from the PC clock
+    EXPECT_EQ(unit.countRequests(kRequestSetTime), 1);  // the clock was set from the PC clock
     std::time_t pc = rig.clock.wallTime();
     EXPECT_LE(std::llabs(static_cast<long long>(unit.unitTime() - pc)), 2 * 3600 * 24);
+}
+
+TEST(ShutDown, TheReceiverStopIsLoggedOnceAndTheCompanionIsReaped) {
+    // Before: "stop thread! " came twice at every shutdown, and the companion
+    // program stayed a zombie for as long as the program ran.
+    LogCapture log;
+    ControlRig rig;
+    rig.addUnit(0);
+    const std::string companion = rig.dir.folder() + "Tavrilo.exe";
+    std::ofstream(companion) << "#!/bin/sh\nexit 0\n";
+    std::filesystem::permissions(companion, std::filesystem::perms::owner_all);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(rig.dir.folder());
+    rig.ports.startCompanion = true;
+    rig.start();
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(rig.waitReady());
+    const long pid = rig.shell->companionPid();
+    ASSERT_GT(pid, 0);
+    const std::string proc = "/proc/" + std::to_string(pid);
+    for (int i = 0; i < 200 && std::filesystem::exists(proc); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_FALSE(std::filesystem::exists(proc)) << "the ended companion is still a process (a zombie)";
+
+    rig.stop();
+    EXPECT_EQ(log.count("stop thread! "), 1);
 }
 
 TEST(StartUp, WithoutUnitsTheConnectionTimerDoesNothing) {

@@ -9,7 +9,7 @@ namespace hx::test {
 namespace {
 
 class TimerMode : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SimUnitOptions options;
         options.menu[MenuSettings::kAutoS] = 1;  // one recording per start
@@ -23,7 +23,7 @@ protected:
         entries.push_back(0);
         rig.doc().setScheduleEntries(entries);
     }
-    int starts() const { return unit->countRequests(1, 4); }
+    int starts() const { return unit->countRequests(kRequestCommand, kUnitKeyStart); }
 
     ControlRig rig;
     CSimUnit* unit = nullptr;
@@ -75,7 +75,7 @@ TEST_F(TimerMode, SlotFallingWhileTheUnitRecordsIsSkipped) {
     std::time_t t0 = rig.clock.wallTime();
     rig.command(kCmdStart);
     ASSERT_TRUE(rig.runUntil([&] { return rig.clock.wallTime() - t0 >= 78; }, 100000));
-    ASSERT_EQ(unit->state(), 4);
+    ASSERT_EQ(unit->state(), kSimRecord);
     int beforeSlot = starts();
     ASSERT_TRUE(rig.runUntil([&] { return rig.clock.wallTime() - t0 >= 85; }, 100000));
     EXPECT_EQ(starts(), beforeSlot);  // skipped
@@ -84,11 +84,31 @@ TEST_F(TimerMode, SlotFallingWhileTheUnitRecordsIsSkipped) {
     EXPECT_EQ(starts(), beforeSlot + 1);
 }
 
+TEST_F(TimerMode, StartOutsideTimerModeLeavesTheNextSeriesToItsOwnStart) {
+    // Before: the Start in View stamped the schedule with timer mode off, so
+    // the next series counted from that old Start and completed at once.
+    rig.doc().preference().monitor().timerMode = 0;
+    rig.command(kCmdStart);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.ui.results.size() == 1; }, 200000));
+    rig.runFor(200000);
+    rig.command(kCmdStart);  // from the result back to the live view
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().readyForMeasurement(); }, 10000));
+
+    rig.doc().preference().monitor().timerMode = 1;
+    schedule({60, 60});
+    const int before = starts();
+    rig.command(kCmdStart);
+    rig.runFor(1000);
+    EXPECT_FALSE(rig.ui.generalShown("Complete Timer Mode recording."));
+    ASSERT_TRUE(rig.runUntil([&] { return starts() >= before + 2; }, 100000)) << "the slot at 60 s records";
+}
+
 TEST_F(TimerMode, MenuCommandCancelsTheSeries) {
     schedule({60, -60});
     rig.command(kCmdStart);
     ASSERT_TRUE(rig.runUntil([&] { return rig.controller().nextRecordingCountdown() > 0; }, 5000));
-    ASSERT_TRUE(rig.runUntil([&] { return unit->state() == 5 || unit->state() == 2; }, 120000));
+    ASSERT_TRUE(
+        rig.runUntil([&] { return unit->state() == kSimResult || unit->state() == kSimView; }, 120000));
     rig.command(kCmdMenu);
     EXPECT_EQ(rig.controller().nextRecordingCountdown(), 0);
     EXPECT_FALSE(rig.doc().timerSchedule().started());

@@ -8,7 +8,7 @@ namespace hx::test {
 namespace {
 
 class UnitKeys : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         unit = &rig.addUnit(0);
         rig.start();
@@ -32,9 +32,9 @@ TEST_F(UnitKeys, ClosingTheUnitsMenuReadsTheMenuAgain) {
     SimMenu changed = unit->menu();
     changed[MenuSettings::kPress] = 12;
     unit->setMenu(changed);
-    int menuReads = unit->countRequests(4);
+    int menuReads = unit->countRequests(kRequestGetMenu);
     unit->pressKey(4);  // the enter key closes the menu
-    ASSERT_TRUE(rig.runUntil([&] { return unit->countRequests(4) > menuReads; }, 5000));
+    ASSERT_TRUE(rig.runUntil([&] { return unit->countRequests(kRequestGetMenu) > menuReads; }, 5000));
     rig.runFor(100);
     EXPECT_EQ(rig.doc().menuSettings()[MenuSettings::kPress], 12);
 }
@@ -49,18 +49,18 @@ TEST_F(UnitKeys, AnimalEntryOnTheUnitUpdatesTheAnimalPane) {
 
 TEST_F(UnitKeys, CommandsFollowTheUnitState) {
     // Up and Down go to the unit as keys; the sweep speed is refused while measuring.
-    int ups = unit->countRequests(1, 1);
+    int ups = unit->countRequests(kRequestCommand, kUnitKeyUp);
     rig.command(kCmdUp);
-    EXPECT_EQ(unit->countRequests(1, 1), ups + 1);
+    EXPECT_EQ(unit->countRequests(kRequestCommand, kUnitKeyUp), ups + 1);
     rig.command(kCmdStart);
-    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().unitState() == 4; }, 30000));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().unitState() == kStateRecord; }, 30000));
     EXPECT_FALSE(rig.controller().commandEnabled(kCmdSweepSpeed));
     EXPECT_TRUE(rig.controller().commandEnabled(kCmdUp));
-    int restarts = unit->countRequests(1, 915);
+    int restarts = unit->countRequests(kRequestCommand, CR_RESTARTVIEW);
     rig.command(kCmdSweepSpeed);
-    EXPECT_EQ(unit->countRequests(1, 915), restarts);
+    EXPECT_EQ(unit->countRequests(kRequestCommand, CR_RESTARTVIEW), restarts);
     rig.command(kCmdUp);
-    EXPECT_EQ(unit->countRequests(1, 1), ups + 2);
+    EXPECT_EQ(unit->countRequests(kRequestCommand, kUnitKeyUp), ups + 2);
 }
 
 TEST_F(UnitKeys, KeysOfThePanesBecomeCommands) {
@@ -68,10 +68,10 @@ TEST_F(UnitKeys, KeysOfThePanesBecomeCommands) {
     EXPECT_FALSE(rig.controller().keyPressed('b', false));
     EXPECT_TRUE(rig.controller().keyPressed('B', true));
     ASSERT_TRUE(rig.runUntil([&] { return rig.ui.animalDialogs == 2; }, 5000));
-    int ups = unit->countRequests(1, 1);
+    int ups = unit->countRequests(kRequestCommand, kUnitKeyUp);
     EXPECT_TRUE(rig.controller().keyPressed(kKeyUp, false));
     rig.runFor(10);
-    EXPECT_EQ(unit->countRequests(1, 1), ups + 1);
+    EXPECT_EQ(unit->countRequests(kRequestCommand, kUnitKeyUp), ups + 1);
 }
 
 TEST_F(UnitKeys, AnimalCommandSendsTheAcceptedTexts) {

@@ -14,7 +14,7 @@ namespace hx {
 namespace {
 
 class Recorder : public IMessageTarget {
-public:
+  public:
     explicit Recorder(CVirtualClock& clock) : m_clock(clock) {}
     void handleMessage(const WindowMessage& m) override {
         seen.push_back("m" + std::to_string(m.id) + "@" + std::to_string(m_clock.nowMs()));
@@ -28,7 +28,7 @@ public:
     std::function<void(const WindowMessage&)> onMessage;
     std::function<void(int)> onTimer;
 
-private:
+  private:
     CVirtualClock& m_clock;
 };
 
@@ -45,7 +45,8 @@ TEST(VirtualLoop, MessagesBeforeTimersAndTimersInTimeOrder) {
     rig.loop.startTimer(1, 200);
     rig.loop.post(WindowMessage{7, 0, 0, {}});
     rig.loop.runFor(650);
-    EXPECT_EQ(rig.target.seen, (std::vector<std::string>{"m7@0", "t1@200", "t2@300", "t1@400", "t2@600", "t1@600"}));
+    EXPECT_EQ(rig.target.seen,
+              (std::vector<std::string>{"m7@0", "t1@200", "t2@300", "t1@400", "t2@600", "t1@600"}));
 }
 
 TEST(VirtualLoop, KilledTimerNoLongerFiresAndStartRestarts) {

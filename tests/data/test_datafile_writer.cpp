@@ -168,19 +168,40 @@ TEST_F(DataFileWriterTest, WavesFollowTheBlocksPressureFirst) {
     EXPECT_TRUE(std::equal(wave.begin(), wave.end(), bytes.end() - static_cast<long>(wave.size())));
 }
 
-TEST_F(DataFileWriterTest, WritesTheFileAndReplacesTheSameName) {
+TEST_F(DataFileWriterTest, NeverReplacesAnEarlierFileOfTheSameName) {
+    // Before: the second result of a minute replaced the first file.
     request().filenameType = 0;
     ASSERT_EQ(writeDataFile(request(), m_port), 0);
-    const fs::path path = m_dir.path() / "B03150930.007";
-    EXPECT_EQ(readBytes(path), buildDataFileBytes(request()));
+    const Bytes first = buildDataFileBytes(request());
+    EXPECT_EQ(readBytes(m_dir.path() / "B03150930.007"), first);
 
-    // A second result in the same minute replaces the first without asking.
+    // The same minute: the day-time stamp; the same second (a clock set
+    // back): numbered copies of it. The earlier files stay as they were.
     result().dateTime = "120315093059";
-    result().sbp = 300;
-    ASSERT_EQ(writeDataFile(request(), m_port), 0);
-    EXPECT_EQ(readBytes(path), buildDataFileBytes(request()));
-    EXPECT_EQ(filesIn(m_dir.path()), (std::vector<std::string>{"B03150930.007"}));
+    std::vector<Bytes> written{first};
+    std::vector<std::string> paths;
+    for (int n = 0; n < 3; ++n) {
+        result().sbp = static_cast<std::int16_t>(300 + n);
+        std::string path;
+        ASSERT_EQ(writeDataFile(request(), m_port, &path), 0);
+        paths.push_back(path);
+        written.push_back(buildDataFileBytes(request()));
+    }
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{m_dir.folder() + "B15093059.007", m_dir.folder() + "B15093059-2.007",
+                                        m_dir.folder() + "B15093059-3.007"}));
+    EXPECT_EQ(filesIn(m_dir.path()), (std::vector<std::string>{"B03150930.007", "B15093059-2.007",
+                                                               "B15093059-3.007", "B15093059.007"}));
+    EXPECT_EQ(readBytes(m_dir.path() / "B03150930.007"), written[0]);
+    EXPECT_EQ(readBytes(paths[0]), written[1]);
+    EXPECT_EQ(readBytes(paths[2]), written[3]);
     EXPECT_TRUE(m_port.shown.empty());
+
+    // The "Free" form keeps its own question and replaces what the user chose.
+    request().filenameType = 2;
+    m_port.nextSavePath = paths[0];
+    ASSERT_EQ(writeDataFile(request(), m_port), 0);
+    EXPECT_EQ(readBytes(paths[0]), buildDataFileBytes(request()));
 }
 
 TEST_F(DataFileWriterTest, ResultByte15ZeroWritesNothing) {

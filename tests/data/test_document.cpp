@@ -368,8 +368,11 @@ TEST_F(DocumentSchedule, NextRecordingIsScheduledOnlyInTimerMode) {
     doc->setScheduleEntries(entries);
     doc->stampScheduleTime();
     EXPECT_EQ(doc->scheduleNextRecording(), -1);  // timer mode off: nothing asked
+    EXPECT_FALSE(doc->timerSchedule().started()) << "a Start outside timer mode begins no series";
 
     doc->preference().monitor().timerMode = 1;
+    clock.now += 3600;
+    doc->stampScheduleTime();
     EXPECT_EQ(doc->scheduleNextRecording(), 60);
     EXPECT_FALSE(doc->recordingDue());
     clock.now += 60;
@@ -382,6 +385,7 @@ TEST_F(DocumentSchedule, NextRecordingIsScheduledOnlyInTimerMode) {
 }
 
 TEST_F(DocumentSchedule, StampKeepsTheStartOfARunningSeries) {
+    doc->preference().monitor().timerMode = 1;
     doc->stampScheduleTime();
     const std::time_t start = clock.now;
     clock.now += 500;

@@ -34,7 +34,8 @@ std::string unpackError(const Bytes& block, std::size_t count) {
 TEST(WavePacking, SamplesLeavingTheTwelveBitRangeAreRefusedNotWrapped) {
     // 2047, then +1 as a short difference at byte 4; -2048, 0, then -1 in a nibble run at byte 5.
     EXPECT_NE(unpackError(Bytes{0x05, 0x00, 0xFF, 0x07, 0x06}, 2).find("byte 4"), std::string::npos);
-    EXPECT_NE(unpackError(Bytes{0x07, 0x00, 0x00, 0xF8, 0x02, 0x03, 0x0F}, 3).find("byte 5"), std::string::npos);
+    EXPECT_NE(unpackError(Bytes{0x07, 0x00, 0x00, 0xF8, 0x02, 0x03, 0x0F}, 3).find("byte 5"),
+              std::string::npos);
     // A first sample beyond 12 bits, and a long difference of 8191.
     EXPECT_NE(unpackError(Bytes{0x04, 0x00, 0x00, 0x10}, 1).find("first sample"), std::string::npos);
     EXPECT_FALSE(unpackError(Bytes{0x06, 0x00, 0x00, 0x00, 0xFC, 0x7F}, 2).empty());

@@ -45,7 +45,7 @@ void check(bool condition) {
 // One unit with two pipes; the inbound pipe hands out the scripted reads and
 // then blocks until cancelled.
 class FuzzPipeDriver : public IUnitDriver {
-public:
+  public:
     static constexpr const char* kPath = "fuzz#vid_1a2b&pid_0113#unit";
 
     void script(std::deque<PipeReadResult> reads, std::deque<Bytes> data) {
@@ -107,7 +107,7 @@ public:
     bool writePipe(DriverHandle, const std::uint8_t*, std::size_t) override { return true; }
     bool setNoticeHandler(NoticeHandler) override { return false; }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<PipeReadResult> m_reads;
@@ -118,7 +118,7 @@ private:
 
 // Counts record activity; the receiver's pauses cost nothing.
 class CountingClock : public IClock {
-public:
+  public:
     std::int64_t nowMs() const override { return 0; }
     std::time_t wallTime() const override { return 0; }
     void sleepMs(int) override {}
@@ -131,7 +131,7 @@ public:
         return ended;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     int ended = 0;
 };
@@ -139,7 +139,7 @@ private:
 // The window's side: messages queue up here and the fuzzer's main thread
 // handles them. A send waits until the main thread has handled it.
 class QueueSink : public IReceiverSink {
-public:
+  public:
     void post(WindowMessage message) override {
         std::lock_guard lock(m_mutex);
         m_queue.push_back(std::move(message));
@@ -185,7 +185,7 @@ public:
         return menuNotices;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<WindowMessage> m_queue;
@@ -196,7 +196,7 @@ private:
 };
 
 class SilentPort : public IMessagePort {
-public:
+  public:
     MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
         return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
@@ -220,7 +220,8 @@ Bytes padded(const Bytes& record) {
 
 // Plays the main window for one message: checks the area against the record
 // the thread was given, decodes it and hands it back.
-void handle(const WindowMessage& m, CHalnor55KUDoc& doc, Expected& expected, CEvent& handOver, QueueSink& sink) {
+void handle(const WindowMessage& m, CHalnor55KUDoc& doc, Expected& expected, CEvent& handOver,
+            QueueSink& sink) {
     switch (m.id) {
         case kMsgWavePacket: {
             check(!expected.waves.empty());
@@ -244,7 +245,8 @@ void handle(const WindowMessage& m, CHalnor55KUDoc& doc, Expected& expected, CEv
         }
         case kMsgAnimalBlock: {
             check(!expected.animals.empty());
-            check(std::equal(expected.animals.front().begin(), expected.animals.front().end(), doc.animalArea()));
+            check(std::equal(expected.animals.front().begin(), expected.animals.front().end(),
+                             doc.animalArea()));
             expected.animals.pop_front();
             decodeAnimalBlock(doc);
             handOver.set();
@@ -289,13 +291,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min<std::size_t>((control & 0x3F) + 1u, size - at);
         if (length == 0) break;
         switch (control >> 6) {
-            case 1: reads.push_back({PipeStatus::BrokenPipe, 0, false}); break;
-            case 2: reads.push_back({PipeStatus::DeviceError, 0, true}); break;
+            case 1:
+                reads.push_back({PipeStatus::BrokenPipe, 0, false});
+                break;
+            case 2:
+                reads.push_back({PipeStatus::DeviceError, 0, true});
+                break;
             case 3:
                 reads.push_back({PipeStatus::Ok, 0, true});
                 records.emplace_back();
                 break;
-            default: break;
+            default:
+                break;
         }
         Bytes record(data + at, data + at + length);
         at += length;
@@ -304,12 +311,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++expected.records;
         switch (recordType(record[0])) {
             case 1:
-            case 15: ++expected.menuNotices; break;
-            case 4: expected.waves.push_back(padded(record)); break;
-            case 5: expected.results.push_back(padded(record)); break;
-            case 6: expected.animals.push_back(padded(record)); break;
-            case 7: expected.versions.push_back(record); break;
-            default: break;
+            case 15:
+                ++expected.menuNotices;
+                break;
+            case 4:
+                expected.waves.push_back(padded(record));
+                break;
+            case 5:
+                expected.results.push_back(padded(record));
+                break;
+            case 6:
+                expected.animals.push_back(padded(record));
+                break;
+            case 7:
+                expected.versions.push_back(record);
+                break;
+            default:
+                break;
         }
     }
 

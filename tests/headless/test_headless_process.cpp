@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class HeadlessProgram : public ::testing::Test {
-protected:
+  protected:
     // A home of its own: profile, documents and runtime folder.
     std::vector<std::string> environment() const {
         return {"HOME=" + home.path().string(), "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
@@ -84,8 +84,8 @@ TEST_F(HeadlessProgram, ThreeMeasurementsAreReportedAndSaved) {
 TEST_F(HeadlessProgram, TimerFileRunsASeriesToItsEnd) {
     fs::path timerFile = home.path() / "series.tm";
     std::ofstream(timerFile) << "60\n120\n";
-    ProcessRun r = run({"--headless", "--simulate", "--fast", "--timer-file", timerFile.string(), "--data-folder",
-                        home.folder() + "data"});
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--timer-file", timerFile.string(),
+                        "--data-folder", home.folder() + "data"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("status: Complete Timer Mode recording."), std::string::npos);
     EXPECT_GE(resultLines(r.out).size(), 2u) << r.out;
@@ -112,13 +112,15 @@ TEST_F(HeadlessProgram, AnOutOfRangeIntervalIsToldAndItsCountdownPrintedOnceASec
     fs::create_directories(home.path() / "run");
     fs::path timerFile = home.path() / "far.tm";
     std::ofstream(timerFile) << "99999999999\n";
-    ProcessRun r = runProgram("/bin/sh",
-                              {"-c", binFolder() + "/halnor40ku --headless --simulate --fast --timer-file " +
-                                         timerFile.string() + " & pid=$!; sleep 4; kill -TERM $pid; wait $pid"},
-                              environment(), 60);
+    ProcessRun r =
+        runProgram("/bin/sh",
+                   {"-c", binFolder() + "/halnor40ku --headless --simulate --fast --timer-file " +
+                              timerFile.string() + " & pid=$!; sleep 4; kill -TERM $pid; wait $pid"},
+                   environment(), 60);
     EXPECT_NE(r.out.find("out of range and held at 2147483647 s"), std::string::npos) << r.out;
     std::size_t countdowns = 0;
-    for (std::size_t at = 0; (at = r.out.find("status: Next Recording", at)) != std::string::npos; ++at) ++countdowns;
+    for (std::size_t at = 0; (at = r.out.find("status: Next Recording", at)) != std::string::npos; ++at)
+        ++countdowns;
     EXPECT_GE(countdowns, 1u) << r.out;
     EXPECT_LE(countdowns, 6u);
 }
@@ -133,13 +135,15 @@ TEST_F(HeadlessProgram, AnotherUsersRuntimeFolderIsNotUsed) {
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     fs::permissions(foreign, fs::perms::all);
     std::vector<std::string> env = environment();
-    env.erase(std::remove_if(env.begin(), env.end(), [](const std::string& e) { return e.rfind("XDG_RUNTIME_DIR=", 0) == 0; }),
+    env.erase(std::remove_if(env.begin(), env.end(),
+                             [](const std::string& e) { return e.rfind("XDG_RUNTIME_DIR=", 0) == 0; }),
               env.end());
     env.push_back("TMPDIR=" + home.path().string());
-    ProcessRun r = runProgram("/usr/bin/env", {"-u", "XDG_RUNTIME_DIR", binFolder() + "/halnor40ku", "--headless",
-                                               "--simulate", "--fast", "--measurements", "1", "--data-folder",
-                                               home.folder() + "data"},
-                              env, 60);
+    ProcessRun r =
+        runProgram("/usr/bin/env",
+                   {"-u", "XDG_RUNTIME_DIR", binFolder() + "/halnor40ku", "--headless", "--simulate",
+                    "--fast", "--measurements", "1", "--data-folder", home.folder() + "data"},
+                   env, 60);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     const std::size_t told = r.err.find("is not private to this user");
     EXPECT_NE(told, std::string::npos) << r.err;
@@ -149,8 +153,8 @@ TEST_F(HeadlessProgram, AnotherUsersRuntimeFolderIsNotUsed) {
 
 TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
     // A folder that exists and takes no files, not even from root.
-    ProcessRun r = run(
-        {"--headless", "--simulate", "--fast", "--artefacts", "none", "--measurements", "1", "--data-folder", "/proc"});
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--artefacts", "none", "--measurements", "1",
+                        "--data-folder", "/proc"});
     EXPECT_EQ(r.status, 6) << r.out << r.err;
     EXPECT_NE(r.out.find("1 result(s) could not be saved"), std::string::npos) << r.out;
 }
@@ -181,10 +185,31 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     EXPECT_EQ(run({"--headless", "--simulate", "--artefacts", "some"}).status, 1);
     ProcessRun missing = run({"--headless", "--simulate", "--fast", "--timer-file", "/nonexistent/x.tm"});
     EXPECT_EQ(missing.status, 2) << missing.out;
+
+    // Before: a character of 128 or above passed and was bent on its way
+    // through the unit's 7-bit animal block.
+    for (const char* option : {"--animal-id", "--study-no", "--weight", "--sex-age", "--comment"}) {
+        ProcessRun eightBit = run({"--headless", "--simulate", "--fast", option, "r\xc3\xa4t"});
+        EXPECT_EQ(eightBit.status, 1) << option;
+        EXPECT_NE(eightBit.err.find("7-bit"), std::string::npos) << option << eightBit.err;
+    }
+}
+
+TEST_F(HeadlessProgram, HelpListsEveryOptionAndVersionPrintsTheSoftwareVersion) {
+    ProcessRun help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option :
+         {"--headless", "--simulate", "--fast", "--seed", "--unit-version", "--data-folder", "--device-id",
+          "--measurements", "--animal-id", "--study-no", "--weight", "--sex-age", "--comment", "--timer-file",
+          "--connect-timeout", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    ProcessRun version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("Halnor40KU", 0), 0u) << version.out;
 }
 
 class HeadlessEnding : public HeadlessProgram {
-protected:
+  protected:
     void expectNormalShutdown(const ProcessRun& r) {
         // The socket of the window property went with it, and the profile was written.
         for (const auto& entry : fs::directory_iterator(home.path() / "run"))
@@ -200,10 +225,13 @@ TEST_F(HeadlessEnding, SigtermAndSighupEndThroughTheNormalShutdown) {
         fs::remove_all(home.path() / "config");
         fs::create_directories(home.path() / "run");
         ProcessRun r = runProgram("/bin/sh",
-                                  {"-c", binFolder() + "/halnor40ku --headless --simulate --measurements 50 & pid=$!; "
-                                                       "sleep 3; kill -" + signal + " $pid; wait $pid; echo status=$?"},
+                                  {"-c", binFolder() +
+                                             "/halnor40ku --headless --simulate --measurements 50 & pid=$!; "
+                                             "sleep 3; kill -" +
+                                             signal + " $pid; wait $pid; echo status=$?"},
                                   environment(), 60);
-        EXPECT_NE(r.out.find("exit: " + std::to_string(status)), std::string::npos) << signal << r.out << r.err;
+        EXPECT_NE(r.out.find("exit: " + std::to_string(status)), std::string::npos)
+            << signal << r.out << r.err;
         EXPECT_NE(r.out.find("status=" + std::to_string(status)), std::string::npos) << r.out;
         expectNormalShutdown(r);
     }
@@ -213,8 +241,10 @@ TEST_F(HeadlessEnding, AClosedOutputPipeEndsThroughTheNormalShutdown) {
     fs::create_directories(home.path() / "run");
     const std::string statusFile = home.folder() + "status";
     ProcessRun r = runProgram("/bin/sh",
-                              {"-c", "{ " + binFolder() + "/halnor40ku --headless --simulate --measurements 50; "
-                                     "echo $? > " + statusFile + "; } | head -3"},
+                              {"-c", "{ " + binFolder() +
+                                         "/halnor40ku --headless --simulate --measurements 50; "
+                                         "echo $? > " +
+                                         statusFile + "; } | head -3"},
                               environment(), 60);
     std::ifstream in(statusFile);
     int status = -1;
@@ -226,14 +256,15 @@ TEST_F(HeadlessEnding, AClosedOutputPipeEndsThroughTheNormalShutdown) {
 TEST_F(HeadlessProgram, CtlListsTheRunningCopyAndSendsItACommand) {
     fs::create_directories(home.path() / "run");
     const std::string bin = binFolder() + "/halnor40ku";
-    ProcessRun r = runProgram(
-        "/bin/sh",
-        {"-c", bin + " --headless --simulate --measurements 50 > " + home.folder() + "copy.log & pid=$!; "
-                     "for i in $(seq 100); do grep -q 'title: Halnor40KU (Connected)' " + home.folder() +
-                     "copy.log && break; sleep 0.1; done; " + bin + " ctl list; " + bin +
-                     " ctl send $pid 32773; " + bin + " ctl send $pid 32782; echo refused=$?; "
-                     "kill -TERM $pid; wait $pid"},
-        environment(), 60);
+    ProcessRun r = runProgram("/bin/sh",
+                              {"-c", bin + " --headless --simulate --measurements 50 > " + home.folder() +
+                                         "copy.log & pid=$!; "
+                                         "for i in $(seq 100); do grep -q 'title: Halnor40KU (Connected)' " +
+                                         home.folder() + "copy.log && break; sleep 0.1; done; " + bin +
+                                         " ctl list; " + bin + " ctl send $pid 32773; " + bin +
+                                         " ctl send $pid 32782; echo refused=$?; "
+                                         "kill -TERM $pid; wait $pid"},
+                              environment(), 60);
     // One copy, bound to the unit seen as ID 1 (272), takes the graph layout
     // command and refuses one that only the window's own buttons send.
     EXPECT_NE(r.out.find(" 272\n"), std::string::npos) << r.out << r.err;

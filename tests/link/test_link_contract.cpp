@@ -29,11 +29,14 @@ struct SimRig : DriverRig {
     CSimDriver sim{clock};
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Drivers, DriverContract,
-    ::testing::Values(RigFactory([] { return std::unique_ptr<DriverRig>(new ScriptedRig); }),
-                      RigFactory([] { return std::unique_ptr<DriverRig>(new SimRig); })),
-    [](const ::testing::TestParamInfo<RigFactory>& info) { return info.index == 0 ? "Scripted" : "Simulated"; });
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverContract,
+                         ::testing::Values(RigFactory([] {
+                                               return std::unique_ptr<DriverRig>(new ScriptedRig);
+                                           }),
+                                           RigFactory([] { return std::unique_ptr<DriverRig>(new SimRig); })),
+                         [](const ::testing::TestParamInfo<RigFactory>& info) {
+                             return info.index == 0 ? "Scripted" : "Simulated";
+                         });
 
 }  // namespace
 }  // namespace hx::test

@@ -28,7 +28,7 @@ SimUnitOptions quickUnit() {
 }
 
 class LinkSimTest : public ::testing::Test {
-protected:
+  protected:
     LinkSimTest() {
         driver.addUnit(1, quickUnit());
         unit = &driver.addUnit(3, quickUnit());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "protocol/CommandChannel.h"
+#include "protocol/UnitState.h"
 #include "support/ScriptedDriver.h"
 
 namespace hx {
@@ -86,7 +87,7 @@ TEST(ChannelFrames, PcVersionFrameIsMarkTextAndZeros) {
 // --- the channel over a scripted unit ----------------------------------------
 
 class ChannelTest : public ::testing::Test {
-protected:
+  protected:
     ChannelTest() {
         unitIndex = driver.addUnit(0x113);
         channel.setLogWriter([this](std::string_view text, char k1, char k2) {
@@ -162,7 +163,7 @@ TEST_F(ChannelTest, EveryControlOperationSendsItsRequest) {
     UnitClock time;
 
     EXPECT_TRUE(channel.sendCMD(CR_VIEW));
-    EXPECT_EQ(channel.getState(), 2);
+    EXPECT_EQ(channel.getState(), kStateView);
     EXPECT_TRUE(channel.getTime(time));
     EXPECT_TRUE(channel.setTime(makeClockFrame(2012, 3, 15, 5, 9, 30, 5)));
     EXPECT_TRUE(channel.getMenu(menu));
@@ -176,8 +177,10 @@ TEST_F(ChannelTest, EveryControlOperationSendsItsRequest) {
         std::uint16_t value;
         std::size_t length;
     } expected[] = {
-        {1, false, 913, 0}, {5, true, 0, 1},  {3, true, 0, 8},   {6, false, 0, 8},
-        {4, true, 0, 8},    {10, false, 0, 8}, {12, false, 0, 8}, {14, false, 0, 0},
+        {kRequestCommand, false, CR_VIEW, 0}, {kRequestGetState, true, 0, 1},
+        {kRequestGetTime, true, 0, 8},        {kRequestSetTime, false, 0, 8},
+        {kRequestGetMenu, true, 0, 8},        {kRequestSendMenu, false, 0, 8},
+        {kRequestGetAnimalInfo, false, 0, 8}, {kRequestGetDeviceVer, false, 0, 0},
     };
     auto seen = driver.controls();
     ASSERT_EQ(seen.size(), std::size(expected));
@@ -200,9 +203,14 @@ TEST_F(ChannelTest, EveryControlOperationSendsItsRequest) {
 TEST_F(ChannelTest, CommandsLogTheirNameOrTheirNumber) {
     open();
     const std::pair<int, const char*> named[] = {
-        {910, "Pc->sendCMD: CR_MENU_USB"}, {911, "Pc->sendCMD: CR_TIME_USB"}, {912, "Pc->sendCMD: CR_WAIT_USB"},
-        {913, "Pc->sendCMD: CR_VIEW"},     {914, "Pc->sendCMD: CR_IDLE"},     {915, "Pc->sendCMD: CR_RESTARTVIEW"},
-        {4, "Pc->sendCMD: 4"},             {254, "Pc->sendCMD: 254"},
+        {910, "Pc->sendCMD: CR_MENU_USB"},
+        {911, "Pc->sendCMD: CR_TIME_USB"},
+        {912, "Pc->sendCMD: CR_WAIT_USB"},
+        {913, "Pc->sendCMD: CR_VIEW"},
+        {914, "Pc->sendCMD: CR_IDLE"},
+        {915, "Pc->sendCMD: CR_RESTARTVIEW"},
+        {4, "Pc->sendCMD: 4"},
+        {254, "Pc->sendCMD: 254"},
     };
     for (const auto& [code, line] : named) {
         lines.clear();
@@ -313,7 +321,7 @@ TEST_F(ChannelTest, AVersionTextFillingTheFrameIsLoggedWithoutReadingPastIt) {
 TEST_F(ChannelTest, ControlRequestsFromSeveralThreadsNeverOverlap) {
     // A driver that notices when two control requests are in flight at once.
     class OverlapDriver : public ScriptedDriver {
-    public:
+      public:
         bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
                        std::uint8_t* out, std::size_t outLength, std::size_t* returned) override {
             bool control = code == kIoctlControlRead || code == kIoctlControlWrite;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -37,7 +38,7 @@ Bytes record(std::uint8_t type, std::size_t length, std::uint8_t fill) {
 }
 
 class ReceiverTest : public ::testing::Test {
-protected:
+  protected:
     ReceiverTest() {
         driver.addUnit(0x113);
         channel = std::make_unique<CCommandChannel>(transport, clock);
@@ -211,7 +212,8 @@ TEST_F(ReceiverTest, AnIncurableReadErrorIsAnnouncedAndEndsTheThread) {
     ASSERT_TRUE(sink.waitForMessages(1));
     EXPECT_EQ(sink.messages()[0].id, kMsgReadError);
     EXPECT_EQ(sink.messages()[0].wParam, 0x77u);
-    for (int i = 0; i < 500 && receiver.isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = 0; i < 500 && receiver.isRunning(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_FALSE(receiver.isRunning());
     EXPECT_EQ(driver.readsStarted(), 1);
 }
@@ -265,6 +267,35 @@ TEST_F(ReceiverTest, StoppingCancelsAPendingReadSoTheChannelCanGo) {
     EXPECT_EQ(driver.openHandleCount(), 0);
 }
 
+TEST_F(ReceiverTest, StopDoesNotWaitForAUnitResetThatHangs) {
+    // Before: stop waited for the read to return, so a reset that hung held
+    // the user-interface thread with it.
+    std::shared_ptr<CCommandChannel> shared = std::move(channel);
+    ReceiverParams p = params();
+    p.channel = shared.get();
+    p.keepAlive = shared;
+    driver.holdUnitResets(true);
+    ASSERT_TRUE(receiver.start(p));
+    driver.queueRead({PipeStatus::DeviceError, {}, false});
+    ASSERT_TRUE(driver.waitForHeldReset());
+
+    auto stopped = std::async(std::launch::async, [&] { receiver.stop(); });
+    const bool returned = stopped.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    driver.holdUnitResets(false);  // lets a hung stop finish, so the test ends either way
+    stopped.wait();
+    ASSERT_TRUE(returned) << "stop waited for the hanging reset";
+
+    // The thread owns the channel until its read returns, then ends
+    // without reporting anything.
+    shared.reset();
+    for (int i = 0; i < 500 && receiver.isRunning(); ++i) settle();
+    EXPECT_FALSE(receiver.isRunning());
+    EXPECT_TRUE(sink.messages().empty());
+    EXPECT_EQ(lines, std::vector<std::string>{"stop thread! "});
+    receiver.stop();
+    EXPECT_EQ(lines.size(), 1u) << "a second stop writes nothing";
+}
+
 TEST_F(ReceiverTest, StoppingReleasesAMenuNoticeThatIsStillOpen) {
     sink.closeMenuGate();
     start();
@@ -310,8 +341,13 @@ TEST_F(ReceiverTest, EveryRecordReadEndsItsActivityOnce) {
     sink.onSend = [this](const WindowMessage&) { handOverEvent.set(); };
     sink.onPost = [this](const WindowMessage&) { handOverEvent.set(); };
     start();
-    const Bytes records[] = {record(0x04, 64, 0), record(0x02, 64, 0), record(0x03, 64, 0), record(0x05, 64, 0),
-                             record(0x06, 64, 0), {0x07, 'x'},         {0x0B}};
+    const Bytes records[] = {record(0x04, 64, 0),
+                             record(0x02, 64, 0),
+                             record(0x03, 64, 0),
+                             record(0x05, 64, 0),
+                             record(0x06, 64, 0),
+                             {0x07, 'x'},
+                             {0x0B}};
     for (const Bytes& r : records) feedAndWaitForNextRead(r);
     receiver.stop();
     EXPECT_EQ(clock.activitiesEnded(), 7);

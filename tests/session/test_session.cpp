@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <iterator>
 
 #include "session/ResultsLog.h"
@@ -48,14 +48,14 @@ std::string fileText(const std::filesystem::path& path) {
 }
 
 TEST(SessionStats, AcclimationErrorsAndOutlierAreRejectedWithTheirReason) {
-    std::vector<SessionCycle> cycles = {cycle(200), cycle(180),        cycle(120), cycle(0, 300, 16),
-                                        cycle(122), cycle(118),        cycle(121), cycle(160),
+    std::vector<SessionCycle> cycles = {cycle(200), cycle(180),      cycle(120), cycle(0, 300, 16),
+                                        cycle(122), cycle(118),      cycle(121), cycle(160),
                                         cycle(119), cycle(0, 300, 5)};
     const SessionStats st = computeSessionStats(cycles, {2, true, 3.0});
     std::vector<std::string> texts;
     for (const auto& v : st.verdicts) texts.push_back(v.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"acclimation", "acclimation", "accepted", "Lo", "accepted", "accepted",
-                                               "accepted", "outlier", "accepted", "Air"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"acclimation", "acclimation", "accepted", "Lo", "accepted",
+                                               "accepted", "accepted", "outlier", "accepted", "Air"}));
     ASSERT_EQ(st.accepted, 5u);
     const ValueSummary& sbp = st.summary[kSbp];
     EXPECT_EQ(sbp.n, 5u);
@@ -81,7 +81,8 @@ TEST(SessionStats, FewCyclesAndIdenticalReadingsAreHandled) {
     EXPECT_EQ(meanSdText(computeSessionStats({cycle(0, 1, 16)}, {}).summary[kSbp]), "-");
 
     // MAD 0: a reading 1 mmHg off is no outlier, one far off is.
-    const SessionStats same = computeSessionStats({cycle(120), cycle(120), cycle(120), cycle(121), cycle(150)}, {});
+    const SessionStats same =
+        computeSessionStats({cycle(120), cycle(120), cycle(120), cycle(121), cycle(150)}, {});
     EXPECT_EQ(same.verdicts[3].status, CycleStatus::Accepted);
     EXPECT_EQ(same.verdicts[4].status, CycleStatus::Outlier);
     // Acclimation longer than the session rejects everything without harm.

@@ -123,7 +123,7 @@ TEST(Physiology, MeasurementResultsVaryFromOneToTheNext) {
     ASSERT_TRUE(link.openAll());
     ASSERT_TRUE(link.measure());
     const SimResult a = *link.unit->lastResult();
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     ASSERT_TRUE(link.measure());
     const SimResult b = *link.unit->lastResult();
     EXPECT_NE(a.truth.sbp, b.truth.sbp);

@@ -66,7 +66,7 @@ TEST(SimDriverRequests, DescriptorAndConfigurationBuffers) {
     link.unit->setConfigured(false);
     ASSERT_TRUE(link.driver.ioControl(link.device, kIoctlGetConfiguration, nullptr, 0, config, 4, &returned));
     EXPECT_EQ(config[0] | config[1] | config[2] | config[3], 0);
-    EXPECT_FALSE(link.command(913));
+    EXPECT_FALSE(link.command(kSimCmdView));
     EXPECT_EQ(link.state(), -1);
 }
 
@@ -117,7 +117,7 @@ TEST(SimDriverRecords, VersionRecordAndItsAbsence) {
     ASSERT_TRUE(link.openAll());
     link.drain();
     link.records.clear();
-    ASSERT_TRUE(link.command(254));  // the stream stops, so only answers arrive
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));  // the stream stops, so only answers arrive
     link.drain();
     link.records.clear();
     ASSERT_TRUE(link.controlWrite(14, 0));
@@ -139,7 +139,7 @@ TEST(SimDriverRecords, AnimalBlockInBothFormsAndPcWrites) {
         o.versionText = version;
         SimLink link(o);
         ASSERT_TRUE(link.openAll());
-        ASSERT_TRUE(link.command(254));
+        ASSERT_TRUE(link.command(kSimCmdLinkOff));
         link.drain();
         const bool longId = version.back() == '5';
 
@@ -189,7 +189,7 @@ TEST(SimDriverRecords, PcVersionFrameIsStored) {
 TEST(SimDriverRecords, InjectedNoticesShortAndUnknownRecordsArriveAsMade) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
-    ASSERT_TRUE(link.command(254));
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.drain();
     link.unit->injectMenuNotice(1);
     link.unit->injectMenuNotice(15);
@@ -216,7 +216,7 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
         notices.emplace_back(n, p);
     }));
     ASSERT_TRUE(link.openAll());
-    ASSERT_TRUE(link.command(254));
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.drain();
 
     // Records waiting in the pipe still count as in flight until the unplug drops them.
@@ -256,10 +256,10 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
         EXPECT_EQ(notices[1].first, DeviceNotice::Arrival);
     }
     // Old handles stay dead; a new open works and the unit starts from power-on.
-    EXPECT_FALSE(link.command(913));
+    EXPECT_FALSE(link.command(kSimCmdView));
     link.closeAll();
     ASSERT_TRUE(link.openAll());
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
 }
 
 TEST(SimDriverFaults, NoticesNotSupported) {
@@ -319,7 +319,7 @@ TEST(SimDriverFaults, ReadErrorThatAResetDoesNotCureLastsUntilReplug) {
 TEST(SimDriverFaults, CancelReadEndsABlockedReadAndLaterReads) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
-    ASSERT_TRUE(link.command(254));
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.drain();
     std::atomic<bool> started{false};
     PipeReadResult result;
@@ -393,11 +393,11 @@ TEST(SimDriverVirtualTime, LoopJumpsOnlyWhenTheReaderHasTakenEverything) {
             link.clock.endActivity();  // posted
         }
     });
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     while (link.unit->resultCount() == 0 && link.clock.nowMs() < 120000) {
         ASSERT_TRUE(link.clock.waitUntilIdle(10000));
         // Control requests from this thread while the reader works.
-        EXPECT_GE(link.state(), 2);
+        EXPECT_GE(link.state(), kSimView);
         ASSERT_TRUE(link.clock.advanceToNext());
     }
     ASSERT_TRUE(link.clock.waitUntilIdle(10000));

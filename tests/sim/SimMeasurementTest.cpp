@@ -46,13 +46,13 @@ TEST(SimCycle, AdjustsAfterPowerOnThenStreamsTheLiveView) {
     o.adjustMs = 3000;
     SimLink link(o);
     ASSERT_TRUE(link.openAll());
-    EXPECT_EQ(link.state(), 1);
-    EXPECT_TRUE(link.command(913));  // accepted, but the unit is busy
+    EXPECT_EQ(link.state(), kSimAdjust);
+    EXPECT_TRUE(link.command(kSimCmdView));  // accepted, but the unit is busy
     link.runFor(2900);
-    EXPECT_EQ(link.state(), 1);
+    EXPECT_EQ(link.state(), kSimAdjust);
     EXPECT_TRUE(link.records.empty());
     link.runFor(1100);
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
     // About a second of live view: 100 samples/s in packets of 10, consecutive indices.
     ASSERT_GE(link.records.size(), 9u);
     int expected = -1;
@@ -75,7 +75,7 @@ TEST(SimCycle, MeasurementRunsPressRecordResultWithTheRecordingFromRingIndexZero
     ASSERT_TRUE(link.openAll());
     link.runFor(500);
     link.records.clear();
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     const std::vector<int> states = runAndWatchStates(link, 60000);
     EXPECT_EQ(states, (std::vector<int>{3, 4, 5}));
 
@@ -134,9 +134,9 @@ TEST(SimCycle, MeasurementRunsPressRecordResultWithTheRecordingFromRingIndexZero
 
     // It stays in Result until told otherwise; the start key brings it back to View.
     link.runFor(20000);
-    EXPECT_EQ(link.state(), 5);
-    ASSERT_TRUE(link.command(4));
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimResult);
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    EXPECT_EQ(link.state(), kSimView);
 }
 
 TEST(SimCycle, MeasurementNumberCountsAndDateComesFromTheUnitsClock) {
@@ -147,7 +147,7 @@ TEST(SimCycle, MeasurementNumberCountsAndDateComesFromTheUnitsClock) {
     const auto first = link.unit->lastResult();
     EXPECT_EQ(first->measurementNumber, 0);
     EXPECT_EQ(first->dateTime.substr(0, 8), "12031509");
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     ASSERT_TRUE(link.measure());
     EXPECT_EQ(link.unit->lastResult()->measurementNumber, 1);
 }
@@ -155,21 +155,21 @@ TEST(SimCycle, MeasurementNumberCountsAndDateComesFromTheUnitsClock) {
 TEST(SimCycle, StartKeyCancelsDuringPressAndRecord) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     link.runFor(1000);
-    EXPECT_EQ(link.state(), 3);
-    ASSERT_TRUE(link.command(4));
-    EXPECT_EQ(link.state(), 9);
+    EXPECT_EQ(link.state(), kSimPress);
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    EXPECT_EQ(link.state(), kSimCancel);
     link.runFor(2500);
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
 
-    ASSERT_TRUE(link.command(4));
-    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == 4; }, link.clock.nowMs() + 20000));
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == kSimRecord; }, link.clock.nowMs() + 20000));
     link.runFor(3000);
-    ASSERT_TRUE(link.command(4));
-    EXPECT_EQ(link.state(), 9);
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    EXPECT_EQ(link.state(), kSimCancel);
     link.runFor(2500);
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
     EXPECT_EQ(link.unit->resultCount(), 0);
 }
 
@@ -177,40 +177,40 @@ TEST(SimCycle, ModeCommandsStartStopAndRestartTheStream) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
     link.runFor(1000);
-    ASSERT_TRUE(link.command(254));
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.records.clear();
     link.runFor(1000);
     EXPECT_TRUE(link.records.empty());
 
-    ASSERT_TRUE(link.command(913));
+    ASSERT_TRUE(link.command(kSimCmdView));
     link.runFor(1000);
     ASSERT_FALSE(link.records.empty());
     EXPECT_FALSE(packetOf(link.records.front()).restart);
 
     link.records.clear();
-    ASSERT_TRUE(link.command(915));
+    ASSERT_TRUE(link.command(kSimCmdRestartView));
     link.runFor(300);
     ASSERT_FALSE(link.records.empty());
     EXPECT_TRUE(packetOf(link.records.front()).restart);
     EXPECT_EQ(packetOf(link.records[1]).index, 10);
 
     // A view request does not interrupt a running measurement.
-    ASSERT_TRUE(link.command(4));
-    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == 4; }, link.clock.nowMs() + 20000));
-    ASSERT_TRUE(link.command(913));
-    ASSERT_TRUE(link.command(915));
-    EXPECT_EQ(link.state(), 4);
-    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == 5; }, link.clock.nowMs() + 60000));
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == kSimRecord; }, link.clock.nowMs() + 20000));
+    ASSERT_TRUE(link.command(kSimCmdView));
+    ASSERT_TRUE(link.command(kSimCmdRestartView));
+    EXPECT_EQ(link.state(), kSimRecord);
+    ASSERT_TRUE(link.runUntil([&] { return link.unit->state() == kSimResult; }, link.clock.nowMs() + 60000));
     EXPECT_EQ(link.unit->lastResult()->errorCode, 0);
     // From Result, a view request returns to View.
-    ASSERT_TRUE(link.command(913));
-    EXPECT_EQ(link.state(), 2);
+    ASSERT_TRUE(link.command(kSimCmdView));
+    EXPECT_EQ(link.state(), kSimView);
     // Codes the unit names but this program never sends are accepted.
-    for (int code : {910, 911, 914}) EXPECT_TRUE(link.command(code));
-    ASSERT_TRUE(link.command(912));
-    EXPECT_EQ(link.state(), 10);
-    ASSERT_TRUE(link.command(4));
-    EXPECT_EQ(link.state(), 2);
+    for (int code : {kSimCmdMenuUsb, kSimCmdTimeUsb, kSimCmdIdle}) EXPECT_TRUE(link.command(code));
+    ASSERT_TRUE(link.command(kSimCmdWaitUsb));
+    EXPECT_EQ(link.state(), kSimWait);
+    ASSERT_TRUE(link.command(kSimKeyStart));
+    EXPECT_EQ(link.state(), kSimView);
 }
 
 TEST(SimCycle, AutoStartRepeatsTheMeasurement) {
@@ -219,12 +219,12 @@ TEST(SimCycle, AutoStartRepeatsTheMeasurement) {
     o.menu[8] = 2;  // SPEED "3"
     SimLink link(o);
     ASSERT_TRUE(link.openAll());
-    ASSERT_TRUE(link.command(4));
+    ASSERT_TRUE(link.command(kSimKeyStart));
     EXPECT_TRUE(link.runUntil([&] { return link.unit->resultCount() == 3; }, 200000));
     // The series ends there: the last result stays on the unit's screen.
     link.runFor(30000);
     EXPECT_EQ(link.unit->resultCount(), 3);
-    EXPECT_EQ(link.state(), 5);
+    EXPECT_EQ(link.state(), kSimResult);
 }
 
 TEST(SimCycle, SpeedThreeDeflatesFasterThanSpeedOne) {
@@ -244,18 +244,18 @@ TEST(SimCycle, UnitsOwnKeysAndScreens) {
     SimLink link;
     ASSERT_TRUE(link.openAll());
     link.unit->pressMenuKey();
-    EXPECT_EQ(link.state(), 6);
+    EXPECT_EQ(link.state(), kSimMenu);
     link.unit->pressKey(1);
     link.unit->pressKey(1);
     link.unit->pressKey(4);
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
     EXPECT_EQ(link.controlRead(4, 8)[0], 10);  // PRESS index 8 + 2
 
     link.unit->pressAnimalKey();
-    EXPECT_EQ(link.state(), 11);
+    EXPECT_EQ(link.state(), kSimAnimal);
     link.unit->enterAnimalNumber("A17");
-    EXPECT_EQ(link.state(), 2);
-    ASSERT_TRUE(link.command(254));
+    EXPECT_EQ(link.state(), kSimView);
+    ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.drain();
     ASSERT_TRUE(link.controlWrite(12, 0, {0, 0, 7, 7, 7, 7, 7, 0}));
     const auto got = link.drain();
@@ -263,13 +263,13 @@ TEST(SimCycle, UnitsOwnKeysAndScreens) {
     EXPECT_EQ(decodeAnimalBlock(got[0].data(), got[0].size(), true).animalNumber, "A17");
 
     link.unit->pressBrowseKey();
-    EXPECT_EQ(link.state(), 12);
+    EXPECT_EQ(link.state(), kSimBrowse);
     link.unit->pressKey(4);
-    EXPECT_EQ(link.state(), 2);
+    EXPECT_EQ(link.state(), kSimView);
 
     // The unit's own start key runs the same measurement.
     link.unit->pressKey(4);
-    EXPECT_EQ(link.state(), 3);
+    EXPECT_EQ(link.state(), kSimPress);
 }
 
 TEST(SimCycle, FailedMeasurementsCarryTheirErrorCodes) {

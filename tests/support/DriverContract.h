@@ -33,14 +33,15 @@ struct DriverRig {
 using RigFactory = std::function<std::unique_ptr<DriverRig>()>;
 
 class DriverContract : public ::testing::TestWithParam<RigFactory> {
-protected:
+  protected:
     DriverContract() : rig(GetParam()()), driver(rig->driver()) {}
     void SetUp() override {
         if (!rig->skipReason.empty()) GTEST_SKIP() << rig->skipReason;
     }
 
     std::vector<std::uint8_t> controlHeader(std::uint8_t request, std::uint16_t value, bool read) {
-        auto bytes = encodeControlHeader({kVendorDevice, read ? kTransferDirectionIn : 0u, request, value, 0});
+        auto bytes =
+            encodeControlHeader({kVendorDevice, read ? kTransferDirectionIn : 0u, request, value, 0});
         return {bytes.begin(), bytes.end()};
     }
 
@@ -52,7 +53,8 @@ TEST_P(DriverContract, UnitsAreListedWithTheirProductIdInThePath) {
     auto paths = driver.presentInterfaces();
     ASSERT_NE(std::find(paths.begin(), paths.end(), rig->unitPath), paths.end());
     std::string lower = rig->unitPath;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     EXPECT_NE(lower.find("pid_0113#"), std::string::npos);
 }
 
@@ -95,12 +97,14 @@ TEST_P(DriverContract, ControlRequestsCarryTheHeaderAndTheData) {
     DriverHandle unit = driver.open(rig->unitPath);
     std::vector<std::uint8_t> write = controlHeader(1, 913, false);
     std::size_t returned = 0;
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlControlWrite, write.data(), write.size(), nullptr, 0, &returned));
+    EXPECT_TRUE(
+        driver.ioControl(unit, kIoctlControlWrite, write.data(), write.size(), nullptr, 0, &returned));
 
     std::vector<std::uint8_t> withData = controlHeader(6, 0, false);
     const std::uint8_t frame[8] = {12, 3, 15, 5, 9, 30, 5, 0};
     withData.insert(withData.end(), frame, frame + 8);
-    EXPECT_TRUE(driver.ioControl(unit, kIoctlControlWrite, withData.data(), withData.size(), nullptr, 0, &returned));
+    EXPECT_TRUE(
+        driver.ioControl(unit, kIoctlControlWrite, withData.data(), withData.size(), nullptr, 0, &returned));
 
     std::vector<std::uint8_t> read = controlHeader(5, 0, true);
     std::uint8_t state = 0xEE;
@@ -126,7 +130,8 @@ TEST_P(DriverContract, ACancelledReadEndsAndLaterReadsEndAtOnceUntilClosed) {
     std::thread reader([&] {
         std::uint8_t buffer[64];
         // Records already due may come first; the read after them blocks.
-        for (int i = 0; i < 1000 && last == PipeStatus::Ok; ++i) last = driver.readPipe(in, buffer, 64).status;
+        for (int i = 0; i < 1000 && last == PipeStatus::Ok; ++i)
+            last = driver.readPipe(in, buffer, 64).status;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     driver.cancelRead(in);

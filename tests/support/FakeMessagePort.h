@@ -18,7 +18,7 @@ struct ShownMessage {
 };
 
 class FakeMessagePort : public IMessagePort {
-public:
+  public:
     MsgAnswer messageBox(const std::string& text, const std::string& caption, MsgIcon icon,
                          MsgButtons buttons) override {
         shown.push_back({text, caption, icon, buttons});

@@ -76,8 +76,10 @@ ProcessRun runProgram(const std::string& program, const std::vector<std::string>
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) run.status = 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.status = 128 + WTERMSIG(status);
     run.out = slurp(outPath);
     run.err = slurp(errPath);
     return run;

@@ -16,7 +16,7 @@
 namespace hx::test {
 
 class ReceiverTestSink : public IReceiverSink {
-public:
+  public:
     void post(WindowMessage message) override {
         if (onPost) onPost(message);
         record(std::move(message), false);
@@ -58,7 +58,8 @@ public:
     }
     bool waitForMenuNotices(int count, int timeoutMs = 5000) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_menuNotices >= count; });
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_menuNotices >= count; });
     }
 
     std::vector<WindowMessage> messages() const {
@@ -80,7 +81,7 @@ public:
     std::function<void(const WindowMessage&)> onSend;
     std::function<void(const WindowMessage&)> onPost;
 
-private:
+  private:
     void record(WindowMessage message, bool sent) {
         std::lock_guard lock(m_mutex);
         m_messages.push_back(std::move(message));
@@ -99,7 +100,7 @@ private:
 
 // Records pauses and activity; never sleeps.
 class RecordingClock : public IClock {
-public:
+  public:
     std::int64_t nowMs() const override { return 0; }
     std::time_t wallTime() const override { return 0; }
     void sleepMs(int ms) override {
@@ -123,7 +124,7 @@ public:
         return m_ended;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<int> m_sleeps;
     int m_begun = 0;

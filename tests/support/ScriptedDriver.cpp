@@ -46,6 +46,17 @@ void ScriptedDriver::setResetUnitResult(bool ok) {
     m_resetUnitOk = ok;
 }
 
+void ScriptedDriver::holdUnitResets(bool hold) {
+    std::lock_guard lock(m_mutex);
+    m_holdResets = hold;
+    m_changed.notify_all();
+}
+
+bool ScriptedDriver::waitForHeldReset(int timeoutMs) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_heldResets > 0; });
+}
+
 void ScriptedDriver::setResetPipeResult(bool ok) {
     std::lock_guard lock(m_mutex);
     m_resetPipeOk = ok;
@@ -68,7 +79,8 @@ void ScriptedDriver::queueRead(ScriptedRead read) {
 
 bool ScriptedDriver::waitForReads(int count, int timeoutMs) {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_readsStarted >= count; });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_readsStarted >= count; });
 }
 
 int ScriptedDriver::readsStarted() const {
@@ -99,7 +111,8 @@ std::vector<SeenControl> ScriptedDriver::controls() const {
         auto header = decodeControlHeader(call.input.data(), call.input.size());
         if (!header) continue;
         SeenControl control{*header, {}, call.outLength};
-        if (call.code == kIoctlControlWrite) control.data.assign(call.input.begin() + kControlHeaderSize, call.input.end());
+        if (call.code == kIoctlControlWrite)
+            control.data.assign(call.input.begin() + kControlHeaderSize, call.input.end());
         seen.push_back(control);
     }
     return seen;
@@ -171,7 +184,8 @@ DriverHandle ScriptedDriver::open(const std::string& path) {
         } else {
             int pipe = -1;
             char tail = 0;
-            if (std::sscanf(rest.c_str(), "\\if000pipe%3d%c", &pipe, &tail) != 1 || rest.size() != 13) continue;
+            if (std::sscanf(rest.c_str(), "\\if000pipe%3d%c", &pipe, &tail) != 1 || rest.size() != 13)
+                continue;
             if (pipe > 1 || unit.failingPipes.count(pipe) != 0) return kInvalidHandle;
             opened.pipe = pipe;
         }
@@ -190,9 +204,16 @@ void ScriptedDriver::close(DriverHandle handle) {
     m_changed.notify_all();
 }
 
-bool ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                               std::uint8_t* out, std::size_t outLength, std::size_t* returned) {
-    std::lock_guard lock(m_mutex);
+bool ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                               std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                               std::size_t* returned) {
+    std::unique_lock lock(m_mutex);
+    if (code == kIoctlResetUnit && m_holdResets) {
+        ++m_heldResets;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return !m_holdResets; });
+        --m_heldResets;
+    }
     *returned = 0;
     IoCall call{handle, code, {}, outLength};
     if (in != nullptr) call.input.assign(in, in + inLength);
@@ -202,8 +223,9 @@ bool ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const st
     return answer(it->second, code, in, inLength, out, outLength, returned);
 }
 
-bool ScriptedDriver::answer(const Opened& target, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                            std::uint8_t* out, std::size_t outLength, std::size_t* returned) {
+bool ScriptedDriver::answer(const Opened& target, std::uint32_t code, const std::uint8_t* in,
+                            std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                            std::size_t* returned) {
     const Unit& unit = m_units[static_cast<std::size_t>(target.unit)];
     auto give = [&](const std::uint8_t* bytes, std::size_t count) {
         count = std::min(count, outLength);
@@ -248,7 +270,9 @@ PipeReadResult ScriptedDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer,
     std::unique_lock lock(m_mutex);
     ++m_readsStarted;
     m_changed.notify_all();
-    auto ready = [&] { return !m_inbound.empty() || m_cancelled.count(pipe) != 0 || m_open.count(pipe) == 0; };
+    auto ready = [&] {
+        return !m_inbound.empty() || m_cancelled.count(pipe) != 0 || m_open.count(pipe) == 0;
+    };
     m_changed.wait(lock, ready);
     if (m_cancelled.count(pipe) != 0) return {PipeStatus::Cancelled, 0, true};
     if (m_open.count(pipe) == 0) return {PipeStatus::Gone, 0, true};

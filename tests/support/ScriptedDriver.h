@@ -38,7 +38,7 @@ struct ScriptedRead {
 };
 
 class ScriptedDriver : public IUnitDriver {
-public:
+  public:
     struct Unit {
         std::string path;
         DeviceDescriptorFields descriptor;
@@ -61,6 +61,10 @@ public:
     void failControl(std::uint8_t request, bool fail = true);
     void setResetUnitResult(bool ok);
     void setResetPipeResult(bool ok);
+    // While held, a unit reset blocks until released (a unit that hangs).
+    void holdUnitResets(bool hold);
+    // Waits (real time) until a unit reset is blocked by the hold.
+    bool waitForHeldReset(int timeoutMs = 5000);
     void setWriteResult(bool ok);
 
     // Inbound pipe: results handed to readPipe calls in order; a read with none
@@ -96,7 +100,7 @@ public:
     bool setNoticeHandler(NoticeHandler handler) override;
     void notify(DeviceNotice notice, const std::string& path);
 
-private:
+  private:
     struct Opened {
         int unit = -1;
         int pipe = -1;  // -1: the unit itself
@@ -115,6 +119,8 @@ private:
     std::set<std::uint8_t> m_failingControls;
     bool m_resetUnitOk = true;
     bool m_resetPipeOk = true;
+    bool m_holdResets = false;
+    int m_heldResets = 0;
     bool m_writeOk = true;
     std::deque<ScriptedRead> m_inbound;
     int m_readsStarted = 0;

@@ -7,7 +7,7 @@
 namespace hx::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     // The path as text with a final "/".
     std::string folder() const { return m_path.string() + "/"; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

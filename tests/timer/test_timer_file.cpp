@@ -1,10 +1,10 @@
 // The ".tm" timer file: line rules when reading, the written form, and what
 // the user sees when a file cannot be read or written.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -232,10 +232,12 @@ TEST_F(TimerFileTest, OnlyRegularFilesAreReplacedAndNeverGainSpecialModeBits) {
 
 TEST_F(TimerFileTest, StaleTemporaryFilesOfAStoppedRunAreRemoved) {
     const std::time_t now = std::time(nullptr);
-    for (const char* name : {".hx40k-stale.part", ".hx40k-held.part", ".hx40k-fresh.part", "B0101.part", "keep.tm"})
+    for (const char* name :
+         {".hx40k-stale.part", ".hx40k-held.part", ".hx40k-fresh.part", "B0101.part", "keep.tm"})
         writeText(pathOf(name), "x");
     auto age = [&](const char* name) {
-        const std::filesystem::file_time_type old = std::filesystem::last_write_time(pathOf(name)) - std::chrono::hours(1);
+        const std::filesystem::file_time_type old =
+            std::filesystem::last_write_time(pathOf(name)) - std::chrono::hours(1);
         std::filesystem::last_write_time(pathOf(name), old);
     };
     for (const char* name : {".hx40k-stale.part", ".hx40k-held.part", "B0101.part", "keep.tm"}) age(name);
@@ -247,7 +249,8 @@ TEST_F(TimerFileTest, StaleTemporaryFilesOfAStoppedRunAreRemoved) {
     ::close(held);
     auto names = leftovers();
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".hx40k-fresh.part", ".hx40k-held.part", "B0101.part", "keep.tm"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{".hx40k-fresh.part", ".hx40k-held.part", "B0101.part", "keep.tm"}));
 }
 
 TEST_F(TimerFileTest, WriteErrorAfterCreationIsReportedAndLeavesNoPartialFile) {

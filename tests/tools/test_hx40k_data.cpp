@@ -188,7 +188,8 @@ TEST_F(Hx40kDataTool, StatsOfTheLogsLastOrChosenSessionAndOfDataFilesAlone) {
     EXPECT_NE(last.out.find("animal R2"), std::string::npos);
     EXPECT_NE(last.out.find("Accepted 1 of 1 cycles"), std::string::npos);
 
-    const ToolRun chosen = run({"stats", "--acclimation", "1", "--json", "--animal", "R1", path("results.csv")});
+    const ToolRun chosen =
+        run({"stats", "--acclimation", "1", "--json", "--animal", "R1", path("results.csv")});
     EXPECT_EQ(chosen.status, 0) << chosen.err;
     EXPECT_NE(chosen.out.find("\"SBP\":{\"n\":2,\"mean\":123,"), std::string::npos) << chosen.out;
     EXPECT_EQ(run({"stats", "--animal", "R9", m_dir.path().string()}).status, 2);

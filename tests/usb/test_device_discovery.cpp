@@ -8,7 +8,8 @@ namespace hx {
 namespace {
 
 TEST(DeviceIdFromPath, ProductIdAboveTheBaseGivesTheId) {
-    EXPECT_EQ(deviceIdFromPath("\\\\?\\usb#vid_1a2b&pid_0113#5&1234#{c14d9f44-b151-42da-9a94-d2c4932b4624}"), 3);
+    EXPECT_EQ(deviceIdFromPath("\\\\?\\usb#vid_1a2b&pid_0113#5&1234#{c14d9f44-b151-42da-9a94-d2c4932b4624}"),
+              3);
     EXPECT_EQ(deviceIdFromPath("usb#VID_1A2B&PID_0110#x"), 0);  // any case
     EXPECT_EQ(deviceIdFromPath("usb#vid_1a2b&pid_011f#x"), 15);
     EXPECT_EQ(deviceIdFromPath("usb#vid_1a2b&pid_0125#x"), 21);  // not limited here

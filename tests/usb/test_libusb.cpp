@@ -48,8 +48,11 @@ TEST(LibusbControl, FunctionCodeAndFlagsGiveTheRequestType) {
         std::uint32_t flags;
         std::uint8_t requestType;
     } cases[] = {
-        {kVendorDevice, kTransferDirectionIn, 0xC0}, {kVendorDevice, 0, 0x40},    {kVendorInterface, 0, 0x41},
-        {kVendorEndpoint, 0, 0x42},                  {kVendorOther, 2, 0xC3},
+        {kVendorDevice, kTransferDirectionIn, 0xC0},
+        {kVendorDevice, 0, 0x40},
+        {kVendorInterface, 0, 0x41},
+        {kVendorEndpoint, 0, 0x42},
+        {kVendorOther, 2, 0xC3},
     };
     for (const Case& c : cases) {
         auto setup = controlSetupFromHeader({c.function, c.flags, 14, 913, 5});
@@ -61,10 +64,8 @@ TEST(LibusbControl, FunctionCodeAndFlagsGiveTheRequestType) {
 
 TEST(LibusbPipes, FirstInAndOutBulkOrInterruptEndpointsArePipesZeroAndOne) {
     std::vector<UsbEndpoint> endpoints = {
-        {0x81, LIBUSB_TRANSFER_TYPE_ISOCHRONOUS},
-        {0x02, LIBUSB_TRANSFER_TYPE_BULK},
-        {0x83, LIBUSB_TRANSFER_TYPE_INTERRUPT},
-        {0x84, LIBUSB_TRANSFER_TYPE_BULK},
+        {0x81, LIBUSB_TRANSFER_TYPE_ISOCHRONOUS}, {0x02, LIBUSB_TRANSFER_TYPE_BULK},
+        {0x83, LIBUSB_TRANSFER_TYPE_INTERRUPT},   {0x84, LIBUSB_TRANSFER_TYPE_BULK},
         {0x05, LIBUSB_TRANSFER_TYPE_BULK},
     };
     UsbPipes pipes = choosePipes(endpoints);
@@ -102,7 +103,8 @@ TEST(LibusbVendor, VendorIdIsHexWithOrWithoutPrefix) {
     EXPECT_EQ(parseVendorId("1a2b"), 0x1A2B);
     EXPECT_EQ(parseVendorId("0x1A2B"), 0x1A2B);
     EXPECT_EQ(parseVendorId(" 04d8\n"), 0x04D8);
-    for (const char* bad : {"", "0x", "12345", "xyz", "1a 2b", "-1"}) EXPECT_FALSE(parseVendorId(bad).has_value()) << bad;
+    for (const char* bad : {"", "0x", "12345", "xyz", "1a 2b", "-1"})
+        EXPECT_FALSE(parseVendorId(bad).has_value()) << bad;
 }
 
 TEST(LibusbDriver, WithoutAVendorNothingIsListedOrOpened) {

@@ -13,7 +13,7 @@ namespace {
 using test::ScriptedDriver;
 
 class TransportTest : public ::testing::Test {
-protected:
+  protected:
     ScriptedDriver driver;
     CTransport transport{driver};
 };
@@ -92,7 +92,8 @@ TEST_F(TransportTest, UnitsThatCannotBeOpenedOrDescribedAreSkipped) {
 
 TEST_F(TransportTest, AFullTableSkipsTheUnitAndClosesItsHandle) {
     driver.addUnit(0x113);
-    for (int i = 0; i < CTransport::kSlotCount; ++i) ASSERT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), i);
+    for (int i = 0; i < CTransport::kSlotCount; ++i)
+        ASSERT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), i);
     EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), -1);
     EXPECT_EQ(driver.openHandleCount(), CTransport::kSlotCount);
 
@@ -143,8 +144,8 @@ TEST_F(TransportTest, AnEightByteWriteSendsHeaderAndDataInOneBuffer) {
 
     auto writes = driver.calls(kIoctlControlWrite);
     ASSERT_EQ(writes.size(), 1u);
-    const std::vector<std::uint8_t> expected = {0x17, 0x00, 0, 0, 0, 0, 0, 0, 0, 10, 0x34, 0x12, 0x78, 0x56, 0, 0,
-                                                1,    2,    3, 4, 5, 6, 7, 8};
+    const std::vector<std::uint8_t> expected = {0x17, 0x00, 0, 0, 0, 0, 0, 0, 0, 10, 0x34, 0x12,
+                                                0x78, 0x56, 0, 0, 1, 2, 3, 4, 5, 6,  7,    8};
     EXPECT_EQ(writes[0].input, expected);
     EXPECT_EQ(writes[0].outLength, 0u);
 }
@@ -171,7 +172,8 @@ TEST_F(TransportTest, RequestTypesSelectTheRecipientAndOthersSendNothing) {
     driver.addUnit(0x113);
     int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
     driver.clearLog();
-    for (int type = 0; type < 4; ++type) transport.controlRequest(slot, kDirectionOut, type, 1, 0, 0, 0, nullptr);
+    for (int type = 0; type < 4; ++type)
+        transport.controlRequest(slot, kDirectionOut, type, 1, 0, 0, 0, nullptr);
     auto seen = driver.controls();
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[0].header.function, 0x17);

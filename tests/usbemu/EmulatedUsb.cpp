@@ -28,10 +28,18 @@ constexpr std::size_t kSetupSize = 8;
 // Configuration 1 with interface 0 (vendor class) and its two bulk endpoints of
 // 64 bytes, the pipes of a unit.
 std::vector<std::uint8_t> configurationDescriptor() {
-    return {9, 2, 32, 0, 1, 1, 0, 0x80, 50,                 // configuration, 32 bytes in all
-            9, 4, 0, 0, 2, 0xFF, 0, 0, 0,                   // interface 0, two endpoints
-            7, 5, kInEndpoint, 2, 64, 0, 0,                 // bulk IN
-            7, 5, kOutEndpoint, 2, 64, 0, 0};               // bulk OUT
+    return {9, 2,    32,
+            0, 1,    1,
+            0, 0x80, 50,  // configuration, 32 bytes in all
+            9, 4,    0,
+            0, 2,    0xFF,
+            0, 0,    0,  // interface 0, two endpoints
+            7, 5,    kInEndpoint,
+            2, 64,   0,
+            0,  // bulk IN
+            7, 5,    kOutEndpoint,
+            2, 64,   0,
+            0};  // bulk OUT
 }
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
@@ -140,8 +148,8 @@ std::string CEmulatedUnit::description() const {
     std::vector<std::uint8_t> device(kDeviceDescriptorSize);
     auto request = descriptorRequest();
     std::size_t returned = 0;
-    m_sim.ioControl(m_simUnit, kIoctlGetDescriptor, request.data(), request.size(), device.data(), device.size(),
-                    &returned);
+    m_sim.ioControl(m_simUnit, kIoctlGetDescriptor, request.data(), request.size(), device.data(),
+                    device.size(), &returned);
     std::vector<std::uint8_t> all = device;
     std::vector<std::uint8_t> configuration = configurationDescriptor();
     all.insert(all.end(), configuration.begin(), configuration.end());
@@ -219,7 +227,9 @@ bool CEmulatedUnit::handleIoctl(UMockdevIoctlClient* client) {
             DriverHandle pipe = kInvalidHandle;
             {
                 std::lock_guard lock(m_mutex);
-                pipe = endpoint == kInEndpoint ? m_inPipe : endpoint == kOutEndpoint ? m_outPipe : kInvalidHandle;
+                pipe = endpoint == kInEndpoint    ? m_inPipe
+                       : endpoint == kOutEndpoint ? m_outPipe
+                                                  : kInvalidHandle;
             }
             std::size_t returned = 0;
             bool ok = m_sim.ioControl(pipe, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned);
@@ -228,7 +238,8 @@ bool CEmulatedUnit::handleIoctl(UMockdevIoctlClient* client) {
         case USBDEVFS_RESET: {
             const std::uint8_t code = 15;
             std::size_t returned = 0;
-            if (m_sim.ioControl(m_simUnit, kIoctlResetUnit, &code, 1, nullptr, 0, &returned)) return complete(0, 0);
+            if (m_sim.ioControl(m_simUnit, kIoctlResetUnit, &code, 1, nullptr, 0, &returned))
+                return complete(0, 0);
             return complete(-1, m_unit.present() ? EIO : ENODEV);
         }
         case USBDEVFS_SUBMITURB: {
@@ -299,8 +310,8 @@ int CEmulatedUnit::controlUrb(void* urbPointer) {
     const std::uint8_t request = setup[1];
     const std::uint16_t value = detail::getLe16(setup + 2);
     const std::uint16_t index = detail::getLe16(setup + 4);
-    const std::size_t length =
-        std::min<std::size_t>(detail::getLe16(setup + 6), static_cast<std::size_t>(urb->buffer_length) - kSetupSize);
+    const std::size_t length = std::min<std::size_t>(
+        detail::getLe16(setup + 6), static_cast<std::size_t>(urb->buffer_length) - kSetupSize);
     const bool in = (requestType & 0x80) != 0;
     if ((requestType & 0x60) == 0) {
         if (in && request == 0 && length >= 2) {  // GET_STATUS: bus-powered, no remote wake-up
@@ -315,12 +326,13 @@ int CEmulatedUnit::controlUrb(void* urbPointer) {
     std::size_t returned = 0;
     bool ok = false;
     if (in) {
-        ok = m_sim.ioControl(m_simUnit, kIoctlControlRead, header.data(), header.size(), setup + kSetupSize, length,
-                             &returned);
+        ok = m_sim.ioControl(m_simUnit, kIoctlControlRead, header.data(), header.size(), setup + kSetupSize,
+                             length, &returned);
     } else {
         std::vector<std::uint8_t> input(header.begin(), header.end());
         input.insert(input.end(), setup + kSetupSize, setup + kSetupSize + length);
-        ok = m_sim.ioControl(m_simUnit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0, &returned);
+        ok =
+            m_sim.ioControl(m_simUnit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0, &returned);
         returned = length;
     }
     if (!ok) return m_unit.present() ? -EPIPE : -ENODEV;
@@ -390,7 +402,8 @@ void CEmulatedUnit::pump() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] {
-            return m_stop || (!m_gone && m_inPipe != kInvalidHandle && !m_waitingIn.empty() && m_stash.empty());
+            return m_stop ||
+                   (!m_gone && m_inPipe != kInvalidHandle && !m_waitingIn.empty() && m_stash.empty());
         });
         if (m_stop) return;
         const DriverHandle pipe = m_inPipe;
@@ -403,7 +416,8 @@ void CEmulatedUnit::pump() {
         m_changed.notify_all();
         if (read.status == PipeStatus::Cancelled) continue;
         ReadOutcome outcome{read.status, {}};
-        if (read.status == PipeStatus::Ok) outcome.bytes.assign(buffer, buffer + std::min(read.bytes, sizeof buffer));
+        if (read.status == PipeStatus::Ok)
+            outcome.bytes.assign(buffer, buffer + std::min(read.bytes, sizeof buffer));
         if (!m_waitingIn.empty() && m_inPipe == pipe) {
             void* urb = m_waitingIn.front();
             m_waitingIn.pop_front();

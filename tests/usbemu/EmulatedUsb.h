@@ -32,7 +32,7 @@ namespace hx::test {
 class CEmulatedUnit;
 
 class CUsbTestbed {
-public:
+  public:
     CUsbTestbed();
     ~CUsbTestbed();
     CUsbTestbed(const CUsbTestbed&) = delete;
@@ -53,22 +53,22 @@ public:
     // removes devices without one). The simulated unit is unplugged too.
     void pullOut(CEmulatedUnit& unit);
 
-private:
+  private:
     _UMockdevTestbed* m_testbed = nullptr;
     std::vector<std::unique_ptr<CEmulatedUnit>> m_units;
 };
 
 class CEmulatedUnit {
-public:
+  public:
     CEmulatedUnit(CSimDriver& sim, CSimUnit& unit, int bus);
     ~CEmulatedUnit();
     CEmulatedUnit(const CEmulatedUnit&) = delete;
     CEmulatedUnit& operator=(const CEmulatedUnit&) = delete;
 
     int bus() const { return m_bus; }
-    std::string devNode() const;     // /dev/bus/usb/BBB/001
-    std::string sysPath() const;     // /sys/devices/usbB
-    std::string description() const; // the testbed's text for the device
+    std::string devNode() const;      // /dev/bus/usb/BBB/001
+    std::string sysPath() const;      // /sys/devices/usbB
+    std::string description() const;  // the testbed's text for the device
     CSimUnit& simUnit() { return m_unit; }
     CSimDriver& sim() { return m_sim; }
 
@@ -80,7 +80,7 @@ public:
     bool handleIoctl(_UMockdevIoctlClient* client);
     _UMockdevIoctlBase* handler() const { return m_handler; }
 
-private:
+  private:
     struct Urb;
     struct ReadOutcome {
         PipeStatus status = PipeStatus::Ok;
@@ -108,9 +108,9 @@ private:
     bool m_pumpReading = false;
     bool m_gone = false;
     bool m_stop = false;
-    std::deque<void*> m_waitingIn;             // IN URBs waiting for a record
-    std::deque<ReadOutcome> m_stash;           // a record read after its URB went
-    std::deque<void*> m_done;                  // URBs ready to be reaped
+    std::deque<void*> m_waitingIn;    // IN URBs waiting for a record
+    std::deque<ReadOutcome> m_stash;  // a record read after its URB went
+    std::deque<void*> m_done;         // URBs ready to be reaped
     std::thread m_pump;
 };
 

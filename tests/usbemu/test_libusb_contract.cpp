@@ -41,8 +41,9 @@ struct LibusbRig : DriverRig {
     std::unique_ptr<CLibusbDriver> libusb;
 };
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DriverContract,
-                         ::testing::Values(RigFactory([] { return std::unique_ptr<DriverRig>(new LibusbRig); })),
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverContract, ::testing::Values(RigFactory([] {
+                             return std::unique_ptr<DriverRig>(new LibusbRig);
+                         })),
                          [](const ::testing::TestParamInfo<RigFactory>&) { return "LibusbOnEmulatedUnit"; });
 
 }  // namespace
@@ -68,16 +69,18 @@ TEST(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
         std::vector<std::string> lines;
         for (const UnitListing& unit : listUnits(libusb)) lines.push_back(formatUnitListing(unit));
         std::sort(lines.begin(), lines.end());
-        EXPECT_EQ(lines, (std::vector<std::string>{"ID 1  version 1.05  usb#vid_1a2b&pid_0110#bus001&addr001",
-                                                   "ID 4  version 1.05  usb#vid_1a2b&pid_0113#bus002&addr001"}));
+        EXPECT_EQ(lines,
+                  (std::vector<std::string>{"ID 1  version 1.05  usb#vid_1a2b&pid_0110#bus001&addr001",
+                                            "ID 4  version 1.05  usb#vid_1a2b&pid_0113#bus002&addr001"}));
     }
     EXPECT_TRUE(first.requestLog().empty());
     EXPECT_TRUE(fourth.requestLog().empty());
 
     // A unit the user may not open is still listed, with the likely cause.
     UnitListing locked{"usb#vid_1a2b&pid_0111#bus003&addr009", 1, std::nullopt};
-    EXPECT_EQ(formatUnitListing(locked),
-              "ID 2  version ?  usb#vid_1a2b&pid_0111#bus003&addr009  (no access: is the udev rule installed?)");
+    EXPECT_EQ(
+        formatUnitListing(locked),
+        "ID 2  version ?  usb#vid_1a2b&pid_0111#bus003&addr009  (no access: is the udev rule installed?)");
 }
 
 }  // namespace

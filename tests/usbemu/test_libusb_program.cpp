@@ -19,7 +19,7 @@ namespace {
 constexpr std::uint16_t kVendor = 0x1A2B;
 
 class LibusbProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string why;
         if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;

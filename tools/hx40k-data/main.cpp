@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,7 +42,8 @@ constexpr const char* kUsage =
     "       hx40k-data csv FILE                print index,pressure,wave for the 4000 samples\n"
     "       hx40k-data analyse FILE            print the envelope analysis of the recording as JSON\n"
     "       hx40k-data sample FILE [--seed N]  write a synthetic sample data file\n"
-    "       hx40k-data stats [--acclimation N] [--outlier-k K] [--animal ID] [--json] FOLDER|results.csv|FILE...\n"
+    "       hx40k-data stats [--acclimation N] [--outlier-k K] [--animal ID] [--json] "
+    "FOLDER|results.csv|FILE...\n"
     "                                          the session's cycles and summary: from the results log\n"
     "                                          (FOLDER's, or the .csv given; the last session, or the\n"
     "                                          animal's last), or from data files alone (a FOLDER\n"
@@ -166,15 +167,16 @@ int statsFromLog(const std::string& path, const StatsOptions& options) {
         return !options.animal || s.animalNo == *options.animal;
     });
     if (chosen == sessions.rend()) {
-        std::fprintf(stderr, "hx40k-data: %s: no results%s%s\n", path.c_str(), options.animal ? " for animal " : "",
-                     options.animal ? options.animal->c_str() : "");
+        std::fprintf(stderr, "hx40k-data: %s: no results%s%s\n", path.c_str(),
+                     options.animal ? " for animal " : "", options.animal ? options.animal->c_str() : "");
         return kExitFile;
     }
     std::vector<hx::SessionCycle> cycles;
     for (std::size_t i : chosen->rows) cycles.push_back(hx::cycleFromLogRow(log->rows[i]));
     const std::string heading = path + ": session " + std::to_string(chosen->session) + ", device ID " +
                                 std::to_string(chosen->deviceId) + ", animal " + chosen->animalNo;
-    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), true, heading, options.json);
+    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), true, heading,
+                      options.json);
 }
 
 int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, const StatsOptions& options) {
@@ -188,7 +190,8 @@ int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, 
         hx::DataFileParse parse = hx::readDataFile(path);
         if (!parse.ok) {
             if (!skipForeign) {
-                std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", path.c_str(), parse.error.c_str());
+                std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", path.c_str(),
+                             parse.error.c_str());
                 return kExitFile;
             }
             ++foreign;
@@ -211,7 +214,8 @@ int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, 
     std::vector<hx::SessionCycle> cycles;
     for (auto& f : found) cycles.push_back(std::move(f.cycle));
     const std::string heading = std::to_string(cycles.size()) + " data files";
-    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), false, heading, options.json);
+    return printStats(hx::computeSessionStats(std::move(cycles), options.settings), false, heading,
+                      options.json);
 }
 
 int stats(const std::vector<std::string>& args) {

@@ -3,8 +3,11 @@
 //   hx40k-logview [--socket PATH] [--shm NAME] [--count N]
 //
 // Binds the viewer socket (by default Debug_logMessage in the user's runtime
-// folder), and on every announcement reads the record from its own read-only
-// view of the shared block and prints "YYYY-MM-DD hh:mm:ss K K text".
+// folder), and on every announcement reads the new records from its own
+// read-only view of the shared block and prints "YYYY-MM-DD hh:mm:ss K K text".
+// The block's ring lets it print every line once and in order, also after a
+// burst; when the ring overran, a line on stderr says how many were missed.
+// A block without the ring (an older writer) gives its first record per notice.
 // Ends on SIGINT or SIGTERM (or after N lines) and removes its socket file.
 
 #include <fcntl.h>
@@ -18,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,7 +123,7 @@ int bindViewerSocket(const std::string& path) {
 // (the program makes the block on its first line). The block may belong to
 // anyone who chose the name, so its size is checked before it is read.
 class CBlockView {
-public:
+  public:
     explicit CBlockView(std::string name) : m_name(std::move(name)) {}
     ~CBlockView() {
         if (m_view) ::munmap(m_view, m_size);
@@ -128,15 +132,18 @@ public:
         if (!m_view) open();
         return static_cast<const unsigned char*>(m_view);
     }
+    // The ring needs the whole block.
+    bool hasRing() { return record() && m_size == hx::kLogBlockSize && hx::logRingSequence(record()); }
     std::size_t size() const { return m_size; }
 
-private:
+  private:
     void open() {
         const int fd = ::shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
         if (fd < 0) return;
         struct stat info {};
         if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(hx::kLogRecordSize)) {
-            m_size = hx::kLogRecordSize;
+            m_size = info.st_size >= static_cast<off_t>(hx::kLogBlockSize) ? hx::kLogBlockSize
+                                                                           : hx::kLogRecordSize;
             void* view = ::mmap(nullptr, m_size, PROT_READ, MAP_SHARED, fd, 0);
             m_view = view == MAP_FAILED ? nullptr : view;
         }
@@ -183,22 +190,51 @@ int openSignalFd(sigset_t& mask) {
     return ::signalfd(-1, &mask, SFD_CLOEXEC);
 }
 
-// Returns true when a line was printed.
-bool handleNotice(int socketFd, CBlockView& block) {
+// Prints the ring's records after `last` (at most `room`); returns how many.
+long printRing(CBlockView& block, std::uint64_t& last, long room) {
+    const hx::LogRingRead read = hx::readLogRing(block.record(), last);
+    long printed = 0;
+    std::uint64_t missed = read.missed;
+    for (const hx::LogRecord& record : read.records) {
+        if (room > 0 && printed >= room) break;
+        printRecord(record);
+        ++printed;
+    }
+    // Lines not printed for --count stay unread; they are not missed.
+    last = read.last - (read.records.size() - static_cast<std::size_t>(printed));
+    if (missed > 0) {
+        std::fprintf(stderr, "hx40k-logview: %llu line(s) missed: written faster than they were read\n",
+                     static_cast<unsigned long long>(missed));
+        std::fflush(stderr);
+    }
+    return printed;
+}
+
+// Returns the number of lines printed.
+long handleNotice(int socketFd, CBlockView& block, std::uint64_t& last, bool& lastKnown, long room) {
     unsigned char buffer[64];
-    const ssize_t got = ::recv(socketFd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (got < 0) return false;
-    const auto notice = hx::decodeLogNotice(buffer, static_cast<std::size_t>(got));
-    if (!notice || notice->lParam != hx::kLogRecordSize) return false;
+    bool announced = false;
+    ssize_t got = 0;
+    // Every pending notice at once: the ring holds the lines they announce.
+    while ((got = ::recv(socketFd, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0) {
+        const auto notice = hx::decodeLogNotice(buffer, static_cast<std::size_t>(got));
+        if (notice && notice->lParam == hx::kLogRecordSize) announced = true;
+    }
+    if (block.hasRing()) {
+        // A block that appeared after the viewer started is read from its first line.
+        if (!lastKnown) lastKnown = true;
+        return printRing(block, last, room);
+    }
+    if (!announced) return 0;
     const unsigned char* bytes = block.record();
-    if (!bytes) return false;
+    if (!bytes) return 0;
     // Copy first: a writer may change the block while we decode it.
     unsigned char copy[hx::kLogRecordSize];
     std::memcpy(copy, bytes, sizeof copy);
     const auto record = hx::decodeLogRecord(copy, sizeof copy);
-    if (!record) return false;
+    if (!record) return 0;
     printRecord(*record);
-    return true;
+    return 1;
 }
 
 int run(const Options& options) {
@@ -209,16 +245,29 @@ int run(const Options& options) {
     if (socketFd < 0) return 1;
 
     CBlockView block(options.sharedMemoryName);
+    // A block that is already there holds earlier lines: start after them.
+    std::uint64_t last = 0;
+    bool lastKnown = false;
+    if (block.hasRing()) {
+        last = *hx::logRingSequence(block.record());
+        lastKnown = true;
+    }
     long printed = 0;
     bool stop = false;
     while (!stop && (options.count == 0 || printed < options.count)) {
         pollfd fds[2] = {{socketFd, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        // Notices can be dropped when the viewer falls behind; the ring is
+        // looked at now and then all the same.
+        const int ready = ::poll(fds, 2, 250);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[1].revents & POLLIN) stop = true;
-        if (!stop && (fds[0].revents & POLLIN) && handleNotice(socketFd, block)) ++printed;
+        if (!stop) {
+            const long room = options.count == 0 ? 0 : options.count - printed;
+            printed += handleNotice(socketFd, block, last, lastKnown, room);
+        }
     }
     ::close(socketFd);
     ::unlink(options.socketPath.c_str());

@@ -24,7 +24,8 @@ void CConsoleUi::printChange(std::string& last, const std::string& text, const c
     print(std::string(label) + ": " + text);
 }
 
-MsgAnswer CConsoleUi::messageBox(const std::string& text, const std::string& caption, MsgIcon, MsgButtons buttons) {
+MsgAnswer CConsoleUi::messageBox(const std::string& text, const std::string& caption, MsgIcon,
+                                 MsgButtons buttons) {
     if (onMessage) onMessage(text);
     if (buttons == MsgButtons::YesNo) {
         print("question: " + caption + ": " + text + " -> yes");
@@ -52,19 +53,23 @@ void CConsoleUi::setGeneralPane(const std::string& text) {
         }
         m_lastCountdownPrint = now;
     }
-    if (!blank) printChange(m_general, text, "status");
-    else m_general.clear();
+    if (!blank)
+        printChange(m_general, text, "status");
+    else
+        m_general.clear();
     if (onGeneralText) onGeneralText(text);
 }
 
 std::string resultLine(const HistoryRow& row, int errorCode, bool showMbpDbp, const std::string& savedPath) {
     HistoryCells cells = historyCells(row, errorCode, showMbpDbp);
-    return "result N=" + cells.text[0] + " HR=" + cells.text[1] + " SBP=" + cells.text[2] + " MBP=" + cells.text[3] +
-           " DBP=" + cells.text[4] + " time=" + (cells.text[5].empty() ? "-" : cells.text[5]) +
-           " error=" + std::to_string(errorCode) + " file=" + (savedPath.empty() ? "-" : savedPath);
+    return "result N=" + cells.text[0] + " HR=" + cells.text[1] + " SBP=" + cells.text[2] +
+           " MBP=" + cells.text[3] + " DBP=" + cells.text[4] +
+           " time=" + (cells.text[5].empty() ? "-" : cells.text[5]) + " error=" + std::to_string(errorCode) +
+           " file=" + (savedPath.empty() ? "-" : savedPath);
 }
 
-void CConsoleUi::resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp, const std::string& savedPath) {
+void CConsoleUi::resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp,
+                               const std::string& savedPath) {
     print(resultLine(row, errorCode, showMbpDbp, savedPath));
     if (onResult) onResult(row, errorCode, savedPath);
 }

@@ -21,7 +21,7 @@ struct ConsoleAnswers {
 // One object serves as the port, its status bar and its dialogs; the panes it
 // does not show keep the port's defaults.
 class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
-public:
+  public:
     CConsoleUi(IEventLoop& loop, ConsoleAnswers answers, std::FILE* out = stdout);
 
     // Called with every handled result (after its line was printed).
@@ -49,7 +49,8 @@ public:
     void setTitle(const std::string& text) override { printChange(m_title, text, "title"); }
 
     // Window
-    void resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp, const std::string& savedPath) override;
+    void resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp,
+                       const std::string& savedPath) override;
 
     // Dialogs
     std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) override;
@@ -67,7 +68,7 @@ public:
     void print(const std::string& line);
     static constexpr int kExitOutputLost = 128 + 13;  // as SIGPIPE would have ended it
 
-private:
+  private:
     void printChange(std::string& last, const std::string& text, const char* label);
 
     IEventLoop& m_loop;

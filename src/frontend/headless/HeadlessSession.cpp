@@ -4,15 +4,16 @@
 
 namespace hx {
 
-CHeadlessSession::CHeadlessSession(CApplicationShell& shell, IEventLoop& loop, CConsoleUi& ui, SessionGoals goals)
+CHeadlessSession::CHeadlessSession(CApplicationShell& shell, IEventLoop& loop, CConsoleUi& ui,
+                                   SessionGoals goals)
     : m_shell(shell), m_loop(loop), m_ui(ui), m_goals(std::move(goals)) {}
 
 bool CHeadlessSession::begin() {
     m_startMs = m_loop.clock().nowMs();
     if (!m_goals.timerFile.empty()) {
         CHalnor55KUDoc& doc = m_shell.document();
-        if (doc.timerSchedule().readTimerFile(m_goals.timerFile) != 0 || (doc.timerSchedule().intervals().empty() &&
-                                                                             doc.timerSchedule().repeatPeriod() == 0)) {
+        if (doc.timerSchedule().readTimerFile(m_goals.timerFile) != 0 ||
+            (doc.timerSchedule().intervals().empty() && doc.timerSchedule().repeatPeriod() == 0)) {
             m_ui.print("error: cannot read a schedule from timer file " + m_goals.timerFile);
             return false;
         }
@@ -34,7 +35,9 @@ bool CHeadlessSession::begin() {
     return true;
 }
 
-void CHeadlessSession::handleMessage(const WindowMessage& message) { m_shell.controller().handleMessage(message); }
+void CHeadlessSession::handleMessage(const WindowMessage& message) {
+    m_shell.controller().handleMessage(message);
+}
 
 void CHeadlessSession::handleTimer(int timerId) {
     if (timerId == kSessionTimer) {
@@ -95,7 +98,8 @@ void CHeadlessSession::tick() {
             controller.command(kCmdStart);
             m_waiting = true;
             m_waitingSinceMs = m_loop.clock().nowMs();
-        } else if (controller.setUpComplete() && state == kStateResult && controller.commandEnabled(kCmdStart)) {
+        } else if (controller.setUpComplete() && state == kStateResult &&
+                   controller.commandEnabled(kCmdStart)) {
             controller.command(kCmdStart);  // from the result back to the live view
         }
         return;

@@ -14,14 +14,14 @@
 namespace hx {
 
 struct SessionGoals {
-    int measurements = 0;       // start this many measurements, then exit 0
-    std::string timerFile;      // run a timer-mode series from this file, then exit 0
-    int connectTimeoutS = 20;   // exit 3 when no unit has been connected by then
+    int measurements = 0;      // start this many measurements, then exit 0
+    std::string timerFile;     // run a timer-mode series from this file, then exit 0
+    int connectTimeoutS = 20;  // exit 3 when no unit has been connected by then
     int measurementTimeoutS = 180;
 };
 
 class CHeadlessSession final : public IMessageTarget {
-public:
+  public:
     static constexpr int kSessionTimer = 900;
     // How long after its last slot a series waits for a result still on its way.
     static constexpr std::int64_t kResultGraceMs = 10000;
@@ -42,7 +42,7 @@ public:
     void handleMessage(const WindowMessage& message) override;
     void handleTimer(int timerId) override;
 
-private:
+  private:
     void tick();
     void onResult();
     void finish(int status);

@@ -22,7 +22,7 @@ std::string fileText(const std::filesystem::path& path) {
 }
 
 class QSettingsProfileStoreTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir m_dir;
     std::string m_ini = (m_dir.path() / "Halnor40KU.ini").string();
 };
@@ -52,8 +52,8 @@ TEST_F(QSettingsProfileStoreTest, ValuesSurviveANewStoreOverTheSameFile) {
 TEST_F(QSettingsProfileStoreTest, AFileWithUnreadableLinesIsLeftAsItIs) {
     // A broken quote that would swallow the keys after it; a value that does not decode.
     for (const char* damage : {"ID_NO=\"abc\n", "SETTING_PRESS=@Variant(\\0\\0\\0\\x7f)\n"}) {
-        const std::string text = std::string("[HalnorEWU_1]\n") + damage +
-                                 "STUDY_NO=S7\nSETTING_TYPE=2\n[Other]\nmine=kept\n";
+        const std::string text =
+            std::string("[HalnorEWU_1]\n") + damage + "STUDY_NO=S7\nSETTING_TYPE=2\n[Other]\nmine=kept\n";
         std::ofstream(m_ini, std::ios::trunc) << text;
         {
             CQSettingsProfileStore store(m_ini);
@@ -116,7 +116,7 @@ TEST_F(QSettingsProfileStoreTest, PreferencesRoundTripThroughTheFile) {
 
 // Points HOME and the XDG configuration at a temporary folder for one test.
 class ScopedHome {
-public:
+  public:
     explicit ScopedHome(const std::string& home) : m_home(save("HOME")), m_config(save("XDG_CONFIG_HOME")) {
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
@@ -126,7 +126,7 @@ public:
         restore("XDG_CONFIG_HOME", m_config);
     }
 
-private:
+  private:
     static std::optional<std::string> save(const char* name) {
         const char* value = std::getenv(name);
         return value ? std::optional<std::string>(value) : std::nullopt;
