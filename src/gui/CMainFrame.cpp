@@ -130,10 +130,9 @@ void CMainFrame::createActions() {
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
     // The session's statistics do not depend on the unit: always enabled.
     QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
-    connect(view->addAction(QStringLiteral("Session statistics")), &QAction::triggered, this,
-            [this] {
-                if (m_controller) showSessionStatistics();
-            });
+    connect(view->addAction(QStringLiteral("Session statistics")), &QAction::triggered, this, [this] {
+        if (m_controller) showSessionStatistics();
+    });
     connect(view->addAction(QStringLiteral("New session")), &QAction::triggered, this, [this] {
         if (m_controller) m_controller->session().startNewSession();
     });

@@ -35,7 +35,9 @@ ResultsLogRow logRow(int n, int sbp, int error = 0) {
     return r;
 }
 
-std::string cellText(QTableWidget& t, int row, int column) { return t.item(row, column)->text().toStdString(); }
+std::string cellText(QTableWidget& t, int row, int column) {
+    return t.item(row, column)->text().toStdString();
+}
 
 TEST(SessionWindow, ShowsTheCoresStatisticsAndKeepsItsSettings) {
     ensureApplication();
