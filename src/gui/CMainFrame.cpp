@@ -2,6 +2,10 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QIcon>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -10,6 +14,7 @@
 #include "control/EventLoop.h"
 #include "control/MainController.h"
 #include "data/Halnor55KUDoc.h"
+#include "gui/CRecordingReview.h"
 #include "gui/CSessionWindow.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
@@ -63,6 +68,7 @@ class CMainFrame::Port final : public IUiPort {
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
     void resultHandled(const HistoryRow&, int, bool, const std::string&) override {
         ++m_frame.m_resultsHandled;
+        m_frame.endReview();  // a live result takes the panes back
     }
 
   private:
@@ -127,6 +133,12 @@ void CMainFrame::createActions() {
         return a;
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
+    // Reviewing a saved file does not depend on the unit: always enabled.
+    QAction* open = file->addAction(QStringLiteral("Open Recording..."));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(open, &QAction::triggered, this, [this] {
+        if (m_doc) chooseRecording();
+    });
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
     // The session's statistics do not depend on the unit: always enabled.
     QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
@@ -221,6 +233,21 @@ void CMainFrame::postCommand(int commandId) {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && m_review) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_PageUp:
+                stepRecording(-1);
+                return true;
+            case Qt::Key_PageDown:
+                stepRecording(+1);
+                return true;
+            case Qt::Key_Escape:
+                endReview();
+                return true;
+            default:
+                break;
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         if (const int id = paneKeyCommand(*static_cast<QKeyEvent*>(event))) {
             postCommand(id);
@@ -247,7 +274,7 @@ void CMainFrame::layOutPanes() {
 }
 
 QWidget* CMainFrame::activePane() const {
-    return m_layoutMode == kLayoutGraph ? static_cast<QWidget*>(m_result) : m_wave;
+    return m_review || m_layoutMode == kLayoutGraph ? static_cast<QWidget*>(m_result) : m_wave;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -261,7 +288,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 // Status bar and title
 
 void CMainFrame::setGeneralPane(const std::string& text) {
-    m_statusPanes[kGeneral]->setText(QString::fromStdString(text));
+    m_liveGeneralText = text;
+    if (!m_review) m_statusPanes[kGeneral]->setText(QString::fromStdString(text));
 }
 void CMainFrame::setAnimalPane(const std::string& text) {
     m_statusPanes[kAnimal]->setText(QString::fromStdString(text));
@@ -295,7 +323,12 @@ void CMainFrame::unitStateChanged(UnitState state) {
 
 void CMainFrame::setLayout(WindowLayout layout) {
     m_layoutMode = layout;
-    const bool graph = layout == kLayoutGraph;
+    showLayout();
+}
+
+// The live layout, or the result pane while a recording is under review.
+void CMainFrame::showLayout() {
+    const bool graph = m_review || m_layoutMode == kLayoutGraph;
     m_result->setVisible(graph);
     m_wave->setVisible(!graph);
     m_information->show();
@@ -307,6 +340,53 @@ void CMainFrame::setLayout(WindowLayout layout) {
 void CMainFrame::focusMainWindow() {
     activateWindow();
     activePane()->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Reviewing saved recordings
+
+void CMainFrame::chooseRecording() {
+    const QString start = m_review ? QString::fromStdString(m_review->path())
+                                   : QString::fromStdString(m_doc->dataFolder());
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Recording"), start,
+                                                      QStringLiteral("Data files (B*.*);;All files (*)"));
+    if (path.isEmpty()) return;
+    const std::string error = openRecording(path.toStdString());
+    if (!error.empty())
+        QMessageBox::warning(this, QStringLiteral("Open Recording"),
+                             QStringLiteral("%1 is not a data file this program can show:\n%2")
+                                 .arg(QFileInfo(path).fileName(), QString::fromStdString(error)));
+}
+
+std::string CMainFrame::openRecording(const std::string& path) {
+    auto opened = CRecordingReview::open(path);
+    if (auto* error = std::get_if<std::string>(&opened)) return error->empty() ? "unreadable" : *error;
+    showReview(std::move(std::get<std::unique_ptr<CRecordingReview>>(opened)));
+    return {};
+}
+
+bool CMainFrame::stepRecording(int step) {
+    if (!m_review) return false;
+    const std::string next = CRecordingReview::neighbour(m_review->path(), step);
+    return !next.empty() && openRecording(next).empty();
+}
+
+void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
+    // The panes let go of the old review before it is destroyed.
+    m_result->setReview(review.get());
+    m_information->setReview(review.get());
+    m_review = std::move(review);
+    m_statusPanes[kGeneral]->setText(QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName())));
+    showLayout();
+}
+
+void CMainFrame::endReview() {
+    if (!m_review) return;
+    m_result->setReview(nullptr);
+    m_information->setReview(nullptr);
+    m_review.reset();
+    m_statusPanes[kGeneral]->setText(QString::fromStdString(m_liveGeneralText));
+    showLayout();
 }
 
 }  // namespace hx

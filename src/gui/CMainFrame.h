@@ -11,6 +11,12 @@
 // enabled state from the controller after each change of state, and a disabled
 // action does nothing, whoever asks.
 //
+// File -> Open Recording... shows a saved data file in the result and
+// information panes (a CRecordingReview of its own: the live document is not
+// touched and the unit stays connected). Page Up / Page Down step to the data
+// file before / after it in its folder, Escape or the next live result ends
+// the review and the live panes come back as the unit left them.
+//
 // Layout of the client area: the information pane at the top left (192 x 230),
 // the history pane below it, the wave pane (wave layout) or the result pane
 // (graph layout) from x = 192 to the right edge.
@@ -40,6 +46,7 @@ class CInformationView;
 class CHistoryView;
 class CResultView;
 class CSessionWindow;
+class CRecordingReview;
 class IEventLoop;
 
 class CMainFrame final : public QMainWindow, public IStatusBar {
@@ -80,6 +87,18 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // first use, rebuilt from the results log of the data folder). After attach().
     CSessionWindow& showSessionStatistics();
 
+    // Shows the data file at path for review. Returns "" on success, else the
+    // reason the file was refused (nothing changed then). The menu command
+    // shows that reason in a message box.
+    std::string openRecording(const std::string& path);
+    // Steps to the data file before (-1) or after (+1) the one under review;
+    // false when there is none.
+    bool stepRecording(int step);
+    // Back to the live panes; does nothing when no review is on.
+    void endReview();
+    // The recording under review, or null.
+    const CRecordingReview* review() const { return m_review.get(); }
+
     // IStatusBar
     void setGeneralPane(const std::string& text) override;
     void setAnimalPane(const std::string& text) override;
@@ -107,6 +126,9 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // only if enabled at that moment.
     void postCommand(int commandId);
     QWidget* activePane() const;
+    void showLayout();
+    void chooseRecording();
+    void showReview(std::unique_ptr<CRecordingReview> review);
 
     IEventLoop& m_loop;
     CHalnor55KUDoc* m_doc = nullptr;
@@ -123,6 +145,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     WindowLayout m_layoutMode = kLayoutWave;
     int m_resultsHandled = 0;
     CSessionWindow* m_sessionWindow = nullptr;  // child window, owned by Qt
+    std::unique_ptr<CRecordingReview> m_review;
+    std::string m_liveGeneralText;  // the general pane's live text while reviewing
 };
 
 }  // namespace hx

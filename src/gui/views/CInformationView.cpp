@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "data/Halnor55KUDoc.h"
+#include "gui/CRecordingReview.h"
 #include "gui/views/PaneSupport.h"
 
 namespace hx {
@@ -90,7 +91,16 @@ void CInformationView::resizeEvent(QResizeEvent* event) {
 
 void CInformationView::repaintLayout() { repaintLayout(m_unitState ? m_unitState() : -1); }
 
+void CInformationView::setReview(const CRecordingReview* review) {
+    m_review = review;
+    repaintLayout();
+}
+
 void CInformationView::repaintLayout(int state) {
+    if (m_review) {
+        drawReview();
+        return;
+    }
     switch (state) {
         case -1:
             drawLayout(Layout::Idle);
@@ -107,7 +117,40 @@ void CInformationView::repaintLayout(int state) {
     }
 }
 
-void CInformationView::drawResult() { drawLayout(Layout::Result); }
+void CInformationView::drawResult() {
+    if (m_review)
+        drawReview();
+    else
+        drawLayout(Layout::Result);
+}
+
+void CInformationView::drawReview() {
+    ensureImage();
+    m_image.fill(kBackground);
+    QPainter painter(&m_image);
+    const int L = m_rowStep;
+    auto row = [&](int i) { return kTopY + i * L; };
+    const MeasurementResult& result = m_review->result();
+    const QString placeholder = QStringLiteral("---");
+    auto pressureRow = [&](int i, const char* label, const QString& value) {
+        text(painter, m_large, kLabelX, row(i), QString::fromLatin1(label));
+        text(painter, m_large, kValueX, row(i), value);
+    };
+    // A data file does not keep the heart rate.
+    pressureRow(0, "HR", placeholder);
+    pressureRow(1, "SBP", format("%-4d", halve(result.sbp)));
+    pressureRow(2, "MBP", format("%-4d", halve(result.mbp)));
+    pressureRow(3, "DBP", format("%-4d", halve(result.dbp)));
+    const AnimalTexts& animal = m_review->contents().animal;
+    const int line = QFontMetrics(m_small).height();
+    int y = row(4);
+    for (const std::string& s : {m_review->dateTimeText(), "No " + animal.animalNo + "  " + animal.studyNo,
+                                 animal.weight + "  " + animal.sexAge, animal.comment}) {
+        text(painter, m_small, kLabelX, y, QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())));
+        y += line;
+    }
+    update();
+}
 
 void CInformationView::drawLayout(Layout layout) {
     ensureImage();
@@ -180,7 +223,7 @@ void CInformationView::drawLayout(Layout layout) {
 }
 
 void CInformationView::liveHeartRate(int hr, UnitState unitState) {
-    if (!m_doc) return;
+    if (!m_doc || m_review) return;
     ensureImage();
     QPainter painter(&m_image);
     const QRect rowRect(0, kTopY, kWidth, m_rowStep);
@@ -195,7 +238,7 @@ void CInformationView::liveHeartRate(int hr, UnitState unitState) {
 }
 
 void CInformationView::sensorLevel(int level) {
-    if (!m_doc) return;
+    if (!m_doc || m_review) return;
     ensureImage();
     QPainter painter(&m_image);
     const int y = kTopY + 4 * m_rowStep;
@@ -207,7 +250,7 @@ void CInformationView::sensorLevel(int level) {
 }
 
 void CInformationView::pressure(int value) {
-    if (!m_doc) return;
+    if (!m_doc || m_review) return;
     ensureImage();
     QPainter painter(&m_image);
     const QRect rows(0, m_rowStep, kWidth, 3 * m_rowStep);

@@ -6,7 +6,10 @@
 // The layout of a full repaint follows the unit state (-1 without a unit).
 // Single rows (heart rate, sense, press) are redrawn alone between full
 // repaints. Everything is drawn into a kept image; only touched rows are shown
-// again. UI thread only; the document is not owned and must outlive the view.
+// again. While a saved recording is under review the pane shows that file's
+// values, date, time and animal texts, and the live calls leave it alone.
+// UI thread only; the document and a review are not owned and must outlive
+// their use.
 
 #include <QFont>
 #include <QImage>
@@ -18,6 +21,7 @@
 namespace hx {
 
 class CHalnor55KUDoc;
+class CRecordingReview;
 
 // The error text of a failed result, nine characters: "Lo", "Hi", "Air" or "Err<code>".
 QString resultErrorText(int code);
@@ -37,6 +41,8 @@ class CInformationView final : public QWidget, public IInformationPane {
     // given (the unit has just changed to it).
     void repaintLayout();
     void repaintLayout(int unitState);
+    // Shows the recording under review, or the live values again (null).
+    void setReview(const CRecordingReview* review);
     void repaint() override { repaintLayout(); }
     using QWidget::repaint;  // the toolkit's repaint(rect) and friends stay reachable
     // The result layout at once (a result has arrived).
@@ -60,9 +66,11 @@ class CInformationView final : public QWidget, public IInformationPane {
   private:
     enum class Layout { Idle, View, Record, Result };
     void drawLayout(Layout layout);
+    void drawReview();
     void ensureImage();
 
     const CHalnor55KUDoc* m_doc = nullptr;
+    const CRecordingReview* m_review = nullptr;
     std::function<int()> m_unitState;
     QFont m_large, m_middle, m_small;
     int m_textHeight = 0;  // large font: height plus external leading

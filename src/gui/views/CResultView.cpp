@@ -7,6 +7,7 @@
 
 #include "analysis/OscillometricAnalysis.h"
 #include "data/Halnor55KUDoc.h"
+#include "gui/CRecordingReview.h"
 #include "gui/views/PaneSupport.h"
 
 namespace hx {
@@ -65,6 +66,11 @@ void CResultView::analysed(const COscillometricAnalysis& analysis) {
     redraw();
 }
 
+void CResultView::setReview(const CRecordingReview* review) {
+    m_review = review;
+    redraw();
+}
+
 void CResultView::newPens() {
     if (m_doc) {
         m_background = colorFromRef(m_doc->backColor());
@@ -74,7 +80,10 @@ void CResultView::newPens() {
     redraw();
 }
 
-int CResultView::span() const { return m_doc && m_doc->lastSampleIndex() >= 3500 ? 4500 : 4200; }
+int CResultView::span() const {
+    const int last = m_review ? m_review->lastSampleIndex() : m_doc ? m_doc->lastSampleIndex() : 0;
+    return last >= 3500 ? 4500 : 4200;
+}
 
 void CResultView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -108,13 +117,15 @@ void CResultView::redraw() {
 
     painter.setPen(m_wavePen);
     ColumnWalk wave(painter, w, n, -1);
-    for (int s = 0; s < n; ++s) wave.add(s, sample(m_doc->resultWaveRing(), s), waveY);
+    const Ring& waveRing = m_review ? m_review->waveRing() : m_doc->resultWaveRing();
+    const Ring& pressureRing = m_review ? m_review->pressureRing() : m_doc->resultPressureRing();
+    for (int s = 0; s < n; ++s) wave.add(s, sample(waveRing, s), waveY);
 
     painter.setPen(m_pressurePen);
     ColumnWalk pressure(painter, w, n, -1);
-    for (int s = 0; s < n; ++s) pressure.add(s, sample(m_doc->resultPressureRing(), s), pressureY);
+    for (int s = 0; s < n; ++s) pressure.add(s, sample(pressureRing, s), pressureY);
 
-    const MeasurementResult& result = m_doc->result();
+    const MeasurementResult& result = m_review ? m_review->result() : m_doc->result();
     if (result.errorCode != 0) return;
 
     painter.setPen(QPen(kMarkGreen, 1));
@@ -132,10 +143,11 @@ void CResultView::redraw() {
     marker(result.firstMarker, kMarkRed);
     marker(result.secondMarker, kMarkGreen);
 
-    if (!m_analysis || !m_analysis->hasCurve()) return;
+    const COscillometricAnalysis* analysis = m_review ? &m_review->analysis() : m_analysis;
+    if (!analysis || !analysis->hasCurve()) return;
     painter.setPen(m_wavePen);
     ColumnWalk curve(painter, w, n, 0);
-    const auto& values = m_analysis->envelope();
+    const auto& values = analysis->envelope();
     for (int s = 0; s < ring; ++s) {
         const std::int16_t v = values[static_cast<std::size_t>(s)];
         if (v == COscillometricAnalysis::kNoValue) {

@@ -7,7 +7,9 @@
 //
 // Drawn into a kept image whenever the result, the pens or the size change.
 // UI thread only; the document and the analysis are not owned and must
-// outlive the view (the analysis is read at every redraw).
+// outlive the view (the analysis is read at every redraw). While a saved
+// recording is under review the pane draws it instead (with its own analysis)
+// and keeps the live result for afterwards.
 
 #include <QImage>
 #include <QPen>
@@ -19,6 +21,7 @@ namespace hx {
 
 class CHalnor55KUDoc;
 class COscillometricAnalysis;
+class CRecordingReview;
 
 class CResultView final : public QWidget, public IResultPane {
     Q_OBJECT
@@ -31,6 +34,9 @@ class CResultView final : public QWidget, public IResultPane {
     // Takes colours and widths from the monitor preferences again and redraws.
     void newPens() override;
     void redraw();
+    // Draws the recording under review, or the live result again (null). The
+    // review must outlive its showing.
+    void setReview(const CRecordingReview* review);
 
     // 4500 samples across the pane when the recording reaches index 3500, else 4200.
     int span() const;
@@ -45,6 +51,7 @@ class CResultView final : public QWidget, public IResultPane {
   private:
     const CHalnor55KUDoc* m_doc = nullptr;
     const COscillometricAnalysis* m_analysis = nullptr;
+    const CRecordingReview* m_review = nullptr;
     QPen m_pressurePen;
     QPen m_wavePen;
     QColor m_background{Qt::white};
