@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -106,6 +107,7 @@ CLogChannel::CLogChannel(const std::string& sharedMemoryName, const std::string&
 
 CLogChannel::~CLogChannel() {
     if (m_view) ::munmap(m_view, kLogBlockSize);
+    if (m_block >= 0) ::close(m_block);
     if (m_socket >= 0) ::close(m_socket);
 }
 
@@ -113,15 +115,20 @@ void CLogChannel::mapBlock(const std::string& name) {
     const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) return;
     struct stat info {};
-    // Only ever grow the block: another copy may have it mapped already.
+    // A new block (size 0) is sized; one of another size is someone else's
+    // and is left alone.
     const bool usable = isOurPrivateObject(fd) && ::fstat(fd, &info) == 0 &&
-                        (info.st_size >= static_cast<off_t>(kLogBlockSize) ||
-                         ::ftruncate(fd, static_cast<off_t>(kLogBlockSize)) == 0);
+                        (info.st_size == static_cast<off_t>(kLogBlockSize) ||
+                         (info.st_size == 0 && ::ftruncate(fd, static_cast<off_t>(kLogBlockSize)) == 0));
     if (usable) {
         void* view = ::mmap(nullptr, kLogBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (view != MAP_FAILED) m_view = static_cast<unsigned char*>(view);
+        if (view != MAP_FAILED) {
+            m_view = static_cast<unsigned char*>(view);
+            m_block = fd;  // records go in through the descriptor (see write)
+            return;
+        }
     }
-    ::close(fd);  // the mapping keeps the block
+    ::close(fd);
 }
 
 void CLogChannel::openSocket(const std::string& path) {
@@ -142,31 +149,59 @@ void CLogChannel::write(std::string_view text, char kind1, char kind2, std::uint
     m_staging[5] = static_cast<unsigned char>(kind2);
     putLe16(m_staging + 6, static_cast<std::uint16_t>(length));
     if (length > 0) std::memcpy(m_staging + 8, text.data(), length);
-    std::memcpy(m_view, m_staging, kLogRecordSize);
+    // Anyone with the user's rights can shrink the block under us, and a
+    // store into a mapping past the file's end kills the process (SIGBUS).
+    // So records go in through the descriptor, never the mapping, and a
+    // block of the wrong size is not written to at all.
+    struct stat info {};
+    if (::fstat(m_block, &info) != 0 || info.st_size != static_cast<off_t>(kLogBlockSize)) return;
+    if (::pwrite(m_block, m_staging, kLogRecordSize, 0) != static_cast<ssize_t>(kLogRecordSize)) return;
     writeRing();
     g_linesWritten.fetch_add(1, std::memory_order_relaxed);
     announce();
 }
 
 void CLogChannel::writeRing() {
-    unsigned char* ring = m_view + kLogRingOffset;
-    std::atomic_ref<std::uint32_t> magic(*reinterpret_cast<std::uint32_t*>(ring));
-    if (magic.load(std::memory_order_acquire) != kLogRingMagic) {
-        // A fresh block is all zero; whoever comes first lays the ring out.
-        putLe32(ring + 4, static_cast<std::uint32_t>(kLogRingSlots));
-        std::uint32_t expected = 0;
-        if (!magic.compare_exchange_strong(expected, kLogRingMagic, std::memory_order_acq_rel) &&
-            expected != kLogRingMagic)
-            return;  // not a block of ours
+    // Copies of the program share the ring: the sequence is taken and the
+    // slot filled under a short lock on the ring's header. A lock that cannot
+    // be had within about a millisecond (a copy stopped while holding it)
+    // costs the ring this line, never a wait; the first record still has it.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(kLogRingOffset);
+    lock.l_len = 16;
+    bool locked = false;
+    for (int attempt = 0; attempt < 50 && !locked; ++attempt) {
+        locked = ::fcntl(m_block, F_OFD_SETLK, &lock) == 0;
+        if (!locked) std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    std::atomic_ref<std::uint64_t> latest(*reinterpret_cast<std::uint64_t*>(ring + 8));
-    const std::uint64_t sequence = latest.fetch_add(1, std::memory_order_acq_rel) + 1;
-    unsigned char* slot = ring + 16 + ((sequence - 1) % kLogRingSlots) * kLogRingSlotSize;
-    std::atomic_ref<std::uint64_t> slotSequence(*reinterpret_cast<std::uint64_t*>(slot));
-    slotSequence.store(0, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    std::memcpy(slot + 8, m_staging, kLogRecordSize);
-    slotSequence.store(sequence, std::memory_order_release);
+    if (!locked) return;
+
+    const auto at = [](std::size_t offset) { return static_cast<off_t>(kLogRingOffset + offset); };
+    std::uint32_t magic = 0;
+    std::uint64_t latest = 0;
+    bool ours = ::pread(m_block, &magic, sizeof magic, at(0)) == sizeof magic &&
+                ::pread(m_block, &latest, sizeof latest, at(8)) == sizeof latest;
+    if (ours && magic != kLogRingMagic) {
+        // A fresh block is all zero; whoever comes first lays the ring out.
+        const std::uint32_t header[2] = {kLogRingMagic, static_cast<std::uint32_t>(kLogRingSlots)};
+        ours = magic == 0 && ::pwrite(m_block, header, sizeof header, at(0)) == sizeof header;
+        latest = 0;
+    }
+    if (ours) {
+        // The slot's sequence is 0 while it is being filled, so a viewer that
+        // reads it meanwhile skips it rather than taking half a record.
+        const std::uint64_t sequence = latest + 1;
+        const std::size_t slot = 16 + ((sequence - 1) % kLogRingSlots) * kLogRingSlotSize;
+        const std::uint64_t filling = 0;
+        if (::pwrite(m_block, &filling, sizeof filling, at(slot)) == sizeof filling &&
+            ::pwrite(m_block, m_staging, kLogRecordSize, at(slot + 8)) == static_cast<ssize_t>(kLogRecordSize) &&
+            ::pwrite(m_block, &sequence, sizeof sequence, at(slot)) == sizeof sequence)
+            (void)::pwrite(m_block, &sequence, sizeof sequence, at(8));
+    }
+    lock.l_type = F_UNLCK;
+    (void)::fcntl(m_block, F_OFD_SETLK, &lock);
 }
 
 void CLogChannel::announce() {

@@ -66,6 +66,7 @@ class CLogChannel {
     void announce();
 
     unsigned char* m_view = nullptr;
+    int m_block = -1;  // the block's descriptor while it is mapped
     int m_socket = -1;
     bool m_haveViewerAddress = false;
     sockaddr_un m_viewerAddress{};

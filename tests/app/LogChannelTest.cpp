@@ -199,6 +199,30 @@ TEST_F(LogChannelTest, ASmallerExistingBlockIsGrownToFullSize) {
     EXPECT_EQ(textAt8(13), "stop thread! ");
 }
 
+TEST_F(LogChannelTest, ABlockShrunkUnderItOrOfAnotherSizeIsNotWrittenTo) {
+    auto sizeOfBlock = [&] {
+        struct stat info {};
+        const int fd = ::shm_open(m_block.c_str(), O_RDONLY, 0);
+        ::fstat(fd, &info);
+        ::close(fd);
+        return info.st_size;
+    };
+    writeLogLine("before", 'N', 'P');
+    ASSERT_TRUE(logChannel().isMapped());
+    // Shrunk while mapped: the next line is dropped, and the program lives on.
+    const int fd = ::shm_open(m_block.c_str(), O_RDWR, 0);
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    writeLogLine("after the shrink", 'N', 'P');
+    EXPECT_EQ(sizeOfBlock(), 0);
+
+    // Found at another size: left as it is.
+    closeLogChannel();
+    ASSERT_EQ(::ftruncate(fd, 100), 0);
+    ::close(fd);
+    writeLogLine("into a foreign block", 'N', 'P');
+    EXPECT_EQ(sizeOfBlock(), 100);
+}
+
 TEST_F(LogChannelTest, WritersOnSeveralThreadsNeverMixARecord) {
     bindViewer();
     // Each writer has its own length and letter; the last record must be one
