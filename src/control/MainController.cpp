@@ -357,6 +357,10 @@ void CMainController::timerCommand() {
     if (m_ui.dialogs().runTimerDialog(m_doc.timerSchedule(), entries)) {
         entries.push_back(0);
         m_doc.setScheduleEntries(entries);
+        // Said once, when the schedule is taken, rather than at every slot.
+        if (m_doc.timerSchedule().cutsMeasurementsShort())
+            m_ui.dialogs().messageBox(CTimerSchedule::kShortSlotWarning, "Timer Mode", MsgIcon::Warning,
+                                      MsgButtons::Ok);
     }
 }
 

@@ -104,7 +104,11 @@ class RecordingUi : public IUiPort,
     }
     void endClockDialog() override {}
     bool runMonitorDialog(MonitorValues&) override { return false; }
-    bool runTimerDialog(CTimerSchedule&, std::vector<std::int32_t>&) override { return false; }
+    bool runTimerDialog(CTimerSchedule&, std::vector<std::int32_t>& entries) override {
+        if (!timerAnswer) return false;
+        entries = *timerAnswer;
+        return true;
+    }
 
     std::string title() const { return titles.empty() ? "" : titles.back(); }
     bool generalShown(const std::string& t) const {
@@ -113,6 +117,7 @@ class RecordingUi : public IUiPort,
 
     // Answers.
     MsgAnswer saveAnswer = MsgAnswer::Yes;
+    std::optional<std::vector<std::int32_t>> timerAnswer;  // the Timer mode dialog's OK
     std::optional<std::string> freeFilePath;
     std::optional<int> deviceChoice;
     bool animalOk = true;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ControlRig.h"
 
 namespace hx::test {
@@ -115,6 +117,23 @@ TEST_F(TimerMode, MenuCommandCancelsTheSeries) {
     int recordings = starts();
     rig.runFor(300000);
     EXPECT_EQ(starts(), recordings);
+}
+
+TEST_F(TimerMode, TheDialogWarnsOnceOfSlotsThatCutMeasurementsShort) {
+    const auto warnings = [&] {
+        return std::count_if(rig.ui.messages.begin(), rig.ui.messages.end(), [](const std::string& m) {
+            return m.find(CTimerSchedule::kShortSlotWarning) != std::string::npos;
+        });
+    };
+    rig.ui.timerAnswer = std::vector<std::int32_t>{60, 120};
+    rig.command(kCmdTimer);
+    EXPECT_EQ(warnings(), 0);
+    rig.ui.timerAnswer = std::vector<std::int32_t>{60, 10, -20};
+    rig.command(kCmdTimer);
+    EXPECT_EQ(warnings(), 1);
+    rig.ui.timerAnswer.reset();  // Cancel: the schedule stays, nothing is said again
+    rig.command(kCmdTimer);
+    EXPECT_EQ(warnings(), 1);
 }
 
 }  // namespace
