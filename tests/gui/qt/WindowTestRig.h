@@ -34,6 +34,9 @@ class WindowTest : public ::testing::Test {
         frame->show();
     }
 
+    // First member: the answerer's timer below needs the application, also
+    // when this test runs alone.
+    const bool applicationReady = (ensureApplication(), true);
     ControlRig rig;
     std::unique_ptr<CMainFrame> frame;
     bool answerAnimal = true;
