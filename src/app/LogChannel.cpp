@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -196,7 +196,8 @@ void CLogChannel::writeRing() {
         const std::size_t slot = 16 + ((sequence - 1) % kLogRingSlots) * kLogRingSlotSize;
         const std::uint64_t filling = 0;
         if (::pwrite(m_block, &filling, sizeof filling, at(slot)) == sizeof filling &&
-            ::pwrite(m_block, m_staging, kLogRecordSize, at(slot + 8)) == static_cast<ssize_t>(kLogRecordSize) &&
+            ::pwrite(m_block, m_staging, kLogRecordSize, at(slot + 8)) ==
+                static_cast<ssize_t>(kLogRecordSize) &&
             ::pwrite(m_block, &sequence, sizeof sequence, at(slot)) == sizeof sequence)
             (void)::pwrite(m_block, &sequence, sizeof sequence, at(8));
     }

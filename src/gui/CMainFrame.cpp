@@ -4,10 +4,10 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QKeyEvent>
-#include <QMessageBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -346,8 +346,8 @@ void CMainFrame::focusMainWindow() {
 // Reviewing saved recordings
 
 void CMainFrame::chooseRecording() {
-    const QString start = m_review ? QString::fromStdString(m_review->path())
-                                   : QString::fromStdString(m_doc->dataFolder());
+    const QString start =
+        m_review ? QString::fromStdString(m_review->path()) : QString::fromStdString(m_doc->dataFolder());
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Recording"), start,
                                                       QStringLiteral("Data files (B*.*);;All files (*)"));
     if (path.isEmpty()) return;
@@ -376,7 +376,8 @@ void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
     m_result->setReview(review.get());
     m_information->setReview(review.get());
     m_review = std::move(review);
-    m_statusPanes[kGeneral]->setText(QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName())));
+    m_statusPanes[kGeneral]->setText(
+        QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName())));
     showLayout();
 }
 

@@ -28,7 +28,8 @@ std::variant<std::unique_ptr<CRecordingReview>, std::string> CRecordingReview::o
     r.resultByte15 = c.resultByte15;
     r.resultByte16 = c.resultByte16;
     // The list is at most 50 words long, ended by the first 0 (the reader cut it there).
-    std::copy_n(c.pulseMarks.begin(), std::min(c.pulseMarks.size(), r.pulseMarks.size()), r.pulseMarks.begin());
+    std::copy_n(c.pulseMarks.begin(), std::min(c.pulseMarks.size(), r.pulseMarks.size()),
+                r.pulseMarks.begin());
     review->m_analysis = std::make_unique<COscillometricAnalysis>();
     review->m_analysis->analyse(c.pressure, c.wave, 0);
     review->m_lastSampleIndex = std::max(0, review->m_analysis->recordingLength() - 1);
