@@ -18,8 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string again = hx::resultsLogHeader();
     for (const hx::ResultsLogRow& row : parsed->rows) again += hx::formatResultsLogRow(row);
     const auto reparsed = hx::parseResultsLog(again, reason);
-    if (!reparsed || reparsed->damagedLines != 0 || reparsed->rows.size() != parsed->rows.size()) std::abort();
+    if (!reparsed || reparsed->damagedLines != 0 || reparsed->rows.size() != parsed->rows.size())
+        std::abort();
     for (std::size_t i = 0; i < parsed->rows.size(); ++i)
-        if (hx::formatResultsLogRow(reparsed->rows[i]) != hx::formatResultsLogRow(parsed->rows[i])) std::abort();
+        if (hx::formatResultsLogRow(reparsed->rows[i]) != hx::formatResultsLogRow(parsed->rows[i]))
+            std::abort();
     return 0;
 }

@@ -74,7 +74,8 @@ TEST_F(RecordingReview, StepsThroughTheFolderByTimeLeavesTheLiveResultAndEnds) {
     EXPECT_TRUE(frame->resultPane().isVisible());
     EXPECT_TRUE(frame->review()->analysis().hasCurve());
     // The documentation's picture of a review, when asked for.
-    if (const char* picture = std::getenv("HX40K_REVIEW_PICTURE")) frame->grab().save(QString::fromLocal8Bit(picture));
+    if (const char* picture = std::getenv("HX40K_REVIEW_PICTURE"))
+        frame->grab().save(QString::fromLocal8Bit(picture));
 
     // Page Down passes over the damaged and the foreign file; at the end it stays.
     press(frame->resultPane(), Qt::Key_PageDown);
