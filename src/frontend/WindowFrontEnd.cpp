@@ -1,8 +1,10 @@
 #include "WindowFrontEnd.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +15,26 @@
 #include "platform/StandardPaths.h"
 
 namespace hx {
+
+namespace {
+
+// The picture of the window as the user sees it: a modal dialog that is open over it (the
+// set-up's Animal ID question, for one) is drawn centred on the window, where Qt places it.
+QPixmap windowPicture(QWidget& window) {
+    QPixmap picture = window.grab();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == &window || !modal->isVisible()) return picture;
+    const QPixmap dialog = modal->grab();
+    QPainter painter(&picture);
+    const QPoint corner((picture.width() - dialog.width()) / 2, (picture.height() - dialog.height()) / 2);
+    painter.drawPixmap(QPoint(std::max(0, corner.x()), std::max(0, corner.y())), dialog);
+    painter.setPen(window.palette().color(QPalette::Dark));
+    painter.drawRect(QRect(QPoint(std::max(0, corner.x()), std::max(0, corner.y())), dialog.size())
+                         .adjusted(-1, -1, 0, 0));
+    return picture;
+}
+
+}  // namespace
 
 bool displayAvailable() {
     auto set = [](const char* name) {
@@ -70,7 +92,7 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     if (!options.screenshotFile.empty()) {
         QTimer::singleShot(options.screenshotAfterS * 1000, &frame, [&] {
             frame.wavePane().flushPending();
-            const QPixmap picture = frame.grab();
+            const QPixmap picture = windowPicture(frame);
             if (!picture.save(QString::fromStdString(options.screenshotFile), "PNG")) {
                 std::fprintf(stderr, "halnor40ku: cannot write %s\n", options.screenshotFile.c_str());
                 loop.quit(kExitScreenshotFailed);
