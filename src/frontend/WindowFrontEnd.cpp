@@ -22,15 +22,16 @@ namespace {
 // set-up's Animal ID question, for one) is drawn centred on the window, where Qt places it.
 QPixmap windowPicture(QWidget& window) {
     QPixmap picture = window.grab();
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == &window || !modal->isVisible()) return picture;
+    QWidget* modal = QApplication::activeModalWidget();  // only ever a shown window
+    if (!modal) return picture;
     const QPixmap dialog = modal->grab();
+    const QRect place(QPoint(std::max(0, (picture.width() - dialog.width()) / 2),
+                             std::max(0, (picture.height() - dialog.height()) / 2)),
+                      dialog.size());
     QPainter painter(&picture);
-    const QPoint corner((picture.width() - dialog.width()) / 2, (picture.height() - dialog.height()) / 2);
-    painter.drawPixmap(QPoint(std::max(0, corner.x()), std::max(0, corner.y())), dialog);
-    painter.setPen(window.palette().color(QPalette::Dark));
-    painter.drawRect(QRect(QPoint(std::max(0, corner.x()), std::max(0, corner.y())), dialog.size())
-                         .adjusted(-1, -1, 0, 0));
+    painter.drawPixmap(place.topLeft(), dialog);
+    painter.setPen(window.palette().color(QPalette::Dark));  // the edge a window manager would draw
+    painter.drawRect(place.adjusted(-1, -1, 0, 0));
     return picture;
 }
 
