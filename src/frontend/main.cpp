@@ -21,17 +21,13 @@
 #include <vector>
 
 #include "BuildInfo.h"
+#include "ConsoleFrontEnd.h"
 #include "WindowFrontEnd.h"
-#include "app/LogChannel.h"
 #include "app/VirtualClock.h"
-#include "control/ApplicationShell.h"
 #include "control/ControlSocket.h"
 #include "control/VirtualEventLoop.h"
-#include "headless/ConsoleUi.h"
-#include "headless/HeadlessSession.h"
 #include "platform/QSettingsProfileStore.h"
 #include "platform/QtEventLoop.h"
-#include "platform/StandardPaths.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
 #include "usb/LibusbDriver.h"
@@ -45,6 +41,8 @@ using namespace hx;
 struct Options {
     bool headless = false;
     bool listUnits = false;
+    bool help = false;
+    bool version = false;
     bool simulate = false;
     std::vector<int> simulateIds{1};  // as the user sees them, 1 to 16
     bool fast = false;
@@ -58,42 +56,6 @@ struct Options {
     std::string screenshotFile;
     int screenshotAfterS = 5;
 };
-
-void usage(std::FILE* out) {
-    std::fprintf(
-        out,
-        "usage: halnor40ku [options] [--screenshot FILE [--screenshot-after S]]\n"
-        "       halnor40ku --headless [options]\n"
-        "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, path\n"
-        "       halnor40ku ctl list\n"
-        "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
-        "                                          32774 live view, 32775 clock dialog)\n"
-        "       halnor40ku --help | --version\n"
-        "options:\n"
-        "  --simulate[=IDS]       built-in simulated units with these device IDs (1-16,\n"
-        "                         comma-separated, default 1); without it real units on USB\n"
-        "  --fast                 run the simulated unit and the timers in virtual time\n"
-        "  --seed N               seed of the simulated animals (default 1)\n"
-        "  --unit-version TEXT    version text of the simulated units\n"
-        "  --animal-type T        the simulated animal: rat, dog or rabbit (the units' TYPE)\n"
-        "  --artefacts A          how often it moves: none, normal (default) or many\n"
-        "  --data-folder DIR      folder of the data files\n"
-        "  --device-id N          connect to the unit with device ID N (1-16) without asking\n"
-        "  --measurements N       start N measurements (the console ends after N results)\n"
-        "  --screenshot FILE      window only: save a PNG of the window after S seconds\n"
-        "                         (--screenshot-after S, default 5), then end\n"
-        "console only (--headless):\n"
-        "  --animal-id TEXT       animal number (7-bit ASCII, as are the four below)\n"
-        "  --study-no TEXT        study number\n"
-        "  --weight TEXT          weight\n"
-        "  --sex-age TEXT         sex and age\n"
-        "  --comment TEXT         comment\n"
-        "  --timer-file FILE      run a timer-mode series from FILE, exit when it completes\n"
-        "  --connect-timeout S    give up when no unit is connected after S seconds (default 20)\n"
-        "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
-        "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
-        "  141 output closed\n");
-}
 
 bool parseIds(const std::string& text, std::vector<int>& ids) {
     ids.clear();
@@ -122,134 +84,255 @@ bool parseInt(const char* text, int low, int high, int& out) {
     return true;
 }
 
-// Returns 0 to run, otherwise the exit status.
+// An animal text of the Animal ID dialog: the unit keeps them in 7-bit characters.
+std::string animalText(std::optional<std::string>& field, const char* value, const char* name) {
+    if (!isSevenBit(value)) return std::string(name) + " takes 7-bit ASCII characters only";
+    field = value;
+    return {};
+}
+
+// The front ends an option has effect in (bits).
+enum FrontEnd : unsigned {
+    kWindow = 1,   // the main window
+    kConsole = 2,  // --headless
+    kListing = 4,  // --list-units
+    kRunning = kWindow | kConsole,
+    kAnyFrontEnd = kWindow | kConsole | kListing,
+};
+
+enum class Argument {
+    None,
+    Required,  // --name VALUE or --name=VALUE
+    Optional,  // --name or --name=VALUE
+};
+
+// One command-line option: parsing, --help and the README's option list all
+// come from this table. To add an option, add a row (and its line to the README).
+struct OptionSpec {
+    const char* name;  // "--seed"
+    Argument argument;
+    const char* valueName;  // "N" in "--seed N"; null without an argument
+    unsigned frontEnds;     // FrontEnd bits
+    const char* help;       // one or more lines ('\n' between them)
+    // Stores the option (value: null without one); returns "" or why it is refused.
+    std::string (*apply)(Options& o, const char* value);
+};
+
+const OptionSpec kOptions[] = {
+    {"--headless", Argument::None, nullptr, kConsole, "the console front end instead of the window",
+     [](Options& o, const char*) { return o.headless = true, std::string(); }},
+    {"--list-units", Argument::None, nullptr, kListing,
+     "list the attached units (device ID, version, path), connect to none",
+     [](Options& o, const char*) { return o.listUnits = true, std::string(); }},
+    {"--simulate", Argument::Optional, "IDS", kAnyFrontEnd,
+     "built-in simulated units with these device IDs (1-16,\ncomma-separated, default 1); without it "
+     "real units on USB",
+     [](Options& o, const char* v) {
+         o.simulate = true;
+         if (v && !parseIds(v, o.simulateIds))
+             return std::string("--simulate takes device IDs 1 to 16, e.g. --simulate=1,3");
+         return std::string();
+     }},
+    {"--fast", Argument::None, nullptr, kConsole | kListing,
+     "run the simulated unit and the timers in virtual time",
+     [](Options& o, const char*) { return o.fast = true, std::string(); }},
+    {"--seed", Argument::Required, "N", kAnyFrontEnd, "seed of the simulated animals (default 1)",
+     [](Options& o, const char* v) {
+         int number = 0;
+         if (!parseInt(v, 0, 1 << 30, number)) return std::string("bad --seed");
+         o.seed = static_cast<std::uint32_t>(number);
+         return std::string();
+     }},
+    {"--unit-version", Argument::Required, "TEXT", kAnyFrontEnd, "version text of the simulated units",
+     [](Options& o, const char* v) { return o.versionText = v, std::string(); }},
+    {"--animal-type", Argument::Required, "T", kAnyFrontEnd,
+     "the simulated animal: rat, dog or rabbit (the units' TYPE)",
+     [](Options& o, const char* v) {
+         const std::string t = v;
+         o.animalType = t == "rat"      ? kAnimalRat
+                        : t == "dog"    ? kAnimalDog
+                        : t == "rabbit" ? kAnimalRabbitMonkey
+                                        : -1;
+         return o.animalType < 0 ? std::string("--animal-type is rat, dog or rabbit") : std::string();
+     }},
+    {"--artefacts", Argument::Required, "A", kAnyFrontEnd,
+     "how often it moves: none, normal (default) or many",
+     [](Options& o, const char* v) {
+         const std::string a = v;
+         if (a == "none")
+             o.artefacts = SimArtefacts::None;
+         else if (a == "normal")
+             o.artefacts = SimArtefacts::Normal;
+         else if (a == "many")
+             o.artefacts = SimArtefacts::Many;
+         else
+             return std::string("--artefacts is none, normal or many");
+         return std::string();
+     }},
+    {"--data-folder", Argument::Required, "DIR", kRunning, "folder of the data files",
+     [](Options& o, const char* v) {
+         std::string folder = v;
+         // An empty folder would put the data files into the root folder.
+         if (folder.empty()) return std::string("--data-folder needs a folder");
+         if (folder.back() != '/') folder += '/';
+         o.answers.dataFolder = folder;
+         return std::string();
+     }},
+    {"--device-id", Argument::Required, "N", kRunning,
+     "connect to the unit with device ID N (1-16) without asking",
+     [](Options& o, const char* v) {
+         int number = 0;
+         if (!parseInt(v, 1, 16, number)) return std::string("bad --device-id");
+         o.deviceId = number - 1;
+         return std::string();
+     }},
+    {"--measurements", Argument::Required, "N", kRunning,
+     "start N measurements (the console ends after N results)",
+     [](Options& o, const char* v) {
+         return parseInt(v, 1, 1000000, o.goals.measurements) ? std::string() : "bad --measurements";
+     }},
+    {"--screenshot", Argument::Required, "FILE", kWindow,
+     "save a PNG of the window (and of a dialog open over it)\nafter S seconds, then end",
+     [](Options& o, const char* v) { return o.screenshotFile = v, std::string(); }},
+    {"--screenshot-after", Argument::Required, "S", kWindow, "seconds before the screenshot (default 5)",
+     [](Options& o, const char* v) {
+         return parseInt(v, 0, 86400, o.screenshotAfterS) ? std::string() : "bad --screenshot-after";
+     }},
+    {"--animal-id", Argument::Required, "TEXT", kConsole,
+     "animal number (7-bit ASCII, as are the four below)",
+     [](Options& o, const char* v) { return animalText(o.answers.animalNo, v, "--animal-id"); }},
+    {"--study-no", Argument::Required, "TEXT", kConsole, "study number",
+     [](Options& o, const char* v) { return animalText(o.answers.studyNo, v, "--study-no"); }},
+    {"--weight", Argument::Required, "TEXT", kConsole, "weight",
+     [](Options& o, const char* v) { return animalText(o.answers.weight, v, "--weight"); }},
+    {"--sex-age", Argument::Required, "TEXT", kConsole, "sex and age",
+     [](Options& o, const char* v) { return animalText(o.answers.sexAge, v, "--sex-age"); }},
+    {"--comment", Argument::Required, "TEXT", kConsole, "comment",
+     [](Options& o, const char* v) { return animalText(o.answers.comment, v, "--comment"); }},
+    {"--timer-file", Argument::Required, "FILE", kConsole,
+     "run a timer-mode series from FILE, exit when it completes",
+     [](Options& o, const char* v) { return o.goals.timerFile = v, std::string(); }},
+    {"--connect-timeout", Argument::Required, "S", kConsole,
+     "give up when no unit is connected after S seconds (default 20)",
+     [](Options& o, const char* v) {
+         return parseInt(v, 1, 86400, o.goals.connectTimeoutS) ? std::string() : "bad --connect-timeout";
+     }},
+    {"--help", Argument::None, nullptr, kAnyFrontEnd, "print these options and exit",
+     [](Options& o, const char*) { return o.help = true, std::string(); }},
+    {"--version", Argument::None, nullptr, kAnyFrontEnd, "print the software version text and exit",
+     [](Options& o, const char*) { return o.version = true, std::string(); }},
+};
+
+// "--seed N", "--simulate[=IDS]", "--fast".
+std::string optionSynopsis(const OptionSpec& option) {
+    std::string text = option.name;
+    if (option.argument == Argument::Required) text += std::string(" ") + option.valueName;
+    if (option.argument == Argument::Optional) text += std::string("[=") + option.valueName + "]";
+    return text;
+}
+
+void printOptionGroup(std::FILE* out, const char* heading, unsigned frontEnds) {
+    std::fprintf(out, "%s\n", heading);
+    for (const OptionSpec& option : kOptions) {
+        if ((option.frontEnds & kRunning) != frontEnds) continue;
+        std::string synopsis = optionSynopsis(option);
+        std::stringstream help(option.help);
+        std::string line;
+        bool first = true;
+        while (std::getline(help, line)) {
+            std::fprintf(out, "  %-22s %s\n", first ? synopsis.c_str() : "", line.c_str());
+            first = false;
+        }
+    }
+}
+
+void usage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: halnor40ku [options]               the main window\n"
+                 "       halnor40ku --headless [options]    the console front end\n"
+                 "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, "
+                 "path\n"
+                 "       halnor40ku ctl list\n"
+                 "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
+                 "                                          32774 live view, 32775 clock dialog)\n"
+                 "       halnor40ku --help | --version\n");
+    printOptionGroup(out, "options:", kRunning);
+    printOptionGroup(out, "window only:", kWindow);
+    printOptionGroup(out, "console only (--headless):", kConsole);
+    printOptionGroup(out, "listing:", 0);
+    std::fprintf(out,
+                 "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
+                 "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
+                 "  141 output closed\n");
+}
+
+const OptionSpec* findOption(const std::string& name) {
+    for (const OptionSpec& option : kOptions)
+        if (name == option.name) return &option;
+    return name == "-h" ? findOption("--help") : nullptr;
+}
+
+// Why an option given does not go with the chosen front end.
+std::string frontEndMismatch(const OptionSpec& option, unsigned frontEnd) {
+    if (option.frontEnds & frontEnd) return {};
+    const std::string name = option.name;
+    if (frontEnd == kListing) return name + " does not go with --list-units";
+    if (frontEnd == kConsole) return name + " needs the window (leave out --headless)";
+    return name + " needs --headless";
+}
+
+// Returns 0 to run, -1 to end with status 0 (--help, --version), otherwise the exit status.
 int parseOptions(int argc, char** argv, Options& o) {
+    std::vector<const OptionSpec*> given;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
+        std::string name = argv[i];
+        const char* value = nullptr;
+        std::string attached;
+        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            attached = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const OptionSpec* option = findOption(name);
+        if (!option || (option->argument == Argument::None && name.size() < std::strlen(argv[i]))) {
+            std::fprintf(stderr, "halnor40ku: unknown option %s\n", argv[i]);
+            usage(stderr);
+            return 1;
+        }
+        if (name.size() < std::strlen(argv[i])) {
+            value = attached.c_str();
+        } else if (option->argument == Argument::Required) {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "halnor40ku: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (arg == "--headless") {
-            o.headless = true;
-        } else if (arg == "--list-units") {
-            o.listUnits = true;
-        } else if (arg == "--simulate") {
-            o.simulate = true;
-        } else if (arg.rfind("--simulate=", 0) == 0) {
-            o.simulate = true;
-            if (!parseIds(arg.substr(11), o.simulateIds)) {
-                std::fprintf(stderr,
-                             "halnor40ku: --simulate takes device IDs 1 to 16, e.g. --simulate=1,3\n");
+                std::fprintf(stderr, "halnor40ku: %s needs a value\n", option->name);
                 return 1;
             }
-        } else if (arg == "--fast") {
-            o.fast = true;
-        } else if (arg == "--help" || arg == "-h") {
+            value = argv[++i];
+        }
+        if (const std::string refused = option->apply(o, value); !refused.empty()) {
+            std::fprintf(stderr, "halnor40ku: %s\n", refused.c_str());
+            return 1;
+        }
+        if (o.help) {
             usage(stdout);
             return -1;
-        } else if (arg == "--version") {
+        }
+        if (o.version) {
             const CHalnor40KUApp app;  // makes the software version text
             std::printf("%s\n", softwareVersionText().c_str());
             return -1;
-        } else {
-            const char* v = nullptr;
-            int number = 0;
-            if (arg == "--seed" || arg == "--unit-version" || arg == "--animal-type" ||
-                arg == "--artefacts" || arg == "--data-folder" || arg == "--animal-id" ||
-                arg == "--study-no" || arg == "--weight" || arg == "--sex-age" || arg == "--comment" ||
-                arg == "--measurements" || arg == "--timer-file" || arg == "--connect-timeout" ||
-                arg == "--device-id" || arg == "--screenshot" || arg == "--screenshot-after") {
-                if (!(v = value(arg.c_str()))) return 1;
-            } else {
-                std::fprintf(stderr, "halnor40ku: unknown option %s\n", arg.c_str());
-                usage(stderr);
-                return 1;
-            }
-            if (arg == "--seed") {
-                if (!parseInt(v, 0, 1 << 30, number))
-                    return std::fprintf(stderr, "halnor40ku: bad --seed\n"), 1;
-                o.seed = static_cast<std::uint32_t>(number);
-            } else if (arg == "--unit-version") {
-                o.versionText = v;
-            } else if (arg == "--animal-type") {
-                const std::string t = v;
-                o.animalType = t == "rat"      ? kAnimalRat
-                               : t == "dog"    ? kAnimalDog
-                               : t == "rabbit" ? kAnimalRabbitMonkey
-                                               : -1;
-                if (o.animalType < 0)
-                    return std::fprintf(stderr, "halnor40ku: --animal-type is rat, dog or rabbit\n"), 1;
-            } else if (arg == "--artefacts") {
-                const std::string a = v;
-                if (a == "none") {
-                    o.artefacts = SimArtefacts::None;
-                } else if (a == "normal") {
-                    o.artefacts = SimArtefacts::Normal;
-                } else if (a == "many") {
-                    o.artefacts = SimArtefacts::Many;
-                } else {
-                    return std::fprintf(stderr, "halnor40ku: --artefacts is none, normal or many\n"), 1;
-                }
-            } else if (arg == "--data-folder") {
-                std::string folder = v;
-                // An empty folder would put the data files into the root folder.
-                if (folder.empty())
-                    return std::fprintf(stderr, "halnor40ku: --data-folder needs a folder\n"), 1;
-                if (folder.back() != '/') folder += '/';
-                o.answers.dataFolder = folder;
-            } else if ((arg == "--animal-id" || arg == "--study-no" || arg == "--weight" ||
-                        arg == "--sex-age" || arg == "--comment") &&
-                       !isSevenBit(v)) {
-                // The unit keeps its animal texts in 7-bit characters.
-                std::fprintf(stderr, "halnor40ku: %s takes 7-bit ASCII characters only\n", arg.c_str());
-                return 1;
-            } else if (arg == "--animal-id") {
-                o.answers.animalNo = v;
-            } else if (arg == "--study-no") {
-                o.answers.studyNo = v;
-            } else if (arg == "--weight") {
-                o.answers.weight = v;
-            } else if (arg == "--sex-age") {
-                o.answers.sexAge = v;
-            } else if (arg == "--comment") {
-                o.answers.comment = v;
-            } else if (arg == "--measurements") {
-                if (!parseInt(v, 1, 1000000, o.goals.measurements))
-                    return std::fprintf(stderr, "halnor40ku: bad --measurements\n"), 1;
-            } else if (arg == "--timer-file") {
-                o.goals.timerFile = v;
-            } else if (arg == "--device-id") {
-                if (!parseInt(v, 1, 16, number))
-                    return std::fprintf(stderr, "halnor40ku: bad --device-id\n"), 1;
-                o.deviceId = number - 1;
-            } else if (arg == "--screenshot") {
-                o.screenshotFile = v;
-            } else if (arg == "--screenshot-after") {
-                if (!parseInt(v, 0, 86400, o.screenshotAfterS))
-                    return std::fprintf(stderr, "halnor40ku: bad --screenshot-after\n"), 1;
-            } else if (arg == "--connect-timeout") {
-                if (!parseInt(v, 1, 86400, o.goals.connectTimeoutS))
-                    return std::fprintf(stderr, "halnor40ku: bad --connect-timeout\n"), 1;
-            }
+        }
+        given.push_back(option);
+    }
+    const unsigned frontEnd = o.listUnits ? kListing : o.headless ? kConsole : kWindow;
+    for (const OptionSpec* option : given) {
+        if (const std::string mismatch = frontEndMismatch(*option, frontEnd); !mismatch.empty()) {
+            std::fprintf(stderr, "halnor40ku: %s\n", mismatch.c_str());
+            return 1;
         }
     }
-    if (!o.headless && !o.listUnits) {
-        if (o.fast || !o.goals.timerFile.empty()) {
-            std::fprintf(stderr, "halnor40ku: --fast and --timer-file need --headless\n");
-            return 1;
-        }
-        if (!displayAvailable()) {
-            std::fprintf(
-                stderr,
-                "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
-            return 1;
-        }
-    } else if (!o.screenshotFile.empty()) {
-        std::fprintf(stderr, "halnor40ku: --screenshot needs the window (leave out --headless)\n");
+    if (frontEnd == kWindow && !displayAvailable()) {
+        std::fprintf(
+            stderr,
+            "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
         return 1;
     }
     if (o.fast && !o.simulate) {
@@ -309,6 +392,43 @@ int listAttachedUnits(IUnitDriver& driver, bool simulated) {
     return 0;
 }
 
+// The simulated units the options ask for, or the libusb driver for real units.
+std::unique_ptr<IUnitDriver> makeDriver(const Options& options, IClock& unitClock) {
+    if (!options.simulate) {
+        CQSettingsProfileStore settings;
+        return std::make_unique<CLibusbDriver>(configuredVendorId(settings));
+    }
+    auto sim = std::make_unique<CSimDriver>(unitClock);
+    for (int id : options.simulateIds) {
+        SimUnitOptions unit;
+        unit.seed = options.seed + static_cast<std::uint32_t>(id);
+        if (!options.versionText.empty()) unit.versionText = options.versionText;
+        lifelikeAnimal(unit, options.artefacts);
+        if (options.animalType >= 0)
+            unit.menu[MenuSettings::kType] = static_cast<std::int16_t>(options.animalType);
+        sim->addUnit(id - 1, unit);
+    }
+    return sim;
+}
+
+WindowOptions windowOptions(const Options& options) {
+    WindowOptions window;
+    window.dataFolder = options.answers.dataFolder;
+    window.presetDeviceId = options.deviceId;
+    window.screenshotFile = options.screenshotFile;
+    window.screenshotAfterS = options.screenshotAfterS;
+    window.measurements = options.goals.measurements;
+    return window;
+}
+
+ConsoleOptions consoleOptions(const Options& options) {
+    ConsoleOptions console;
+    console.answers = options.answers;
+    console.goals = options.goals;
+    console.presetDeviceId = options.deviceId;
+    return console;
+}
+
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) end the program through its
 // normal destruction: a thread waits for them and asks the loop to quit.
 std::thread startSignalWatcher(IEventLoop& loop, sigset_t blocked) {
@@ -347,22 +467,7 @@ int main(int argc, char** argv) {
     if (options.fast) virtualClock = std::make_unique<CVirtualClock>(std::time(nullptr));
     IClock& unitClock = virtualClock ? static_cast<IClock&>(*virtualClock) : CSystemClock::instance();
 
-    std::unique_ptr<IUnitDriver> driver;
-    if (options.simulate) {
-        auto sim = std::make_unique<CSimDriver>(unitClock);
-        for (int id : options.simulateIds) {
-            SimUnitOptions unit;
-            unit.seed = options.seed + static_cast<std::uint32_t>(id);
-            if (!options.versionText.empty()) unit.versionText = options.versionText;
-            lifelikeAnimal(unit, options.artefacts);
-            if (options.animalType >= 0) unit.menu[9] = static_cast<std::int16_t>(options.animalType);
-            sim->addUnit(id - 1, unit);
-        }
-        driver = std::move(sim);
-    } else {
-        CQSettingsProfileStore settings;
-        driver = std::make_unique<CLibusbDriver>(configuredVendorId(settings));
-    }
+    std::unique_ptr<IUnitDriver> driver = makeDriver(options, unitClock);
     if (options.listUnits) return listAttachedUnits(*driver, options.simulate);
 
     std::unique_ptr<IEventLoop> loop;
@@ -376,59 +481,10 @@ int main(int argc, char** argv) {
     }
 
     std::thread watcher = startSignalWatcher(*loop, blocked);
-    auto stopWatcher = [&] {
-        pthread_kill(watcher.native_handle(), SIGUSR1);
-        watcher.join();
-    };
-    if (!options.headless) {
-        WindowOptions window;
-        window.dataFolder = options.answers.dataFolder;
-        window.presetDeviceId = options.deviceId;
-        window.screenshotFile = options.screenshotFile;
-        window.screenshotAfterS = options.screenshotAfterS;
-        window.measurements = options.goals.measurements;
-        const int status = runWindowFrontEnd(*driver, unitClock, *loop, window);
-        stopWatcher();
-        return status;
-    }
-
-    CConsoleUi ui(*loop, options.answers);
-    CQSettingsProfileStore profile;
-    ShellPorts ports;
-    ports.ui = &ui;
-    ports.loop = loop.get();
-    ports.profile = &profile;
-    ports.driver = driver.get();
-    ports.receiverClock = &unitClock;
-    ports.documentsFolder = standardPaths::documentsFolder();
-    CApplicationShell shell(ports);
-
-    int status = 0;
-    auto beforeEnumeration = [&] {
-        if (options.deviceId >= 0)
-            shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.deviceId));
-    };
-    if (shell.startUp(beforeEnumeration)) {
-        if (options.answers.dataFolder) {
-            shell.document().preference().setDataFolder(*options.answers.dataFolder);
-            shell.cleanUpDataFolder();
-        }
-        CHeadlessSession session(shell, *loop, ui, options.goals);
-        if (!session.begin()) {
-            status = CHeadlessSession::kExitBadTimerFile;
-        } else {
-            status = virtualLoop ? virtualLoop->run() : application->exec();
-            if (status < 0) {
-                ui.print("error: nothing more can happen (no unit and no timer)");
-                status = CHeadlessSession::kExitStalled;
-            }
-        }
-        loop->setTarget(&shell.controller());
-        shell.shutDown();
-    }
-    // How many diagnostic lines this run wrote, to compare with what a viewer showed.
-    ui.print("diagnostic lines: " + std::to_string(logLinesWritten()));
-    ui.print("exit: " + std::to_string(status));
-    stopWatcher();
+    const int status =
+        options.headless ? runConsoleFrontEnd(*driver, unitClock, *loop, virtualLoop, consoleOptions(options))
+                         : runWindowFrontEnd(*driver, unitClock, *loop, windowOptions(options));
+    pthread_kill(watcher.native_handle(), SIGUSR1);
+    watcher.join();
     return status;
 }

@@ -183,6 +183,9 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     EXPECT_EQ(run({"--headless", "--simulate", "--fast", "--data-folder", ""}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate", "--animal-type", "cat"}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate", "--artefacts", "some"}).status, 1);
+    // An option of the other front end is refused, not ignored.
+    EXPECT_EQ(run({"--headless", "--simulate", "--screenshot", "x.png"}).status, 1);
+    EXPECT_EQ(run({"--headless", "--simulate", "--seed=x"}).status, 1);
     ProcessRun missing = run({"--headless", "--simulate", "--fast", "--timer-file", "/nonexistent/x.tm"});
     EXPECT_EQ(missing.status, 2) << missing.out;
 
@@ -195,14 +198,11 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     }
 }
 
-TEST_F(HeadlessProgram, HelpListsEveryOptionAndVersionPrintsTheSoftwareVersion) {
+TEST_F(HeadlessProgram, HelpAndVersionPrintAndEnd) {
+    // Which options --help names is checked against the README (readme_options).
     ProcessRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* option :
-         {"--headless", "--simulate", "--fast", "--seed", "--unit-version", "--data-folder", "--device-id",
-          "--measurements", "--animal-id", "--study-no", "--weight", "--sex-age", "--comment", "--timer-file",
-          "--connect-timeout", "--version"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_NE(help.out.find("--connect-timeout S"), std::string::npos) << help.out;
     ProcessRun version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("Halnor40KU", 0), 0u) << version.out;

@@ -1,0 +1,55 @@
+#include "ConsoleFrontEnd.h"
+
+#include <QCoreApplication>
+#include <string>
+
+#include "app/LogChannel.h"
+#include "control/ApplicationShell.h"
+#include "platform/QSettingsProfileStore.h"
+#include "platform/StandardPaths.h"
+
+namespace hx {
+
+int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
+                       CVirtualEventLoop* virtualLoop, const ConsoleOptions& options) {
+    CConsoleUi ui(loop, options.answers);
+    CQSettingsProfileStore profile;
+    ShellPorts ports;
+    ports.ui = &ui;
+    ports.loop = &loop;
+    ports.profile = &profile;
+    ports.driver = &driver;
+    ports.receiverClock = &receiverClock;
+    ports.documentsFolder = standardPaths::documentsFolder();
+    CApplicationShell shell(ports);
+
+    int status = 0;
+    auto beforeEnumeration = [&] {
+        if (options.presetDeviceId >= 0)
+            shell.document().setPresetDeviceId(static_cast<std::int16_t>(options.presetDeviceId));
+    };
+    if (shell.startUp(beforeEnumeration)) {
+        if (options.answers.dataFolder) {
+            shell.document().preference().setDataFolder(*options.answers.dataFolder);
+            shell.cleanUpDataFolder();
+        }
+        CHeadlessSession session(shell, loop, ui, options.goals);
+        if (!session.begin()) {
+            status = CHeadlessSession::kExitBadTimerFile;
+        } else {
+            status = virtualLoop ? virtualLoop->run() : QCoreApplication::exec();
+            if (status < 0) {
+                ui.print("error: nothing more can happen (no unit and no timer)");
+                status = CHeadlessSession::kExitStalled;
+            }
+        }
+        loop.setTarget(&shell.controller());
+        shell.shutDown();
+    }
+    // How many diagnostic lines this run wrote, to compare with what a viewer showed.
+    ui.print("diagnostic lines: " + std::to_string(logLinesWritten()));
+    ui.print("exit: " + std::to_string(status));
+    return status;
+}
+
+}  // namespace hx
