@@ -263,6 +263,7 @@ void usage(std::FILE* out) {
     std::fprintf(out,
                  "exit status: 0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time,\n"
                  "  5 timer slots without a result, 6 results not saved, 7 screenshot not written,\n"
+                 "  8 animal texts not sent to the unit,\n"
                  "  141 output closed\n");
 }
 

@@ -101,6 +101,7 @@ bool CConsoleUi::runAnimalDialog(AnimalDialogModel& model) {
     if (m_answers.dataFolder) model.dataFolder = *m_answers.dataFolder;
     print("animal dialog: OK (" + model.caption + ", Animal No:" + model.texts.animalNo + ", folder " +
           model.dataFolder + ")");
+    if (onAnimalAnswered) onAnimalAnswered();
     return true;
 }
 

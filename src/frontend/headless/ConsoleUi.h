@@ -16,6 +16,8 @@ namespace hx {
 
 struct ConsoleAnswers {
     std::optional<std::string> animalNo, studyNo, weight, sexAge, comment, dataFolder;
+    // One of the five animal texts was given: they must reach the unit.
+    bool animalTextsGiven() const { return animalNo || studyNo || weight || sexAge || comment; }
 };
 
 // One object serves as the port, its status bar and its dialogs; the panes it
@@ -30,6 +32,10 @@ class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
     std::function<void(const std::string&)> onGeneralText;
     // Called with the text of every message box.
     std::function<void(const std::string&)> onMessage;
+    // Called when the Animal ID dialog was answered OK with the given texts.
+    std::function<void()> onAnimalAnswered;
+
+    const ConsoleAnswers& answers() const { return m_answers; }
 
     IStatusBar& statusBar() override { return *this; }
     IDialogs& dialogs() override { return *this; }

@@ -30,6 +30,10 @@ bool CHeadlessSession::begin() {
     m_ui.onMessage = [this](const std::string& text) {
         if (text == kDataFileWriteError) ++m_unsaved;
     };
+    m_ui.onAnimalAnswered = [this] {
+        m_animalSent = true;
+        m_animalAttempts = 0;
+    };
     m_loop.setTarget(this);
     m_loop.startTimer(kSessionTimer, 250);
     return true;
@@ -67,10 +71,28 @@ void CHeadlessSession::finish(int status) {
     m_loop.quit(status);
 }
 
+// The set-up leaves the Animal ID dialog out while the unit is still
+// adjusting; the texts the user gave then go to the unit before the first
+// measurement, so they reach the unit and the file names either way.
+bool CHeadlessSession::animalTextsSent() {
+    if (m_animalSent || !m_ui.answers().animalTextsGiven()) return true;
+    if (++m_animalAttempts > 3) {
+        m_ui.print("error: the animal texts could not be sent to the unit");
+        m_finished = true;
+        m_loop.quit(kExitAnimalNotSent);
+        return false;
+    }
+    m_shell.controller().command(kCmdAnimal);
+    return false;  // the next tick starts, once the unit is back in View
+}
+
 void CHeadlessSession::tick() {
     if (m_finished) return;
     CMainController& controller = m_shell.controller();
-    if (controller.connected()) m_everConnected = true;
+    if (controller.connected())
+        m_everConnected = true;
+    else
+        m_animalSent = false;  // a unit connected again asks for the texts again
     if (!m_everConnected) {
         if (elapsedMs() > m_goals.connectTimeoutS * 1000LL) {
             m_ui.print("error: no unit connected within " + std::to_string(m_goals.connectTimeoutS) + " s");
@@ -95,6 +117,7 @@ void CHeadlessSession::tick() {
             return;
         }
         if (controller.readyForMeasurement()) {
+            if (!animalTextsSent()) return;
             controller.command(kCmdStart);
             m_waiting = true;
             m_waitingSinceMs = m_loop.clock().nowMs();
@@ -108,6 +131,7 @@ void CHeadlessSession::tick() {
     if (!m_goals.timerFile.empty()) {
         if (!m_seriesStarted) {
             if (controller.readyForMeasurement()) {
+                if (!animalTextsSent()) return;
                 if (m_shell.document().timerSchedule().cutsMeasurementsShort())
                     m_ui.print(std::string("warning: ") + CTimerSchedule::kShortSlotWarning);
                 controller.command(kCmdStart);

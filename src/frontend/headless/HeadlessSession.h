@@ -33,6 +33,8 @@ class CHeadlessSession final : public IMessageTarget {
     static constexpr int kExitSlotsWithoutResult = 5;
     // At least one result could not be saved ("File Write Error!").
     static constexpr int kExitNotSaved = 6;
+    // The animal texts given on the command line could not be sent to the unit.
+    static constexpr int kExitAnimalNotSent = 8;
 
     CHeadlessSession(CApplicationShell& shell, IEventLoop& loop, CConsoleUi& ui, SessionGoals goals);
 
@@ -44,6 +46,10 @@ class CHeadlessSession final : public IMessageTarget {
 
   private:
     void tick();
+    // True when the animal texts given are with the unit (or none were given);
+    // otherwise sends them with the Animal command, and fails the run when
+    // that does not work.
+    bool animalTextsSent();
     void onResult();
     void finish(int status);
     // 0, or the status that says what went wrong with the results.
@@ -67,6 +73,8 @@ class CHeadlessSession final : public IMessageTarget {
     // the unit has not been measuring (a last result may still be on its way).
     std::optional<std::int64_t> m_settlingSinceMs;
     bool m_finished = false;
+    bool m_animalSent = false;  // on this connection
+    int m_animalAttempts = 0;
 };
 
 }  // namespace hx
