@@ -125,7 +125,7 @@ struct CSimUnit::Impl {
     bool brokenPipe = false;  // the next inbound read fails until the pipe is reset
 
     std::deque<Record> queue;
-    std::vector<SimRequest> log;
+    std::deque<SimRequest> log;  // the oldest dropped first, in constant time
     std::function<void()> deadlineListener;
 };
 
@@ -639,7 +639,7 @@ void CSimUnit::enterAnimalNumber(const std::string& number) {
 void CSimUnit::logRequestLocked(int request, int value, bool in, const std::uint8_t* data,
                                 std::size_t length) {
     Impl& u = *m_impl;
-    if (u.log.size() >= kMaxLoggedRequests) u.log.erase(u.log.begin());
+    if (u.log.size() >= kMaxLoggedRequests) u.log.pop_front();
     SimRequest r;
     r.atMs = m_clock.nowMs();
     r.request = request;
@@ -977,7 +977,7 @@ std::size_t CSimUnit::queuedRecords() const {
 
 std::vector<SimRequest> CSimUnit::requestLog() const {
     std::lock_guard lock(m_mutex);
-    return m_impl->log;
+    return {m_impl->log.begin(), m_impl->log.end()};
 }
 
 int CSimUnit::countRequests(int request, std::optional<int> value) const {
