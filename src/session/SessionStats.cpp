@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "data/DataFileJson.h"
 #include "data/DataFileReader.h"
@@ -67,12 +68,77 @@ std::optional<double> parseOutlierK(const std::string& text) {
     return v;
 }
 
+const char* outlierMethodName(OutlierMethod method) {
+    switch (method) {
+        case OutlierMethod::ScaledMad:
+            return "scaled MAD";
+        case OutlierMethod::Sd:
+            return "SD";
+        default:
+            return "MAD";
+    }
+}
+
+const char* outlierMethodKey(OutlierMethod method) {
+    switch (method) {
+        case OutlierMethod::ScaledMad:
+            return "scaled-mad";
+        case OutlierMethod::Sd:
+            return "sd";
+        default:
+            return "mad";
+    }
+}
+
+std::optional<OutlierMethod> parseOutlierMethod(const std::string& key) {
+    for (auto m : {OutlierMethod::Mad, OutlierMethod::ScaledMad, OutlierMethod::Sd})
+        if (key == outlierMethodKey(m)) return m;
+    return std::nullopt;
+}
+
+std::optional<std::pair<int, int>> parseRange(const std::string& text) {
+    if (text == "off") return std::pair{0, 0};
+    const auto dash = text.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == text.size() || dash > 3 ||
+        text.size() - dash - 1 > 3 || text.find_first_not_of("0123456789-") != std::string::npos ||
+        text.find('-', dash + 1) != std::string::npos)
+        return std::nullopt;
+    const int lo = std::atoi(text.substr(0, dash).c_str());
+    const int hi = std::atoi(text.substr(dash + 1).c_str());
+    if (hi != 0 && lo > hi) return std::nullopt;
+    return std::pair{lo, hi};
+}
+
+std::string rangeSettingText(int min, int max) {
+    if (min == 0 && max == 0) return "off";
+    return std::to_string(min) + "-" + std::to_string(max);
+}
+
+std::pair<int, int> heartRateRangeForType(int type) {
+    // Resting heart rates of the species in laboratory-animal reference
+    // tables, widened upwards for the stress of a restrainer and downwards
+    // for a calm animal: rabbit about 130-325 and macaque about 120-250 per
+    // minute, dog about 60-160, rat about 250-500.
+    switch (type) {
+        case 0:
+            return {100, 350};
+        case 1:
+            return {50, 220};
+        default:
+            return {200, 650};
+    }
+}
+
 SessionSettings loadSessionSettings(IProfileStore& store) {
     SessionSettings s;
     const int acclimation = store.readInt(kSection, "acclimation", s.acclimation);
     if (acclimation >= 0 && acclimation <= kMaxAcclimation) s.acclimation = acclimation;
     s.rejectErrors = store.readInt(kSection, "rejectErrors", 1) != 0;
     if (auto k = parseOutlierK(store.readText(kSection, "outlierK", "3"))) s.outlierK = *k;
+    if (auto m = parseOutlierMethod(store.readText(kSection, "outlierMethod", "mad"))) s.outlierMethod = *m;
+    if (auto r = parseRange(store.readText(kSection, "sbpRange", "60-250")))
+        std::tie(s.sbpMin, s.sbpMax) = *r;
+    if (auto r = parseRange(store.readText(kSection, "hrRange", "off"))) std::tie(s.hrMin, s.hrMax) = *r;
     return s;
 }
 
@@ -80,6 +146,9 @@ void storeSessionSettings(IProfileStore& store, const SessionSettings& s) {
     store.writeInt(kSection, "acclimation", s.acclimation);
     store.writeInt(kSection, "rejectErrors", s.rejectErrors ? 1 : 0);
     store.writeText(kSection, "outlierK", formatNumber(s.outlierK));
+    store.writeText(kSection, "outlierMethod", outlierMethodKey(s.outlierMethod));
+    store.writeText(kSection, "sbpRange", rangeSettingText(s.sbpMin, s.sbpMax));
+    store.writeText(kSection, "hrRange", rangeSettingText(s.hrMin, s.hrMax));
 }
 
 SessionCycle cycleFromLogRow(const ResultsLogRow& row) {
@@ -111,6 +180,14 @@ SessionCycle cycleFromDataFile(const DataFileContents& file, const std::string& 
     return c;
 }
 
+namespace {
+
+bool outside(const std::optional<double>& v, int lo, int hi) {
+    return v && ((lo != 0 && *v < lo) || (hi != 0 && *v > hi));
+}
+
+}  // namespace
+
 SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const SessionSettings& settings) {
     SessionStats st;
     st.cycles = std::move(cycles);
@@ -118,19 +195,33 @@ SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const Session
     for (std::size_t i = 0; i < st.cycles.size(); ++i) {
         auto& v = st.verdicts[i];
         const auto& c = st.cycles[i];
-        if (static_cast<int>(i) < settings.acclimation) {
+        if (c.handAccepted) {
+            // The user's verdict stands; the automatic rules do not judge it.
+            v = *c.handAccepted
+                    ? CycleVerdict{CycleStatus::Accepted, "accepted by hand", true}
+                    : CycleVerdict{
+                          CycleStatus::Hand,
+                          "rejected by hand" + (c.handReason.empty() ? std::string() : ": " + c.handReason),
+                          true};
+        } else if (static_cast<int>(i) < settings.acclimation) {
             v = {CycleStatus::Acclimation, "acclimation"};
         } else if (settings.rejectErrors && c.errorCode != 0) {
             v = {CycleStatus::Error, c.errorText.empty() ? resultErrorName(c.errorCode) : c.errorText};
+        } else if (outside(c.sbp, settings.sbpMin, settings.sbpMax)) {
+            v = {CycleStatus::Implausible, "SBP out of range"};
+        } else if (outside(c.hr, settings.hrMin, settings.hrMax)) {
+            v = {CycleStatus::Implausible, "HR out of range"};
         } else {
             v = {CycleStatus::Accepted, "accepted"};
         }
     }
 
-    // The outlier rule judges the SBP of the cycles still in; it needs three
-    // of them to tell an outlier from a pair. The values are whole mmHg, so a
-    // spread below that resolution counts as 1 mmHg: identical readings do not
-    // turn the next one off by a single mmHg into an outlier.
+    // The outlier rule judges the SBP of the cycles still in (those accepted
+    // by hand count for the centre and spread but are never rejected); it
+    // needs three of them to tell an outlier from a pair. The values are
+    // whole mmHg, so a spread below that resolution counts as 1 mmHg:
+    // identical readings do not turn the next one off by a single mmHg into
+    // an outlier.
     if (settings.outlierK > 0) {
         std::vector<double> sbp;
         for (std::size_t i = 0; i < st.cycles.size(); ++i)
@@ -141,11 +232,21 @@ SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const Session
             std::vector<double> deviation;
             for (double x : sbp) deviation.push_back(std::fabs(x - st.sbpMedian));
             st.sbpMad = median(deviation);
-            const double limit = settings.outlierK * std::max(st.sbpMad, 1.0);
+            double centre = st.sbpMedian, spread = st.sbpMad;
+            if (settings.outlierMethod == OutlierMethod::ScaledMad) {
+                spread = kMadScale * st.sbpMad;
+            } else if (settings.outlierMethod == OutlierMethod::Sd) {
+                double sum = 0, squares = 0;
+                for (double x : sbp) sum += x;
+                centre = sum / static_cast<double>(sbp.size());
+                for (double x : sbp) squares += (x - centre) * (x - centre);
+                spread = std::sqrt(squares / static_cast<double>(sbp.size() - 1));
+            }
+            const double limit = settings.outlierK * std::max(spread, 1.0);
             for (std::size_t i = 0; i < st.cycles.size(); ++i) {
                 auto& v = st.verdicts[i];
-                if (v.status == CycleStatus::Accepted && st.cycles[i].sbp &&
-                    std::fabs(*st.cycles[i].sbp - st.sbpMedian) > limit)
+                if (v.status == CycleStatus::Accepted && !v.byHand && st.cycles[i].sbp &&
+                    std::fabs(*st.cycles[i].sbp - centre) > limit)
                     v = {CycleStatus::Outlier, "outlier"};
             }
         }

@@ -1,9 +1,11 @@
 #pragma once
 // Statistics of a session: the run of results for one animal. The first
 // cycles are acclimation and are discarded, results with an error code are
-// rejected (by default), and a cycle whose SBP lies further than k x MAD from
-// the median of the remaining cycles is an outlier. The accepted cycles are
-// summarised per value: n, mean, SD, min and max.
+// rejected (by default), readings outside the plausible SBP and HR ranges are
+// rejected, and a cycle whose SBP lies further than k x MAD (or k x the
+// scaled MAD, or k x SD) from the centre of the remaining cycles is an
+// outlier. A cycle reviewed by hand keeps the verdict the user gave it. The
+// accepted cycles are summarised per value: n, mean, SD, min and max.
 //
 // Plain C++ shared by the window, the console and the hx40k-data tool, so all
 // of them show the same numbers. Values are mmHg and beats per minute.
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session/ResultsLog.h"
@@ -20,10 +23,24 @@ namespace hx {
 
 class IProfileStore;
 
+// How the SBP outlier rule measures the spread: k x MAD around the median
+// (the program's first rule), k x 1.4826 x MAD around the median (the scaled
+// MAD, which estimates the SD for normally distributed readings, so k keeps
+// the meaning it has with SD), or k x SD around the mean.
+enum class OutlierMethod { Mad, ScaledMad, Sd };
+const char* outlierMethodName(OutlierMethod method);  // "MAD", "scaled MAD", "SD"
+const char* outlierMethodKey(OutlierMethod method);   // "mad", "scaled-mad", "sd"
+std::optional<OutlierMethod> parseOutlierMethod(const std::string& key);
+inline constexpr double kMadScale = 1.4826;
+
 struct SessionSettings {
     int acclimation = 0;       // cycles discarded at the start (0 to 99)
     bool rejectErrors = true;  // results with an error code are rejected
     double outlierK = 3.0;     // SBP outlier rule; 0 = off (0 to 100)
+    OutlierMethod outlierMethod = OutlierMethod::Mad;
+    // Plausible readings (mmHg, beats per minute); a bound of 0 is no bound.
+    int sbpMin = 60, sbpMax = 250;
+    int hrMin = 0, hrMax = 0;
 };
 // The settings from the profile's "Session" group (defaults for missing or
 // unusable values), and back.
@@ -32,6 +49,12 @@ void storeSessionSettings(IProfileStore& store, const SessionSettings& settings)
 // Parses a number as the settings take it; nullopt when it is not one or out of range.
 std::optional<int> parseAcclimation(const std::string& text);
 std::optional<double> parseOutlierK(const std::string& text);
+// "MIN-MAX" in whole units (0 to 999 each, MIN <= MAX unless MAX is 0), or "off".
+std::optional<std::pair<int, int>> parseRange(const std::string& text);
+std::string rangeSettingText(int min, int max);  // "60-250", "off"
+// The plausible heart rate of the unit's TYPE menu setting (0 rabbit/monkey,
+// 1 dog, 2 other: a rat), wide enough for an animal in a restrainer.
+std::pair<int, int> heartRateRangeForType(int type);
 
 // One measurement cycle. A value is absent when it was not measured or not
 // shown (the history's "---"), or not stored (heart rate in data files).
@@ -41,6 +64,9 @@ struct SessionCycle {
     std::optional<double> hr, sbp, mbp, dbp;
     int errorCode = 0;
     std::string errorText;
+    // Set when the user reviewed the cycle by hand: true accepted, false rejected.
+    std::optional<bool> handAccepted;
+    std::string handReason;
 };
 SessionCycle cycleFromLogRow(const ResultsLogRow& row);
 // A cycle from a data file alone: SBP, MBP and DBP (halved as the program
@@ -48,10 +74,13 @@ SessionCycle cycleFromLogRow(const ResultsLogRow& row);
 struct DataFileContents;
 SessionCycle cycleFromDataFile(const DataFileContents& file, const std::string& name);
 
-enum class CycleStatus { Accepted, Acclimation, Error, Outlier };
+enum class CycleStatus { Accepted, Acclimation, Error, Implausible, Outlier, Hand };
 struct CycleVerdict {
     CycleStatus status = CycleStatus::Accepted;
-    std::string text;  // "accepted", "acclimation", the error text, "outlier"
+    // "accepted", "acclimation", the error text, "SBP out of range", "HR out
+    // of range", "outlier"; "accepted by hand", "rejected by hand: REASON".
+    std::string text;
+    bool byHand = false;
 };
 
 struct ValueSummary {

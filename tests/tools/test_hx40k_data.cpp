@@ -202,5 +202,46 @@ TEST_F(Hx40kDataTool, StatsOfTheLogsLastOrChosenSessionAndOfDataFilesAlone) {
     EXPECT_EQ(run({"stats", path("B1.001"), path("results.csv")}).status, 2);  // a log is no data file
 }
 
+TEST_F(Hx40kDataTool, StudyOfAFolderInItsThreeFormsWithTheRulesAndTheHandReview) {
+    for (int day = 1; day <= 2; ++day) {
+        for (int i = 0; i < 6; ++i) {
+            ResultsLogRow r;
+            r.dateTime = "2026-03-0" + std::to_string(day) + " 10:0" + std::to_string(i) + ":00";
+            r.deviceId = 1;
+            r.animalNo = "R1";
+            r.n = std::to_string(i + 1);
+            r.hr = "380";
+            r.sbp = std::to_string(120 + i);
+            r.mbp = r.dbp = "90";
+            r.session = day;
+            ASSERT_EQ(appendResultsLog(m_dir.folder(), r), "");
+        }
+    }
+    {
+        std::ofstream animals(path("animals.csv"), std::ios::binary);
+        animals << "Animal No,Group\r\nR1,Saline\r\n";
+        std::ofstream review(path("review-log.csv"), std::ios::binary);
+        review << "Time,User,Date time,Device ID,Animal No,N,Data file,Old verdict,New verdict,Reason\r\n"
+                  "2026-03-02 12:00:00,me,2026-03-02 10:00:00,1,R1,1,,accepted,rejected,movement\r\n"
+                  "2026-03-02 12:00:00,me,2026-03-02 10:09:00,1,R1,10,,accepted,rejected,movement\r\n";
+    }
+    const ToolRun wide = run({"study", "--wide", "--min-cycles", "6", m_dir.path().string()});
+    ASSERT_EQ(wide.status, 0) << wide.err;
+    EXPECT_NE(wide.out.find("R1,Saline,6,122.5,90.0,90.0,380.0,5,,,,\r\n"), std::string::npos) << wide.out;
+    EXPECT_NE(wide.out.find("Valid day: at least 6 accepted cycles"), std::string::npos);
+    EXPECT_NE(wide.err.find("review-log.csv: line 3: no cycle 2026-03-02 10:09:00"), std::string::npos)
+        << wide.err;
+
+    const ToolRun json = run({"study", "--json", "--type", "dog", m_dir.path().string()});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"reason\":\"0 accepted cycles (at least 5)\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("(the unit's TYPE: dog)"), std::string::npos);
+    const ToolRun longForm = run({"study", m_dir.path().string()});
+    EXPECT_NE(longForm.out.find("R1,Saline,2026-03-02,2,no,6,5,123.0,"), std::string::npos) << longForm.out;
+
+    EXPECT_EQ(run({"study", "--outlier-method", "median", m_dir.path().string()}).status, 1);
+    EXPECT_EQ(run({"study", path("nothing")}).status, 2);
+}
+
 }  // namespace
 }  // namespace hx

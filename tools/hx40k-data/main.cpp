@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "StudyCommand.h"
 #include "analysis/OscillometricAnalysis.h"
 #include "app/MessagePort.h"
 #include "data/DataFileJson.h"
@@ -50,7 +51,7 @@ constexpr const char* kUsage =
     "                                          without a log, or FILEs; the heart rate is not stored)\n";
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "hx40k-data: %s\n%s", problem, kUsage);
+    std::fprintf(stderr, "hx40k-data: %s\n%s%s", problem, kUsage, hxdata::kStudyUsage);
     return kExitUsage;
 }
 
@@ -268,6 +269,7 @@ int run(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(kUsage, stdout);
+        std::fputs(hxdata::kStudyUsage, stdout);
         return 0;
     }
     if (command == "sample") {
@@ -280,6 +282,8 @@ int run(const std::vector<std::string>& args) {
         return usage("sample takes FILE and optionally --seed N");
     }
     if (command == "stats") return stats(args);
+    if (command == "study") return hxdata::studyCommand(args);
+    if (command == "report") return hxdata::reportCommand(args);
     if (command != "dump" && command != "csv" && command != "analyse") {
         return usage(("unknown command \"" + command + "\"").c_str());
     }
