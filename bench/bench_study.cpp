@@ -27,8 +27,8 @@ const std::string& logPath() {
                 for (int n = 1; n <= 25; ++n) {
                     hx::ResultsLogRow r;
                     char when[32];
-                    std::snprintf(when, sizeof when, "2026-%02d-%02d 09:%02d:%02d", 1 + day / 28, 1 + day % 28,
-                                  animal, n);
+                    std::snprintf(when, sizeof when, "2026-%02d-%02d 09:%02d:%02d", 1 + day / 28,
+                                  1 + day % 28, animal, n);
                     r.dateTime = when;
                     r.deviceId = 1 + animal % 4;
                     r.animalNo = std::to_string(animal);
