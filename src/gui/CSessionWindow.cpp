@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gui/report/Plots.h"
 #include "settings/ProfileStore.h"
 
 namespace hx {
@@ -36,119 +37,11 @@ class CSessionPlot final : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.fillRect(rect(), Qt::white);
-        const QRectF area = QRectF(rect()).adjusted(44, 20, -44, -26);
-        p.setPen(QColor(0xC0, 0xC0, 0xC0));
-        p.drawRect(area);
-        if (!m_stats || m_stats->cycles.empty()) {
-            p.setPen(Qt::darkGray);
-            p.drawText(area, Qt::AlignCenter, QStringLiteral("No cycles in this session yet"));
-            return;
-        }
-        const auto& cycles = m_stats->cycles;
-        const auto range = [&](std::initializer_list<int> which) {
-            double lo = 1e9, hi = -1e9;
-            for (const auto& c : cycles)
-                for (int k : which)
-                    if (const auto& v = value(c, k)) lo = std::min(lo, *v), hi = std::max(hi, *v);
-            if (lo > hi) lo = 0, hi = 1;
-            const double pad = std::max(5.0, (hi - lo) * 0.08);
-            lo -= pad, hi += pad;
-            // Four grid steps of a round size, so the axis reads 80, 100, 120, ...
-            for (const double step :
-                 {5.0, 10.0, 15.0, 20.0, 25.0, 30.0, 40.0, 50.0, 75.0, 100.0, 200.0, 500.0}) {
-                const double base = std::floor(lo / step) * step;
-                if (base + 4 * step >= hi) return std::pair{base, base + 4 * step};
-            }
-            return std::pair{lo, hi};
-        };
-        const auto [pLo, pHi] = range({kSbp, kMbp, kDbp});
-        const auto [hLo, hHi] = range({kHr});
-        const double n = static_cast<double>(cycles.size());
-        const auto x = [&](std::size_t i) {
-            return area.left() + area.width() * (static_cast<double>(i) + 0.5) / n;
-        };
-        const auto y = [&](double v, bool hr) {
-            const double lo = hr ? hLo : pLo, hi = hr ? hHi : pHi;
-            return area.bottom() - area.height() * (v - lo) / (hi - lo);
-        };
-
-        // Axes: pressure on the left, heart rate on the right, cycles below.
-        p.setFont(QFont(font().family(), 8));
-        for (int t = 0; t <= 4; ++t) {
-            const double fy = area.bottom() - area.height() * t / 4;
-            p.setPen(QColor(0xE8, 0xE8, 0xE8));
-            p.drawLine(QPointF(area.left(), fy), QPointF(area.right(), fy));
-            p.setPen(Qt::black);
-            p.drawText(QRectF(0, fy - 8, area.left() - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(std::lround(pLo + (pHi - pLo) * t / 4)));
-            p.drawText(QRectF(area.right() + 4, fy - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::number(std::lround(hLo + (hHi - hLo) * t / 4)));
-        }
-        const std::size_t step = std::max<std::size_t>(1, cycles.size() / 10);
-        for (std::size_t i = 0; i < cycles.size(); i += step)
-            p.drawText(QRectF(x(i) - 20, area.bottom() + 4, 40, 16), Qt::AlignCenter, QString::number(i + 1));
-        p.drawText(QRectF(0, 0, 44, 14), Qt::AlignCenter, QStringLiteral("mmHg"));
-        p.drawText(QRectF(area.right(), 0, 44, 14), Qt::AlignCenter, QStringLiteral("HR"));
-
-        static const QColor colours[kValueCount] = {QColor(0xD0, 0x20, 0x20), QColor(0x20, 0x80, 0x20),
-                                                    QColor(0x20, 0x40, 0xD0), QColor(0xE0, 0x80, 0x00)};
-        for (int k = 0; k < kValueCount; ++k) {
-            QPainterPath line;
-            bool started = false;
-            for (std::size_t i = 0; i < cycles.size(); ++i) {
-                const auto& v = value(cycles[i], k);
-                if (!v || m_stats->verdicts[i].status != CycleStatus::Accepted) continue;
-                const QPointF pt(x(i), y(*v, k == kHr));
-                started ? line.lineTo(pt) : line.moveTo(pt);
-                started = true;
-            }
-            p.setPen(QPen(colours[k], k == kHr ? 1.0 : 1.5, k == kHr ? Qt::DashLine : Qt::SolidLine));
-            p.setBrush(Qt::NoBrush);
-            p.drawPath(line);
-            for (std::size_t i = 0; i < cycles.size(); ++i) {
-                const auto& v = value(cycles[i], k);
-                if (!v) continue;
-                const QPointF pt(x(i), y(*v, k == kHr));
-                if (m_stats->verdicts[i].status == CycleStatus::Accepted) {
-                    p.setPen(Qt::NoPen);
-                    p.setBrush(colours[k]);
-                    p.drawEllipse(pt, 3, 3);
-                } else {
-                    p.setPen(QPen(Qt::gray, 1.5));
-                    p.setBrush(Qt::white);
-                    p.drawEllipse(pt, 4, 4);
-                }
-            }
-            // Legend along the top of the plot area.
-            const QRectF key(area.left() + 8 + k * 62, area.top() + 4, 60, 14);
-            p.setPen(colours[k]);
-            p.drawText(key, Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::fromLatin1(kSessionValueNames[static_cast<std::size_t>(k)]));
-        }
-        p.setPen(Qt::gray);
-        p.drawText(QRectF(area.left() + 8 + 4 * 62, area.top() + 4, 120, 14),
-                   Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("\u25CB rejected"));
+        p.setFont(font());
+        drawSessionPlot(p, QRectF(rect()), m_stats ? *m_stats : SessionStats{}, false);
     }
 
   private:
-    // A cycle that ended with an error code measured nothing: the unit reports
-    // a heart rate of 0 there, which would only stretch the axes.
-    static const std::optional<double>& value(const SessionCycle& c, int k) {
-        static const std::optional<double> none;
-        if (c.errorCode != 0) return none;
-        switch (k) {
-            case kSbp:
-                return c.sbp;
-            case kMbp:
-                return c.mbp;
-            case kDbp:
-                return c.dbp;
-            default:
-                return c.hr;
-        }
-    }
     const SessionStats* m_stats = nullptr;
 };
 

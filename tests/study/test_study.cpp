@@ -10,6 +10,7 @@
 #include "session/ResultsLog.h"
 #include "study/Animals.h"
 #include "study/ReviewLog.h"
+#include "study/Sittings.h"
 #include "study/Study.h"
 #include "support/TempDir.h"
 
@@ -277,6 +278,30 @@ TEST_F(ReviewLogTest, AChangeOfAnUnknownCycleIsReportedAndATornLastLineTolerated
     EXPECT_EQ(log.changes.size(), 3u);
     EXPECT_EQ(log.damagedLines, 1u);
     EXPECT_FALSE(log.tornLastLine);
+}
+
+TEST(Sittings, TheLastSaveOfASittingWinsAndATemperatureMustBeOne) {
+    test::TempDir dir;
+    SittingConditions c;
+    c.deviceId = 2;
+    c.session = 7;
+    c.platformTemperature = "34";
+    c.restrainer = "M, 45 mm";
+    ASSERT_EQ(appendSittingConditions(dir.folder(), c), "");
+    c.platformTemperature = "35.5";
+    c.operatorName = "K. Ito";
+    ASSERT_EQ(appendSittingConditions(dir.folder(), c), "");
+    c.roomTemperature = "warm";
+    EXPECT_NE(appendSittingConditions(dir.folder(), c), "");
+    std::string reason;
+    const auto file = readSittings(dir.folder(), reason);
+    ASSERT_TRUE(file) << reason;
+    ASSERT_EQ(file->latest.size(), 1u);
+    const SittingConditions& got = file->latest.at({2, 7});
+    EXPECT_EQ(got.platformTemperature, "35.5");
+    EXPECT_EQ(got.restrainer, "M, 45 mm");
+    EXPECT_EQ(got.operatorName, "K. Ito");
+    EXPECT_EQ(file->damagedLines, 0u);
 }
 
 }  // namespace

@@ -241,6 +241,20 @@ TEST_F(Hx40kDataTool, StudyOfAFolderInItsThreeFormsWithTheRulesAndTheHandReview)
 
     EXPECT_EQ(run({"study", "--outlier-method", "median", m_dir.path().string()}).status, 1);
     EXPECT_EQ(run({"study", path("nothing")}).status, 2);
+
+    // The PDF reports of the study and of a sitting (the build without Qt has none).
+    for (const std::vector<std::string>& which :
+         {std::vector<std::string>{}, {"--animal", "R1", "--date", "2026-03-01"}}) {
+        std::vector<std::string> args = {"report", m_dir.path().string(), "--pdf", path("report.pdf")};
+        args.insert(args.end(), which.begin(), which.end());
+        const ToolRun report = run(args);
+        if (report.status == 1 && report.err.find("without Qt") != std::string::npos)
+            GTEST_SKIP() << report.err;
+        ASSERT_EQ(report.status, 0) << report.err;
+        EXPECT_EQ(slurp(path("report.pdf")).substr(0, 5), "%PDF-");
+        fs::remove(path("report.pdf"));
+    }
+    EXPECT_EQ(run({"report", m_dir.path().string(), "--animal", "R7", "--pdf", path("r.pdf")}).status, 2);
 }
 
 }  // namespace

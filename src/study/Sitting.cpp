@@ -1,0 +1,43 @@
+#include "study/Sitting.h"
+
+namespace hx {
+
+SittingData sittingOf(const std::string& folder, const std::vector<ResultsLogRow>& rows,
+                      const SessionRows& sitting, const ReviewLog& review, const StudyRules& rules) {
+    SittingData data;
+    data.folder = folder;
+    data.sitting = sitting;
+    data.rules = rules;
+    for (std::size_t i : sitting.rows) data.rows.push_back(rows[i]);
+    data.stats = computeSessionStats(reviewedCycles(rows, sitting.rows, review.latest()), rules.cycles);
+    for (const auto& v : data.stats.verdicts) data.handChanges += v.byHand ? 1 : 0;
+    if (!data.rows.empty()) {
+        data.unitVersion = data.rows.back().unitVersion;
+        data.programVersion = data.rows.back().programVersion;
+    }
+    std::string reason;
+    if (auto file = readSittings(folder, reason))
+        if (auto it = file->latest.find({sitting.deviceId, sitting.session}); it != file->latest.end())
+            data.conditions = it->second;
+    return data;
+}
+
+std::optional<SittingData> loadSitting(const std::string& folder, const std::string& animal,
+                                       const std::string& date, const StudyRules& rules,
+                                       std::string& reason) {
+    auto log = readResultsLog(resultsLogPath(folder), reason);
+    if (!log) return std::nullopt;
+    const auto sittings = splitSessions(log->rows);
+    for (auto it = sittings.rbegin(); it != sittings.rend(); ++it) {
+        if (!animal.empty() && it->animalNo != animal) continue;
+        if (!date.empty() && log->rows[it->rows.front()].dateTime.compare(0, 10, date) != 0) continue;
+        std::string problem;
+        const ReviewLog review = readReviewLog(folder, problem).value_or(ReviewLog{});
+        return sittingOf(folder, log->rows, *it, review, rules);
+    }
+    reason = "no sitting" + (animal.empty() ? std::string() : " of animal " + animal) +
+             (date.empty() ? std::string() : " on " + date) + " in the results log";
+    return std::nullopt;
+}
+
+}  // namespace hx
