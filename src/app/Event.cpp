@@ -31,8 +31,11 @@ Deadline deadlineAfter(int ms) {
 CEvent::CEvent(Reset reset, bool initiallySet) : m_manual(reset == Reset::Manual), m_set(initiallySet) {}
 
 void CEvent::set() {
-    std::lock_guard lock(hub().mutex);
-    m_set = true;
+    {
+        std::lock_guard lock(hub().mutex);
+        m_set = true;
+    }
+    // Woken outside the lock, so a waiter does not wake only to wait for it.
     hub().changed.notify_all();
 }
 

@@ -102,9 +102,18 @@ void CVirtualClock::beginActivity() {
 }
 
 void CVirtualClock::endActivity() {
-    std::lock_guard lock(m_mutex);
-    if (m_inFlight > 0) --m_inFlight;
-    if (m_inFlight == 0) m_idle.notify_all();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_inFlight > 0) --m_inFlight;
+        if (m_inFlight == 0) m_idle.notify_all();
+    }
+    std::lock_guard lock(m_activityMutex);
+    if (m_activityListener) m_activityListener();
+}
+
+void CVirtualClock::setActivityListener(std::function<void()> listener) {
+    std::lock_guard lock(m_activityMutex);
+    m_activityListener = std::move(listener);
 }
 
 int CVirtualClock::inFlight() const {

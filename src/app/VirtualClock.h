@@ -73,7 +73,10 @@ class CVirtualClock final : public IClock {
     int inFlight() const;
     // Waits in real time until nothing is in flight; false on time-out.
     bool waitUntilIdle(int realTimeoutMs);
-
+    // Called after every endActivity, on the thread that ended it, without the
+    // clock's lock held: a loop waiting for the records in flight looks again.
+    // Replacing or clearing it waits for a call in progress.
+    void setActivityListener(std::function<void()> listener);
     ListenerId addAdvanceListener(Listener listener);
     void removeAdvanceListener(ListenerId id);
 
@@ -94,6 +97,8 @@ class CVirtualClock final : public IClock {
     std::map<Key, Callback> m_timers;
     std::map<TimerId, std::int64_t> m_timeOf;  // id -> atMs, to cancel by id
     int m_inFlight = 0;
+    std::mutex m_activityMutex;  // guards m_activityListener, held while it runs
+    std::function<void()> m_activityListener;
     std::recursive_mutex m_listenerMutex;  // guards the listeners, held while they run
     ListenerId m_nextListener = 1;
     std::map<ListenerId, Listener> m_listeners;

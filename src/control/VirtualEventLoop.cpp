@@ -8,12 +8,19 @@ namespace hx {
 
 namespace {
 constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
-}
+constexpr int kQuietRecheckMs = 20;
+}  // namespace
 
 CVirtualEventLoop::CVirtualEventLoop(CVirtualClock& clock)
-    : m_clock(clock), m_uiClock(*this), m_uiThread(std::this_thread::get_id()) {}
+    : m_clock(clock), m_uiClock(*this), m_uiThread(std::this_thread::get_id()) {
+    // The end of a record's way (or a notice's) is what a waiting loop waits for.
+    m_clock.setActivityListener([this] {
+        { std::lock_guard lock(m_mutex); }  // a waiter is either waiting or has not looked yet
+        m_cv.notify_all();
+    });
+}
 
-CVirtualEventLoop::~CVirtualEventLoop() = default;
+CVirtualEventLoop::~CVirtualEventLoop() { m_clock.setActivityListener(nullptr); }
 
 void CVirtualEventLoop::post(WindowMessage message) {
     Item item;
@@ -103,7 +110,9 @@ void CVirtualEventLoop::waitUntilQuiet() {
     std::unique_lock lock(m_mutex);
     while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) {
         if (m_quietCondition && m_quietCondition()) return;
-        m_cv.wait_for(lock, std::chrono::microseconds(200));
+        // Woken by a post, the end of an activity or quit; the time limit only
+        // guards against a change nobody announces.
+        m_cv.wait_for(lock, std::chrono::milliseconds(kQuietRecheckMs));
     }
 }
 

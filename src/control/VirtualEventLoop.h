@@ -5,6 +5,7 @@
 // record is in flight does it jump the clock to the next deadline. The
 // receiver thread stays a real thread with its real hand-over.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -47,7 +48,7 @@ class CVirtualEventLoop final : public IEventLoop {
     void runFor(std::int64_t ms);
 
     std::int64_t nowMs() const { return m_clock.nowMs(); }
-    bool quitRequested() const { return m_quit; }
+    bool quitRequested() const { return m_quit.load(); }
 
   private:
     // The UI thread's view of time: a sleep lets virtual time pass.
@@ -95,7 +96,7 @@ class CVirtualEventLoop final : public IEventLoop {
     std::map<int, Timer> m_timers;
     std::uint64_t m_timerOrder = 0;
     std::function<bool()> m_quietCondition;
-    bool m_quit = false;
+    std::atomic<bool> m_quit{false};
     int m_exitCode = 0;
 };
 

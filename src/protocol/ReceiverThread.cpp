@@ -237,9 +237,11 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
             {
                 CRecordActivity activity(*clock);
                 handOver = dispatchRecord(p, buffer.data(), bytes);
+                // Marked before the record's activity ends: a loop that looks
+                // again at that moment sees the thread waiting for it.
+                if (handOver) shared->waitingForHandOver = true;
             }
             if (handOver) {
-                shared->waitingForHandOver = true;
                 CEvent::waitAny(*p.stopEvent, *p.handOverEvent);
                 shared->waitingForHandOver = false;
             }
