@@ -122,17 +122,22 @@ void CMainController::logResult(const HistoryRow& history, bool save, bool write
     row.dataFile = m_lastDataFile.substr(m_lastDataFile.find_last_of('/') + 1);
     row.unitVersion = m_app.deviceVersionText();
     row.programVersion = HX_PRODUCT_VERSION;
+    const bool saved = row.saved;
     const std::string error = m_session.record(m_doc.dataFolder(), std::move(row));
     if (error.empty()) {
         m_resultsLogFailing = false;
+        if (const std::string notice = m_session.takeNotice(); !notice.empty()) {
+            writeLogLinef('N', 'P', "Results log: %s", notice.c_str());
+            m_ui.dialogs().messageBox(notice, "Results log", MsgIcon::Information, MsgButtons::Ok);
+        }
     } else if (!m_resultsLogFailing) {
         // Once until the log can be written again: the measurement goes on and
         // the data file is written regardless.
         m_resultsLogFailing = true;
         writeLogLinef('N', 'P', "Results log write error: %s", error.c_str());
         m_ui.dialogs().messageBox("The results log " + resultsLogPath(m_doc.dataFolder()) +
-                                      " cannot be written (" + error +
-                                      "). Measurements go on and data files are still saved.",
+                                      " cannot be written (" + error + "). Measurements go on" +
+                                      (saved ? " and data files are still saved." : "."),
                                   "Results log", MsgIcon::Warning, MsgButtons::Ok);
     }
 }

@@ -457,6 +457,9 @@ int main(int argc, char** argv) {
     // A closed output pipe shows as a failed write, which the console turns
     // into the normal shutdown.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) shows as a failed write too: the data
+    // file and the results log then cut back what they could not finish.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::unique_ptr<QCoreApplication> application;
     if (options.headless || options.listUnits)

@@ -12,6 +12,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +23,7 @@
 namespace hx {
 
 inline constexpr const char* kResultsLogName = "results.csv";
+inline constexpr const char* kResultsLogBesideName = "results-hx40k.csv";
 
 // One row of the log. Values are kept as the texts the log holds; the
 // pressures and N/HR are the texts of the history list ("---" when the list
@@ -56,20 +60,43 @@ std::string resultsLogHeader();
 
 // Appends row to folder's log (creating it with its header). folder may end
 // in "/" or not; "" means the current folder. Returns "" on success, else the
-// reason (the system's text) and the log is as it was before.
+// reason (the system's text) and the log is as it was before. A file that is
+// not a regular file or not a log is never written to.
 std::string appendResultsLog(const std::string& folder, const ResultsLogRow& row);
 
+// Reading: the header is checked before anything else is read, and each
+// physical line is one row (the program never writes a line break inside a
+// field), so one damaged line costs that row only.
 struct ResultsLogContents {
     std::vector<ResultsLogRow> rows;
-    std::size_t damagedLines = 0;  // records with the wrong number of fields or bad numbers
+    std::size_t damagedLines = 0;  // lines with the wrong number of fields, bad numbers or open quotes
 };
-// Reads a whole log (the file itself, not a folder). nullopt with reason set
-// when the file cannot be read or its first line is not the log's header.
+// Reads a whole log (the file itself, not a folder), streaming its lines.
+// nullopt with reason set when the file cannot be read, is not a regular
+// file (a FIFO is refused, never waited on) or its first line is not the
+// log's header.
 std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::string& reason);
 // Parses the text of a log (for tests and fuzzing; same rules as the file).
 std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::string& reason);
 
-// The path of the log in folder.
+// The newest session that accept() takes, read from the end of the log, so
+// its cost follows the session's size rather than the log's: the rows of the
+// newest accepted row's unit with that row's session number and animal
+// number, back to where either changes (other units' rows in between do not
+// end it; the same rule as splitSessions). Reads at most maxBytes from the end.
+struct NewestSession {
+    std::vector<ResultsLogRow> rows;  // oldest first; empty when no row was accepted
+    int maxSession = 0;               // the highest session number among the rows read
+    std::size_t damagedLines = 0;     // among the lines read
+    bool complete = false;            // the session's first row (or the log's) was reached
+};
+std::optional<NewestSession> readNewestSession(
+    const std::string& path, std::string& reason, const std::function<bool(const ResultsLogRow&)>& accept,
+    std::uint64_t maxBytes = std::numeric_limits<std::uint64_t>::max());
+
+// The path of the log in folder: "results.csv", or, when a file of that name
+// holds something else (someone's own table), "results-hx40k.csv" beside it.
 std::string resultsLogPath(const std::string& folder);
+bool resultsLogBesideForeignFile(const std::string& folder);
 
 }  // namespace hx

@@ -1,6 +1,7 @@
 #include "session/ResultsSession.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace hx {
 
@@ -13,15 +14,16 @@ void CResultsSession::load(const std::string& folder, int deviceId) {
     m_maxSession = 0;
     m_newRequested = false;
     std::string reason;
-    if (auto log = readResultsLog(resultsLogPath(folder), reason)) {
-        for (const auto& r : log->rows) m_maxSession = std::max(m_maxSession, r.session);
-        const auto sessions = splitSessions(log->rows);
-        for (auto it = sessions.rbegin(); it != sessions.rend(); ++it) {
-            if (it->deviceId != deviceId) continue;
-            m_session = it->session;
-            for (std::size_t i : it->rows) m_rows.push_back(log->rows[i]);
-            break;
-        }
+    // From the end of the log: what a session needs is there, however long
+    // the log has grown. A unit whose last session lies further back than
+    // the bound starts a new one.
+    auto log = readNewestSession(
+        resultsLogPath(folder), reason, [deviceId](const ResultsLogRow& r) { return r.deviceId == deviceId; },
+        kSessionSearchBytes);
+    if (log) {
+        m_maxSession = log->maxSession;
+        if (!log->rows.empty()) m_session = log->rows.front().session;
+        m_rows = std::move(log->rows);
     }
     changed();
 }
@@ -39,10 +41,18 @@ std::string CResultsSession::record(const std::string& folder, ResultsLogRow row
     }
     row.session = m_session;
     std::string error = appendResultsLog(folder, row);
+    if (error.empty() && !m_besideNoticeGiven && resultsLogBesideForeignFile(folder)) {
+        m_besideNoticeGiven = true;
+        m_notice = "The file " + std::string(kResultsLogName) + " in " + folder +
+                   " is not this program's results log; it is left as it is and the results are logged in " +
+                   resultsLogPath(folder) + ".";
+    }
     m_rows.push_back(std::move(row));
     changed();
     return error;
 }
+
+std::string CResultsSession::takeNotice() { return std::exchange(m_notice, {}); }
 
 void CResultsSession::startNewSession() {
     m_newRequested = true;

@@ -6,6 +6,7 @@
 // A session ends when the animal number changes or the user starts a new one.
 // UI thread only.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ class CResultsSession {
     // Returns "" or why the log could not be written; the row is kept either way.
     std::string record(const std::string& folder, ResultsLogRow row);
 
+    // Once per run, after record(): the notice that results.csv was someone
+    // else's file and the rows go beside it; "" otherwise.
+    std::string takeNotice();
+
     // The next result begins a new session; the current one is shown empty.
     void startNewSession();
 
@@ -43,6 +48,8 @@ class CResultsSession {
         if (m_listener) m_listener();
     }
 
+    static constexpr std::uint64_t kSessionSearchBytes = 64ull << 20;
+
     std::string m_folder;
     int m_deviceId = -1;
     bool m_loaded = false;
@@ -51,6 +58,8 @@ class CResultsSession {
     bool m_newRequested = false;
     std::vector<ResultsLogRow> m_rows;
     std::function<void()> m_listener;
+    bool m_besideNoticeGiven = false;
+    std::string m_notice;
 };
 
 }  // namespace hx

@@ -144,6 +144,19 @@ TEST(Measurement, AnUnwritableResultsLogIsToldOnceAndMeasuringGoesOn) {
     EXPECT_EQ(rig.controller().session().rows().size(), 2u);  // the session still counts them
 }
 
+TEST(Measurement, TheResultsLogMessageClaimsSavedDataFilesOnlyWhenThereAreSome) {
+    ControlRig rig;
+    rig.addUnit(0);
+    rig.profile.writeInt("HalnorEWU_1", "outputFile", 2);  // "Never"
+    fs::create_directories(rig.dir.path() / "data" / "results.csv");
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    ASSERT_TRUE(measure(rig));
+    ASSERT_EQ(dataFileCount(rig), 0);
+    ASSERT_EQ(rig.ui.messages.size(), 1u);
+    EXPECT_EQ(rig.ui.messages[0].find("still saved"), std::string::npos) << rig.ui.messages[0];
+}
+
 TEST(Measurement, TimerAndTraceBringsTheUnitBackFromItsResult) {
     ControlRig rig;
     CSimUnit& unit = rig.addUnit(0);

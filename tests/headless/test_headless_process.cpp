@@ -159,6 +159,25 @@ TEST_F(HeadlessProgram, ResultsThatCannotBeSavedGiveTheirOwnStatus) {
     EXPECT_NE(r.out.find("1 result(s) could not be saved"), std::string::npos) << r.out;
 }
 
+TEST_F(HeadlessProgram, AFileSizeLimitFailsTheSaveInsteadOfKillingTheProgram) {
+    // ulimit -f 8: 4 KiB, room for the log's row and the profile, not for a data file.
+    const std::string data = home.folder() + "data";
+    fs::create_directories(home.path() / "run");
+    fs::permissions(home.path() / "run", fs::perms::owner_all);
+    ProcessRun r =
+        runProgram("/bin/sh",
+                   {"-c", "ulimit -f 8 && exec \"$0\" \"$@\"", binFolder() + "/halnor40ku", "--headless",
+                    "--simulate", "--fast", "--measurements", "1", "--data-folder", data},
+                   environment(), 120);
+    EXPECT_EQ(r.status, 6) << r.out << r.err;
+    std::ifstream log(fs::path(data) / "results.csv");
+    std::string header, row;
+    std::getline(log, header);
+    std::getline(log, row);
+    EXPECT_NE(row.find("(write failed)"), std::string::npos) << row;
+    EXPECT_TRUE(fs::exists(home.path() / "config" / "Quarvel40K" / "Halnor40KU.ini"));
+}
+
 TEST_F(HeadlessProgram, TheSimulatedAnimalIsChosenOnTheCommandLine) {
     ProcessRun r = run({"--headless", "--simulate", "--fast", "--animal-type", "rat", "--artefacts", "none",
                         "--measurements", "1", "--data-folder", home.folder() + "data"});

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,6 +157,81 @@ TEST(ResultsLog, AnUnfinishedLastLineDoesNotSwallowTheNextRow) {
     ASSERT_EQ(log->rows.size(), 2u);
     EXPECT_EQ(log->rows[1].n, "2");
     EXPECT_EQ(log->damagedLines, 1u);
+}
+
+TEST(ResultsLog, ACutRowCostsThatRowOnlyAndFormulasStayText) {
+    test::TempDir dir;
+    ResultsLogRow odd = row("=1+2", 1);
+    odd.comment = "'quoted";
+    odd.studyNo = "-5";
+    ASSERT_EQ(appendResultsLog(dir.folder(), odd), "");
+    EXPECT_NE(fileText(dir.path() / "results.csv").find(",'=1+2,'-5,"), std::string::npos);
+    std::ofstream(dir.path() / "results.csv", std::ios::app) << "2026-12-08 10:00:00,1,\"cut\r\n";
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("A", 2)), "");
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("A", 3)), "");
+    std::string reason;
+    auto log = readResultsLog(resultsLogPath(dir.folder()), reason);
+    ASSERT_TRUE(log) << reason;
+    ASSERT_EQ(log->rows.size(), 3u);
+    EXPECT_EQ(log->damagedLines, 1u);
+    EXPECT_EQ(log->rows[0].animalNo, "=1+2");
+    EXPECT_EQ(log->rows[0].studyNo, "-5");
+    EXPECT_EQ(log->rows[0].comment, "'quoted");
+    EXPECT_EQ(log->rows[2].n, "3");
+    CResultsSession s;
+    s.load(dir.folder(), 1);
+    ASSERT_EQ(s.rows().size(), 2u);
+    EXPECT_EQ(s.rows()[0].n, "2");
+}
+
+TEST(ResultsLog, SomeoneElsesResultsCsvIsLeftAloneAndOursGoesBesideIt) {
+    test::TempDir dir;
+    const std::string theirs = "index,pressure\n1,2\n";
+    std::ofstream(dir.path() / "results.csv") << theirs;
+    CResultsSession s;
+    s.load(dir.folder(), 1);
+    EXPECT_EQ(s.record(dir.folder(), row("A", 1)), "");
+    EXPECT_NE(s.takeNotice(), "");
+    EXPECT_EQ(s.record(dir.folder(), row("A", 2)), "");
+    EXPECT_EQ(s.takeNotice(), "");  // once
+    EXPECT_EQ(fileText(dir.path() / "results.csv"), theirs);
+    std::string reason;
+    auto log = readResultsLog((dir.path() / "results-hx40k.csv").string(), reason);
+    ASSERT_TRUE(log) << reason;
+    EXPECT_EQ(log->rows.size(), 2u);
+}
+
+TEST(ResultsLog, AFifoIsRefusedAndAHugeFileCostsNeitherTimeNorMemory) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir.path() / "results.csv").c_str(), 0600), 0);
+    // In a child, so a blocking open shows as a failure, not as a hung test.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(20);
+        CResultsSession s;
+        s.load(dir.folder(), 1);
+        std::string reason;
+        ::_exit(!readResultsLog(resultsLogPath(dir.folder()), reason) &&
+                        !s.record(dir.folder(), row("A", 1)).empty()
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // A terabyte, sparse: the header, then nothing but zero bytes.
+    test::TempDir big;
+    const auto log = big.path() / "results.csv";
+    std::ofstream(log) << resultsLogHeader() << formatResultsLogRow(row("A", 1));
+    std::error_code ec;
+    std::filesystem::resize_file(log, 1ull << 40, ec);
+    if (ec) GTEST_SKIP() << "no sparse terabyte here: " << ec.message();
+    CResultsSession s;
+    s.load(big.folder(), 1);  // reads a bounded tail, allocates a line's worth
+    EXPECT_TRUE(s.rows().empty());
+    std::filesystem::resize_file(log, 0);
 }
 
 TEST(ResultsLog, AFullDiskLosesNothingEarlierAndLeavesNoPartRow) {

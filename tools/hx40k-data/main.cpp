@@ -156,26 +156,27 @@ int printStats(const hx::SessionStats& stats, bool hrStored, const std::string& 
 
 int statsFromLog(const std::string& path, const StatsOptions& options) {
     std::string reason;
-    auto log = hx::readResultsLog(path, reason);
+    // Read from the end: the newest session (of the animal asked for) is
+    // there, however long the log has grown.
+    auto log = hx::readNewestSession(path, reason, [&](const hx::ResultsLogRow& r) {
+        return !options.animal || r.animalNo == *options.animal;
+    });
     if (!log) {
         std::fprintf(stderr, "hx40k-data: %s: %s\n", path.c_str(), reason.c_str());
         return kExitFile;
     }
     if (log->damagedLines)
         std::fprintf(stderr, "hx40k-data: %s: %zu damaged rows left out\n", path.c_str(), log->damagedLines);
-    const auto sessions = hx::splitSessions(log->rows);
-    auto chosen = std::find_if(sessions.rbegin(), sessions.rend(), [&](const hx::SessionRows& s) {
-        return !options.animal || s.animalNo == *options.animal;
-    });
-    if (chosen == sessions.rend()) {
+    if (log->rows.empty()) {
         std::fprintf(stderr, "hx40k-data: %s: no results%s%s\n", path.c_str(),
                      options.animal ? " for animal " : "", options.animal ? options.animal->c_str() : "");
         return kExitFile;
     }
     std::vector<hx::SessionCycle> cycles;
-    for (std::size_t i : chosen->rows) cycles.push_back(hx::cycleFromLogRow(log->rows[i]));
-    const std::string heading = path + ": session " + std::to_string(chosen->session) + ", device ID " +
-                                std::to_string(chosen->deviceId) + ", animal " + chosen->animalNo;
+    for (const auto& r : log->rows) cycles.push_back(hx::cycleFromLogRow(r));
+    const hx::ResultsLogRow& first = log->rows.front();
+    const std::string heading = path + ": session " + std::to_string(first.session) + ", device ID " +
+                                std::to_string(first.deviceId) + ", animal " + first.animalNo;
     return printStats(hx::computeSessionStats(std::move(cycles), options.settings), true, heading,
                       options.json);
 }
