@@ -93,16 +93,85 @@ DataFileParse parseDataFile(std::span<const std::uint8_t> bytes) {
     return parse;
 }
 
-DataFileParse readDataFile(const std::string& path) {
-    // Without blocking, and only a regular file: a pipe with no writer would
-    // hang the reader, a device would feed it for ever.
+namespace {
+
+// Opens path for reading, without blocking, and only a regular file: a pipe
+// with no writer would hang the reader, a device would feed it for ever.
+// Returns the descriptor, or -1 with the reason.
+int openDataFile(const std::string& path, struct stat& info, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return refused(path + ": " + std::strerror(errno));
-    struct stat info {};
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return -1;
+    }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return refused(path + ": not a regular file");
+        error = path + ": not a regular file";
+        return -1;
     }
+    return fd;
+}
+
+bool readAt(int fd, std::uint8_t* into, std::size_t size, off_t at) {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::pread(fd, into + filled, size - filled, at + static_cast<off_t>(filled));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        filled += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+DataFileParse readDataFileFields(const std::string& path) {
+    struct stat info {};
+    std::string error;
+    const int fd = openDataFile(path, info, error);
+    if (fd < 0) return refused(error);
+    const auto size = static_cast<std::size_t>(info.st_size);
+    const std::size_t least = kDataFileHeaderSize + 2 * kWaveHeaderSize;
+    if (size < least || size > kMaxDataFileSize) {
+        ::close(fd);
+        return refused(size < least ? "file too short for a data file: " + std::to_string(size) + " bytes"
+                                    : "larger than any data file can be: " + std::to_string(size) + " bytes");
+    }
+    // The fields and the first wave block's length; then the second's.
+    std::vector<std::uint8_t> head(kDataFileHeaderSize + 2);
+    auto failed = [&] {
+        const int e = errno != 0 ? errno : EIO;
+        ::close(fd);
+        return refused(path + ": " + std::strerror(e));
+    };
+    if (!readAt(fd, head.data(), head.size(), 0)) return failed();
+    const std::size_t pressureLength = head[kDataFileHeaderSize] | (head[kDataFileHeaderSize + 1] << 8);
+    const std::size_t secondAt = kDataFileHeaderSize + pressureLength;
+    std::size_t waveLength = 0;
+    if (pressureLength >= kWaveHeaderSize && secondAt + kWaveHeaderSize <= size) {
+        std::uint8_t second[2] = {};
+        if (!readAt(fd, second, 2, static_cast<off_t>(secondAt))) return failed();
+        waveLength = second[0] | (second[1] << 8);
+    }
+    ::close(fd);
+    if (pressureLength < kWaveHeaderSize || waveLength < kWaveHeaderSize || secondAt + waveLength != size) {
+        return refused("wave block lengths " + std::to_string(pressureLength) + " and " +
+                       std::to_string(waveLength) + " do not add up to the file's " + std::to_string(size) +
+                       " bytes");
+    }
+    DataFileParse parse;
+    readHeader(head, parse.contents);
+    parse.contents.pressureBlockLength = pressureLength;
+    parse.contents.waveBlockLength = waveLength;
+    parse.ok = true;
+    return parse;
+}
+
+DataFileParse readDataFile(const std::string& path) {
+    struct stat info {};
+    std::string error;
+    const int fd = openDataFile(path, info, error);
+    if (fd < 0) return refused(error);
     // One byte more than the largest data file tells a too-large file apart.
     std::vector<std::uint8_t> bytes(kMaxDataFileSize + 1);
     std::size_t filled = 0;

@@ -51,4 +51,11 @@ DataFileParse parseDataFile(std::span<const std::uint8_t> bytes);
 // larger than any data file can be, is refused with the reason.
 DataFileParse readDataFile(const std::string& path);
 
+// The fields before the waves (date, time, animal texts, result, pulse marks)
+// of the file at path, for readers that need the result and not the
+// recording. The framing is checked (the two wave blocks' lengths, read from
+// their headers, add up to the file's size), the samples are neither read nor
+// checked: the rings stay 0 and a damaged sample goes unnoticed.
+DataFileParse readDataFileFields(const std::string& path);
+
 }  // namespace hx

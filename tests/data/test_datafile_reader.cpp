@@ -124,6 +124,40 @@ TEST(DataFileReader, ReadsAFileFromDisk) {
               std::filesystem::file_size(path));
 }
 
+TEST(DataFileReader, FieldsAloneAsTheWholeReadGivesThemAndTheFramingChecked) {
+    test::TempDir dir;
+    test::DataFileFixture data(5, dir.folder());
+    const Bytes good = buildDataFileBytes(data.request);
+    auto fields = [&](const Bytes& bytes) {
+        std::ofstream(dir.path() / "f", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return readDataFileFields(dir.folder() + "f");
+    };
+    const DataFileParse whole = parseDataFile(good);
+    const DataFileParse parse = fields(good);
+    ASSERT_TRUE(parse.ok) << parse.error;
+    DataFileContents expected = whole.contents;
+    expected.pressure = {};
+    expected.wave = {};
+    expectSameFields(parse.contents, expected);
+
+    // A file whose blocks do not fill it exactly is refused; a sample that is
+    // out of range is not looked at.
+    for (std::size_t cut : {good.size() - 1, std::size_t{1100}, std::size_t{500}})
+        EXPECT_FALSE(fields(Bytes(good.begin(), good.begin() + static_cast<long>(cut))).ok) << cut;
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_FALSE(fields(longer).ok);
+    Bytes wrongLength = good;
+    ++wrongLength[1056];
+    EXPECT_NE(fields(wrongLength).error.find("do not add up"), std::string::npos);
+    Bytes badSample = good;
+    badSample[1058] = 0xFF, badSample[1059] = 0x7F;
+    EXPECT_FALSE(parseDataFile(badSample).ok);
+    EXPECT_TRUE(fields(badSample).ok);
+    EXPECT_NE(readDataFileFields(dir.folder() + "missing").error.find("No such file"), std::string::npos);
+}
+
 TEST(DataFileReader, RefusesEveryTruncation) {
     test::DataFileFixture data(3);
     const Bytes bytes = buildDataFileBytes(data.request);

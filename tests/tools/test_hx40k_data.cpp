@@ -134,12 +134,47 @@ TEST_F(Hx40kDataTool, DamagedOrForeignFilesExitWithStatus2) {
     EXPECT_EQ(run({"sample", path("no/such/folder/s.dat")}).status, 2);
 }
 
+TEST_F(Hx40kDataTool, ManyFilesInOneRun) {
+    ASSERT_EQ(run({"sample", path("a.dat"), "--seed", "1"}).status, 0);
+    ASSERT_EQ(run({"sample", path("b.dat"), "--seed", "2"}).status, 0);
+    std::ofstream(path("bad.dat"), std::ios::binary) << "not a data file";
+    const std::vector<std::string> files = {path("a.dat"), path("bad.dat"), path("b.dat")};
+
+    // One JSON line per file in the order given, the same values as one file
+    // alone; the bad file is a line with its error, and the run fails.
+    for (const char* command : {"dump", "analyse"}) {
+        std::vector<std::string> args = {command};
+        args.insert(args.end(), files.begin(), files.end());
+        const ToolRun many = run(args);
+        EXPECT_EQ(many.status, 2) << command;
+        EXPECT_NE(many.err.find("bad.dat"), std::string::npos);
+        std::istringstream lines(many.out);
+        std::vector<std::string> line(3);
+        for (auto& l : line) std::getline(lines, l);
+        EXPECT_EQ(count(many.out, '\n'), 3u) << command;
+        EXPECT_EQ(line[0].rfind("{\"file\":\"" + path("a.dat") + "\",\"", 0), 0u) << line[0];
+        EXPECT_EQ(line[1].rfind("{\"file\":\"" + path("bad.dat") + "\",\"error\":", 0), 0u) << line[1];
+        const std::string alone = run({command, path("b.dat")}).out;
+        const std::string key = command == std::string("dump") ? "pressure" : "envelope";
+        const std::string values = arrayLine(alone, key).substr(key.size() + 4);
+        EXPECT_NE(line[2].find(values.substr(0, values.size() - 1)), std::string::npos) << command;
+    }
+
+    // One CSV per file into the folder, named after the file.
+    const ToolRun csv = run({"csv", "--out", path("out"), path("a.dat"), path("b.dat")});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_TRUE(csv.out.empty());
+    EXPECT_EQ(slurp(path("out/b.dat.csv")), run({"csv", path("b.dat")}).out);
+    EXPECT_TRUE(fs::exists(path("out/a.dat.csv")));
+}
+
 TEST_F(Hx40kDataTool, UsageErrorsExitWithStatus1) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
         {"frobnicate", "x"},
         {"dump"},
-        {"dump", "a", "b"},
+        {"csv", "a", "b"},
+        {"analyse", "--out", "d", "a"},
         {"sample"},
         {"sample", "x", "--seed"},
         {"sample", "x", "--seed", "-1"},

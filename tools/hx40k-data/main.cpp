@@ -1,9 +1,10 @@
 // hx40k-data: reads the program's data files for researchers, and writes a
 // synthetic sample file to try it on.
 //
-//   hx40k-data dump FILE               all fields and both waves as JSON
-//   hx40k-data csv FILE                index,pressure,wave: one line per sample
-//   hx40k-data analyse FILE            the program's envelope analysis as JSON
+//   hx40k-data dump FILE...            all fields and both waves as JSON
+//   hx40k-data csv FILE...             index,pressure,wave: one line per sample
+//   hx40k-data analyse FILE...         the program's envelope analysis as JSON
+//                                      (many files in one run: FileCommands.h)
 //   hx40k-data sample FILE [--seed N]  writes a synthetic measurement
 //   hx40k-data stats [OPTIONS] FOLDER|results.csv|FILE...
 //                                      a session's cycles and summary, from the
@@ -17,16 +18,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "FileCommands.h"
 #include "StudyCommand.h"
-#include "analysis/OscillometricAnalysis.h"
 #include "app/MessagePort.h"
-#include "data/DataFileJson.h"
 #include "data/DataFileReader.h"
 #include "data/DataFileSample.h"
 #include "data/DataFileWriter.h"
@@ -39,9 +38,6 @@ constexpr int kExitUsage = 1;
 constexpr int kExitFile = 2;
 
 constexpr const char* kUsage =
-    "usage: hx40k-data dump FILE               print the data file as JSON\n"
-    "       hx40k-data csv FILE                print index,pressure,wave for the 4000 samples\n"
-    "       hx40k-data analyse FILE            print the envelope analysis of the recording as JSON\n"
     "       hx40k-data sample FILE [--seed N]  write a synthetic sample data file\n"
     "       hx40k-data stats [--acclimation N] [--outlier-k K] [--animal ID] [--json] "
     "FOLDER|results.csv|FILE...\n"
@@ -51,7 +47,7 @@ constexpr const char* kUsage =
     "                                          without a log, or FILEs; the heart rate is not stored)\n";
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "hx40k-data: %s\n%s%s", problem, kUsage, hxdata::kStudyUsage);
+    std::fprintf(stderr, "hx40k-data: %s\n%s%s%s", problem, hxdata::kFileUsage, kUsage, hxdata::kStudyUsage);
     return kExitUsage;
 }
 
@@ -61,43 +57,6 @@ int writeOut(const std::string& text) {
         return kExitFile;
     }
     return 0;
-}
-
-// Reads FILE; on failure explains why on stderr.
-std::optional<hx::DataFileContents> load(const std::string& path) {
-    hx::DataFileParse parse = hx::readDataFile(path);
-    if (!parse.ok) {
-        // The reader names the path itself when the file cannot be opened.
-        const bool named = parse.error.rfind(path + ":", 0) == 0;
-        std::fprintf(stderr, "hx40k-data: %s%s%s\n", named ? "" : path.c_str(),
-                     named ? "" : ": not a valid data file: ", parse.error.c_str());
-        return std::nullopt;
-    }
-    return std::move(parse.contents);
-}
-
-std::string analysisJson(const hx::COscillometricAnalysis& analysis) {
-    const auto coefficients = analysis.coefficients();
-    std::string out = "{\n  \"baseline\": " + std::to_string(analysis.baseline()) + ",\n";
-    out += "  \"hasCurve\": " + std::string(analysis.hasCurve() ? "true" : "false") + ",\n";
-    out += "  \"peaks\": " + hx::jsonIntArray(analysis.peaks()) + ",\n";
-    out += "  \"coefficients\": [";
-    for (std::size_t i = 0; i < coefficients.size(); ++i)
-        out += (i ? "," : "") + hx::jsonNumber(coefficients[i]);
-    out += "],\n  \"envelope\": [";
-    const auto& curve = analysis.envelope();
-    for (std::size_t i = 0; i < curve.size(); ++i) {
-        if (i) out += ',';
-        const bool value = analysis.hasCurve() && curve[i] != hx::COscillometricAnalysis::kNoValue;
-        out += value ? std::to_string(curve[i]) : "null";
-    }
-    return out + "]\n}\n";
-}
-
-int analyse(const hx::DataFileContents& contents) {
-    auto analysis = std::make_unique<hx::COscillometricAnalysis>();
-    analysis->analyse(contents.pressure, contents.wave, 0);
-    return writeOut(analysisJson(*analysis));
 }
 
 // Message boxes go to stderr; the save dialog answers with the file named on
@@ -189,7 +148,8 @@ int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, 
     std::vector<Found> found;
     std::size_t foreign = 0;
     for (const auto& path : paths) {
-        hx::DataFileParse parse = hx::readDataFile(path);
+        // The statistics need the result, not the recording: the waves are left unread.
+        hx::DataFileParse parse = hx::readDataFileFields(path);
         if (!parse.ok) {
             if (!skipForeign) {
                 std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", path.c_str(),
@@ -269,6 +229,7 @@ int run(const std::vector<std::string>& args) {
     if (args.empty()) return usage("no command given");
     const std::string& command = args[0];
     if (command == "-h" || command == "--help" || command == "help") {
+        std::fputs(hxdata::kFileUsage, stdout);
         std::fputs(kUsage, stdout);
         std::fputs(hxdata::kStudyUsage, stdout);
         return 0;
@@ -285,15 +246,8 @@ int run(const std::vector<std::string>& args) {
     if (command == "stats") return stats(args);
     if (command == "study") return hxdata::studyCommand(args);
     if (command == "report") return hxdata::reportCommand(args);
-    if (command != "dump" && command != "csv" && command != "analyse") {
-        return usage(("unknown command \"" + command + "\"").c_str());
-    }
-    if (args.size() != 2) return usage((command + " takes exactly one FILE").c_str());
-    const auto contents = load(args[1]);
-    if (!contents) return kExitFile;
-    if (command == "dump") return writeOut(hx::dataFileJson(*contents));
-    if (command == "csv") return writeOut(hx::dataFileCsv(*contents));
-    return analyse(*contents);
+    if (command == "dump" || command == "csv" || command == "analyse") return hxdata::fileCommand(args);
+    return usage(("unknown command \"" + command + "\"").c_str());
 }
 
 }  // namespace
