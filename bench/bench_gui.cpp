@@ -39,15 +39,6 @@ class SilentPort : public IMessagePort {
     std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
 };
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "bench_gui";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
-
 struct Document {
     CHalnor40KUApp app;
     CMemoryProfileStore store;
@@ -79,7 +70,6 @@ void handOver(CHalnor55KUDoc& doc, int index) {
 // The UI thread's work for one packet: decoding, drawing into the kept
 // picture and asking for the touched strip to be shown.
 void BM_WavePacket(benchmark::State& state) {
-    application();
     Document d;
     CWaveView view;
     view.attach(&d.doc);
@@ -102,7 +92,6 @@ BENCHMARK(BM_WavePacket)->Unit(benchmark::kMicrosecond);
 // As above, and the strip painted on the screen for every packet: the most a
 // packet can cost (the pane paints at most 50 strips a second).
 void BM_WavePacketPainted(benchmark::State& state) {
-    application();
     Document d;
     CWaveView view;
     view.attach(&d.doc);
@@ -122,7 +111,6 @@ void BM_WavePacketPainted(benchmark::State& state) {
 BENCHMARK(BM_WavePacketPainted)->Unit(benchmark::kMicrosecond);
 
 void BM_WaveFullRepaint(benchmark::State& state) {
-    application();
     Document d;
     CWaveView view;
     view.attach(&d.doc);
@@ -141,7 +129,6 @@ void BM_WaveFullRepaint(benchmark::State& state) {
 BENCHMARK(BM_WaveFullRepaint)->Unit(benchmark::kMicrosecond);
 
 void BM_ResultFullRepaint(benchmark::State& state) {
-    application();
     Document d;
     const auto recording = hx::test::makeSyntheticRecording({});
     d.doc.pressureRing() = recording.pressure;
@@ -168,7 +155,6 @@ void BM_ResultFullRepaint(benchmark::State& state) {
 BENCHMARK(BM_ResultFullRepaint)->Unit(benchmark::kMicrosecond);
 
 void BM_InformationFullRepaint(benchmark::State& state) {
-    application();
     Document d;
     CInformationView view;
     view.attach(&d.doc, [] { return 5; });
@@ -183,7 +169,6 @@ BENCHMARK(BM_InformationFullRepaint)->Unit(benchmark::kMicrosecond);
 
 // A long session: 5000 rows, the view at the newest.
 void BM_HistoryFullRepaint(benchmark::State& state) {
-    application();
     CHistoryView view;
     view.resize(CHistoryView::kWidth, kMainHeight - CInformationView::kHeight);
     view.show();
@@ -194,7 +179,6 @@ void BM_HistoryFullRepaint(benchmark::State& state) {
 BENCHMARK(BM_HistoryFullRepaint)->Unit(benchmark::kMicrosecond);
 
 void BM_HistoryAddRow(benchmark::State& state) {
-    application();
     CHistoryView view;
     view.resize(CHistoryView::kWidth, kMainHeight - CInformationView::kHeight);
     view.show();
@@ -206,3 +190,15 @@ void BM_HistoryAddRow(benchmark::State& state) {
 BENCHMARK(BM_HistoryAddRow)->Arg(10)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+// The application lives in main's frame, so it ends before the exit handlers
+// run; one in a function's static would be torn down after Qt's own statics.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
