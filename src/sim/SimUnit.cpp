@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "base/ProductId.h"
 #include "sim/Oscillometry.h"
@@ -56,6 +57,8 @@ std::string stepNumber(const std::string& number, int delta) {
 }  // namespace
 
 struct CSimUnit::Impl {
+    bool deferReaderWake = false;    // advanceTo wakes the reader after unlocking
+    bool readerWakePending = false;  // a record was queued meanwhile
     explicit Impl(std::uint32_t seed) : gen(seed) {}
 
     // Held settings.
@@ -223,8 +226,20 @@ void CSimUnit::deadlineChanged() {
 }
 
 void CSimUnit::advanceTo(std::int64_t nowMs) {
-    std::lock_guard lock(m_mutex);
-    advanceLocked(nowMs);
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        // The reader is woken once the lock is released: woken under it, it
+        // would only wake to wait for the lock.
+        struct Defer {
+            Impl& u;
+            explicit Defer(Impl& impl) : u(impl) { u.deferReaderWake = true; }
+            ~Defer() { u.deferReaderWake = false; }
+        } defer(*m_impl);
+        advanceLocked(nowMs);
+        wake = std::exchange(m_impl->readerWakePending, false);
+    }
+    if (wake) m_recordReady.notify_all();
 }
 
 void CSimUnit::advanceLocked(std::int64_t now) {
@@ -796,7 +811,10 @@ void CSimUnit::enqueueLocked(Record record) {
     }
     u.queue.push_back(std::move(record));
     m_clock.beginActivity();
-    m_recordReady.notify_all();
+    if (u.deferReaderWake)
+        u.readerWakePending = true;
+    else
+        m_recordReady.notify_all();
 }
 
 void CSimUnit::discardQueueLocked() {
