@@ -206,6 +206,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
 
     // State of the measurement state machine.
     bool m_opened = false;
+    bool m_duplicateIdsShown = false;  // kept in the error pane until a unit is connected
     bool m_acceptWaves = false;
     UnitState m_unitState = kStateAdjust;
     std::int16_t m_lastState = kStateAdjust;

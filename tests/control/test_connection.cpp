@@ -163,6 +163,7 @@ TEST(Discovery, DuplicateIdsAreReportedAndNotListed) {
     EXPECT_TRUE(rig.doc().deviceIds().empty());
     EXPECT_EQ(
         std::count(rig.ui.errorPanes.begin(), rig.ui.errorPanes.end(), std::string(kDuplicateIdMessage)), 2);
+    EXPECT_EQ(rig.ui.errorPanes.back(), kDuplicateIdMessage);  // still there while no unit is connected
     EXPECT_FALSE(rig.controller().connected());
 }
 
