@@ -1,6 +1,7 @@
 #include "gui/CMainFrame.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -8,8 +9,10 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
 
 #include "control/EventLoop.h"
 #include "control/MainController.h"
@@ -96,7 +99,8 @@ CMainFrame::CMainFrame(IEventLoop& loop, QWidget* parent)
 
     createActions();
     createStatusBar();
-    // The smallest window has a client area of 400 x 150 below its menu.
+    // The smallest window has a client area of 400 x 150 below its menu (and
+    // the width the status bar's fixed panes need, known once it is shown).
     setMinimumSize(400, 150 + menuBar()->sizeHint().height());
     resize(1024, 640);
     updateCommandEnabling();
@@ -166,13 +170,12 @@ void CMainFrame::createActions() {
 void CMainFrame::createStatusBar() {
     QStatusBar* bar = statusBar();
     for (int i = 0; i < 5; ++i) {
-        auto* label = new QLabel(bar);
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setTextFormat(Qt::PlainText);
+        // The error pane widens to show a whole message (the duplicate-ID one
+        // is three times its width) as far as the window allows.
+        auto* label = new CStatusPane(kStatusWidths[i], i == kError, bar);
         if (kStatusWidths[i] == 0) {
             bar->addWidget(label, 1);
         } else {
-            label->setFixedWidth(kStatusWidths[i]);
             bar->addPermanentWidget(label);
         }
         m_statusPanes[static_cast<std::size_t>(i)] = label;
@@ -184,10 +187,9 @@ void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
     m_controller = &controller;
     m_dialogs.attach(doc);
     const MonitorValues& monitor = doc.preference().monitor();
-    if (monitor.frameRight > monitor.frameLeft && monitor.frameBottom > monitor.frameTop) {
-        setGeometry(monitor.frameLeft, monitor.frameTop, monitor.frameRight - monitor.frameLeft,
-                    monitor.frameBottom - monitor.frameTop);
-    }
+    const QRect kept(QPoint(monitor.frameLeft, monitor.frameTop),
+                     QPoint(monitor.frameRight - 1, monitor.frameBottom - 1));
+    if (const QRect placed = placeOnScreen(kept); placed.isValid()) setGeometry(placed);
     m_wave->attach(&doc);
     m_information->attach(
         &doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
@@ -204,6 +206,32 @@ CSessionWindow& CMainFrame::showSessionStatistics() {
     m_sessionWindow->raise();
     m_sessionWindow->activateWindow();
     return *m_sessionWindow;
+}
+
+// The kept rectangle where it lies on a screen: moved and shrunk into the
+// available area of the screen that holds most of it. A rectangle that no
+// screen shows (a monitor since removed) gives way to the default size.
+QRect CMainFrame::placeOnScreen(const QRect& kept) const {
+    if (!kept.isValid()) return {};
+    QRect area;
+    int best = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect available = screen->availableGeometry();
+        const QRect common = available.intersected(kept);
+        const int shown = common.width() * common.height();
+        if (shown > best) {
+            best = shown;
+            area = available;
+        }
+    }
+    // Less than a title bar's worth on any screen: not where the user can reach it.
+    if (best < 100 * 30) return {};
+    QRect placed = kept;
+    placed.setWidth(std::min(kept.width(), area.width()));
+    placed.setHeight(std::min(kept.height(), area.height()));
+    placed.moveLeft(std::clamp(placed.left(), area.left(), area.right() + 1 - placed.width()));
+    placed.moveTop(std::clamp(placed.top(), area.top(), area.bottom() + 1 - placed.height()));
+    return placed;
 }
 
 std::array<std::int32_t, 4> CMainFrame::frameRect() const {
@@ -249,12 +277,20 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     if (event->type() == QEvent::KeyPress) {
-        if (const int id = paneKeyCommand(*static_cast<QKeyEvent*>(event))) {
-            postCommand(id);
+        const auto& key = *static_cast<QKeyEvent*>(event);
+        if (const int id = paneKeyCommand(key)) {
+            // A held key repeats only Up and Down: a repeated Start would flip
+            // the unit between starting and cancelling.
+            if (!key.isAutoRepeat() || id == kCmdUp || id == kCmdDown) postCommand(id);
             return true;
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    setMinimumWidth(std::max(400, statusBar()->minimumSizeHint().width()));
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
@@ -289,20 +325,20 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 void CMainFrame::setGeneralPane(const std::string& text) {
     m_liveGeneralText = text;
-    if (!m_review) m_statusPanes[kGeneral]->setText(QString::fromStdString(text));
+    if (!m_review) m_statusPanes[kGeneral]->showText(QString::fromStdString(text));
 }
 void CMainFrame::setAnimalPane(const std::string& text) {
-    m_statusPanes[kAnimal]->setText(QString::fromStdString(text));
+    m_statusPanes[kAnimal]->showText(QString::fromStdString(text));
 }
 void CMainFrame::setVersionPane(const std::string& text) {
-    m_statusPanes[kVersion]->setText(QString::fromStdString(text));
+    m_statusPanes[kVersion]->showText(QString::fromStdString(text));
 }
 void CMainFrame::setErrorPane(const std::string& text) {
-    m_statusPanes[kError]->setText(QString::fromStdString(text));
+    m_statusPanes[kError]->showText(QString::fromStdString(text));
 }
 
 void CMainFrame::setStatePane(const std::string& text) {
-    m_statusPanes[kState]->setText(QString::fromStdString(text));
+    m_statusPanes[kState]->showText(QString::fromStdString(text));
     updateCommandEnabling();
 }
 
@@ -338,8 +374,11 @@ void CMainFrame::showLayout() {
 }
 
 void CMainFrame::focusMainWindow() {
-    activateWindow();
-    activePane()->setFocus();
+    if (isActiveWindow()) {
+        activePane()->setFocus();
+    } else {
+        QApplication::alert(this);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -376,7 +415,7 @@ void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
     m_result->setReview(review.get());
     m_information->setReview(review.get());
     m_review = std::move(review);
-    m_statusPanes[kGeneral]->setText(
+    m_statusPanes[kGeneral]->showText(
         QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName())));
     showLayout();
 }
@@ -386,7 +425,7 @@ void CMainFrame::endReview() {
     m_result->setReview(nullptr);
     m_information->setReview(nullptr);
     m_review.reset();
-    m_statusPanes[kGeneral]->setText(QString::fromStdString(m_liveGeneralText));
+    m_statusPanes[kGeneral]->showText(QString::fromStdString(m_liveGeneralText));
     showLayout();
 }
 

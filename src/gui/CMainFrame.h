@@ -25,7 +25,6 @@
 // hands them over once start-up has made them, and they must outlive the
 // window's use of them (the window is destroyed after the shell shut down).
 
-#include <QLabel>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -34,6 +33,7 @@
 
 #include "control/UiPort.h"
 #include "gui/CWindowDialogs.h"
+#include "gui/views/CStatusPane.h"
 
 class QAction;
 
@@ -63,7 +63,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
 
     // Start-up has made the document and the controller: the panes read the
     // document from now on, the commands go to the controller. Restores the
-    // window rectangle the preferences kept.
+    // window rectangle the preferences kept when it lies on a screen (else the
+    // default size on the primary screen).
     void attach(CHalnor55KUDoc& doc, CMainController& controller);
 
     // The window rectangle (left, top, right, bottom) as the preferences keep it.
@@ -77,7 +78,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CInformationView& informationPane() { return *m_information; }
     CHistoryView& historyPane() { return *m_history; }
     CResultView& resultPane() { return *m_result; }
-    QLabel& statusPane(int index) { return *m_statusPanes[static_cast<std::size_t>(index)]; }
+    CStatusPane& statusPane(int index) { return *m_statusPanes[static_cast<std::size_t>(index)]; }
     WindowLayout layoutMode() const { return m_layoutMode; }
     // Results that arrived, whether saved and listed or not.
     int resultsHandled() const { return m_resultsHandled; }
@@ -109,6 +110,9 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
 
     // Window-level calls of the port.
     void setLayout(WindowLayout layout);
+    // The main pane takes the keyboard when the window is the active one;
+    // otherwise the window only asks for attention, so a result never takes
+    // the keys from the program the user is typing in.
     void focusMainWindow();
     void unitStateChanged(UnitState state);
 
@@ -116,6 +120,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     class Port;
@@ -126,6 +131,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // only if enabled at that moment.
     void postCommand(int commandId);
     QWidget* activePane() const;
+    QRect placeOnScreen(const QRect& kept) const;
     void showLayout();
     void chooseRecording();
     void showReview(std::unique_ptr<CRecordingReview> review);
@@ -140,7 +146,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CInformationView* m_information;
     CHistoryView* m_history;
     CResultView* m_result;
-    std::array<QLabel*, 5> m_statusPanes{};
+    std::array<CStatusPane*, 5> m_statusPanes{};
     std::map<int, QAction*> m_actions;
     WindowLayout m_layoutMode = kLayoutWave;
     int m_resultsHandled = 0;

@@ -5,9 +5,12 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 
 #include "WindowTestRig.h"
+#include "control/DisplayTexts.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -118,19 +121,114 @@ TEST_F(Window, AMeasurementEndsInTheGraphLayoutWithEnvelopeRowAndFile) {
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(path)));
 }
 
+// A held key repeats Up and Down only: a repeated Enter would flip the unit
+// between starting and cancelling.
+TEST_F(Window, AHeldKeyRepeatsOnlyUpAndDown) {
+    CSimUnit& unit = rig.addUnit(0);
+    start();
+    ASSERT_TRUE(rig.waitReady());
+    auto held = [&](Qt::Key key) {
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(&frame->wavePane(), &repeat);
+        QCoreApplication::processEvents();
+        rig.runFor(100);
+    };
+    // Start, menu (913), sweep speed (915) and the animal block read.
+    auto commands = [&] {
+        return unit.countRequests(1, 4) + unit.countRequests(1, 913) + unit.countRequests(1, 915) +
+               unit.countRequests(12);
+    };
+    rig.runFor(3000);
+    const int before = commands();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_M, Qt::Key_B, Qt::Key_S, Qt::Key_Space}) held(key);
+    EXPECT_EQ(commands(), before);
+    const int ups = unit.countRequests(1, 1), downs = unit.countRequests(1, 2);
+    held(Qt::Key_Up);
+    held(Qt::Key_Down);
+    EXPECT_EQ(unit.countRequests(1, 1), ups + 1);
+    EXPECT_EQ(unit.countRequests(1, 2), downs + 1);
+}
+
+// A result while another program is active leaves the keyboard there: the
+// next key the user types must not drive the unit.
+TEST_F(Window, AResultDoesNotTakeTheKeyboardFromAnotherWindow) {
+    start();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    frame->uiPort().focusMainWindow();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &other);
+
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    frame->historyPane().setFocus();
+    frame->uiPort().focusMainWindow();
+    EXPECT_TRUE(frame->wavePane().hasFocus());
+}
+
+// Status texts wider than their pane are elided with the whole text as the
+// tooltip; at the smallest window the fixed panes still lie side by side.
+TEST_F(Window, StatusPanesShowOrOfferTheirWholeText) {
+    start();
+    frame->setErrorPane(kDuplicateIdMessage);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame->statusPane(4).shownText(), QString::fromLatin1(kDuplicateIdMessage));
+    EXPECT_TRUE(frame->statusPane(4).toolTip().isEmpty());
+
+    frame->resize(1, 1);  // the smallest the window can be
+    QCoreApplication::processEvents();
+    QRect previous;
+    for (int i = 1; i < 5; ++i) {
+        const QRect r = frame->statusPane(i).geometry();
+        EXPECT_GE(r.width(), i == 2 ? 80 : 120) << i;
+        if (i > 1) {
+            EXPECT_GE(r.left(), previous.right()) << i;
+        }
+        previous = r;
+    }
+    EXPECT_LE(previous.right(), frame->statusBar()->width());
+    frame->setAnimalPane("Animal No:12345678 and a note far wider than the pane");
+    EXPECT_NE(frame->statusPane(1).shownText(), frame->statusPane(1).text());
+    EXPECT_EQ(frame->statusPane(1).toolTip(), frame->statusPane(1).text());
+    EXPECT_EQ(frame->statusPane(4).toolTip(), QString::fromLatin1(kDuplicateIdMessage));
+}
+
+TEST_F(Window, ARectangleOffTheScreenIsBroughtBack) {
+    start();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    MonitorValues& kept = rig.doc().preference().monitor();
+    kept.frameLeft = screen.right() - 100;
+    kept.frameTop = screen.bottom() - 60;
+    kept.frameRight = kept.frameLeft + 500;
+    kept.frameBottom = kept.frameTop + 300;
+    CMainFrame partly(rig.loop);
+    partly.attach(rig.doc(), rig.controller());
+    EXPECT_EQ(partly.geometry().size(), QSize(500, 300));
+    EXPECT_TRUE(screen.contains(partly.geometry()));
+
+    kept.frameLeft = screen.right() + 3000;  // a monitor since removed
+    kept.frameRight = kept.frameLeft + 500;
+    CMainFrame gone(rig.loop);
+    const QRect before = gone.geometry();
+    gone.attach(rig.doc(), rig.controller());
+    EXPECT_EQ(gone.geometry(), before);
+}
+
 TEST_F(Window, RectangleIsKeptFromOneRunToTheNext) {
     start();
-    frame->setGeometry(100, 120, 900, 600);
+    frame->setGeometry(60, 80, 640, 480);
     rig.shell->shutDown(frame->frameRect());
     const MonitorValues& kept = rig.doc().preference().monitor();
-    EXPECT_EQ(kept.frameLeft, 100);
-    EXPECT_EQ(kept.frameTop, 120);
-    EXPECT_EQ(kept.frameRight, 1000);
-    EXPECT_EQ(kept.frameBottom, 720);
+    EXPECT_EQ(kept.frameLeft, 60);
+    EXPECT_EQ(kept.frameTop, 80);
+    EXPECT_EQ(kept.frameRight, 700);
+    EXPECT_EQ(kept.frameBottom, 560);
 
     CMainFrame next(rig.loop);
     next.attach(rig.doc(), rig.controller());
-    EXPECT_EQ(next.geometry(), QRect(100, 120, 900, 600));
+    EXPECT_EQ(next.geometry(), QRect(60, 80, 640, 480));
 }
 
 }  // namespace
