@@ -162,6 +162,7 @@ void CSessionWindow::settingsEdited() {
 }
 
 void CSessionWindow::refresh() {
+    SessionStats shown = std::move(m_stats);
     m_stats = m_session.stats(m_settings);
     const auto& rows = m_session.rows();
     m_heading->setText(rows.empty() ? QStringLiteral("New session: no cycles yet")
@@ -170,8 +171,24 @@ void CSessionWindow::refresh() {
                                           .arg(text(rows.back().animalNo))
                                           .arg(m_stats.accepted)
                                           .arg(m_stats.cycles.size()));
-    m_table->setRowCount(static_cast<int>(m_stats.cycles.size()));
-    for (std::size_t i = 0; i < m_stats.cycles.size(); ++i) {
+    // The shown session grown by a result keeps its rows' cells; only new rows
+    // and rows whose verdict changed are made again, so a result costs the
+    // same late in a long session as early.
+    const std::size_t count = m_stats.cycles.size();
+    std::size_t kept = 0;
+    const auto same = [&](std::size_t i) {
+        return shown.cycles[i].dateTime == m_stats.cycles[i].dateTime &&
+               shown.cycles[i].label == m_stats.cycles[i].label;
+    };
+    if (m_shownSession == m_session.sessionNumber() && !shown.cycles.empty() &&
+        shown.cycles.size() <= count && same(0) && same(shown.cycles.size() - 1))
+        kept = shown.cycles.size();
+    m_shownSession = m_session.sessionNumber();
+    m_table->setRowCount(static_cast<int>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i < kept && shown.verdicts[i].status == m_stats.verdicts[i].status &&
+            shown.verdicts[i].text == m_stats.verdicts[i].text)
+            continue;
         const auto& c = m_stats.cycles[i];
         const bool rejected = m_stats.verdicts[i].status != CycleStatus::Accepted;
         const int r = static_cast<int>(i);

@@ -54,6 +54,7 @@ class CSessionWindow final : public QWidget {
     IProfileStore& m_store;
     SessionSettings m_settings;
     SessionStats m_stats;
+    int m_shownSession = -1;  // the session whose rows the table shows
     QSpinBox* m_acclimation;
     QCheckBox* m_rejectErrors;
     QDoubleSpinBox* m_outlierK;
