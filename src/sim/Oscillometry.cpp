@@ -20,6 +20,9 @@ constexpr double kMinPulseUnits = 30.0;
 constexpr double kJumpRatio = 1.6;
 // No pulse stands this far above the smoothed top of the envelope.
 constexpr double kFitCeiling = 1.4;
+// Pulses whose envelope tops out below this are too weak to tell whether the
+// recording began above SBP: "Lo", not "Hi".
+constexpr double kClearPulseUnits = 120.0;
 
 using Signal = std::vector<double>;
 using Samples = std::vector<std::int16_t>;
@@ -74,8 +77,28 @@ Index beatPeriod(const Signal& wave, int rate) {
     std::vector<double> magnitudes;
     for (double v : wave) magnitudes.push_back(std::fabs(v));
     const double limit = 4.0 * median(magnitudes) + 1.0;
-    Signal s;
-    for (double v : wave) s.push_back(std::clamp(v, -limit, limit));
+    Signal clipped;
+    for (double v : wave) clipped.push_back(std::clamp(v, -limit, limit));
+    // Only where the pulses are strong: above SBP and far below DBP a weak
+    // pulse is lost under the breathing, which would set the rhythm.
+    const Index total = length(clipped);
+    Signal power(clipped.size(), 0.0);
+    double strongest = 0.0;
+    for (Index i = 0; i < total; ++i) {
+        const Index a = std::max<Index>(0, i - rate / 2), b = std::min(total, i + rate / 2 + 1);
+        double sum = 0.0;
+        for (Index j = a; j < b; j += 2) sum += at(clipped, j) * at(clipped, j);
+        power[static_cast<std::size_t>(i)] = sum;
+        strongest = std::max(strongest, sum);
+    }
+    Index first = 0, last = total - 1;
+    while (first < last && at(power, first) < 0.25 * strongest) ++first;
+    while (last > first && at(power, last) < 0.25 * strongest) --last;
+    if (last - first < 3 * rate) {
+        first = std::max<Index>(0, (first + last) / 2 - 3 * rate / 2);
+        last = std::min(total - 1, first + 3 * rate);
+    }
+    const Signal s(clipped.begin() + first, clipped.begin() + last + 1);
 
     const Index n = length(s);
     const Index minLag = std::max(4, rate * 60 / 700);
@@ -311,7 +334,7 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     std::size_t i = top;
     while (i > 0 && env[i - 1] >= kSbpRatio * amax) --i;
     if (i == 0) {
-        e.errorCode = 17;
+        if (amax >= kClearPulseUnits) e.errorCode = 17;
         return e;
     }
     const std::size_t sbpAbove = i - 1;
@@ -329,8 +352,12 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     // the next as no pulse does. With more than a few of either, or a jump
     // next to the top (MBP would be the movement's), the pressures would be
     // guessed: "Lo".
+    // Each against the smoothed envelope at its place, so that the steep
+    // flanks of a narrow pulse pressure are not taken for a jump.
     auto jump = [&](std::size_t k) {
-        const double a = std::max(1.0, beats[k].amplitude), b = std::max(1.0, beats[k + 1].amplitude);
+        if (env[k] < kFitLevel * amax && env[k + 1] < kFitLevel * amax) return false;
+        const double a = std::max(1.0, beats[k].amplitude) / std::max(1.0, env[k]);
+        const double b = std::max(1.0, beats[k + 1].amplitude) / std::max(1.0, env[k + 1]);
         return std::max(a, b) > kJumpRatio * std::min(a, b);
     };
     int expected = 1, missing = 0, jumps = 0;
@@ -344,10 +371,13 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
     }
     // The top within two seconds of a jump may be the movement's.
     const std::size_t near = static_cast<std::size_t>(std::max<Index>(2, 2 * sampleRateHz / period));
-    bool jumpAtTop = false;
+    // A fast heart puts many beats in those seconds, each pair with its own
+    // small chance of a large step: one a few beats long counts.
+    int jumpsAtTop = 0;
     for (std::size_t k = top > near ? top - near : 0; k + 1 < beats.size() && k <= top + near; ++k) {
-        jumpAtTop = jumpAtTop || jump(k);
+        if (jump(k)) ++jumpsAtTop;
     }
+    const bool jumpAtTop = jumpsAtTop > static_cast<int>(near / 5);
     if (missing > std::max(2, expected / 6) || jumps > std::max(2, expected / 6) || jumpAtTop) return e;
 
     e.errorCode = 0;

@@ -23,23 +23,48 @@ double gaussBump(double x, double centre, double width) {
     return std::exp(-d * d);
 }
 
+// The pulse shape with both waves widened by widen (1: as pulseShape), summed
+// over the neighbouring periods so that it stays continuous from one beat to
+// the next; not yet scaled.
+double widePulse(double phase, double widen) {
+    double v = 0.0;
+    for (double p : {phase - 1.0, phase, phase + 1.0})
+        v += gaussBump(p, 0.2, 0.09 * widen) + 0.35 * gaussBump(p, 0.5, 0.1 * widen);
+    return v;
+}
+
+// The systolic wave takes at least this long: a fast heart's pulse is not
+// sharper than that.
+constexpr double kMinSystoleSdMs = 15.0;
+
 }  // namespace
 
-AnimalProfile animalProfile(int type) {
-    switch (type) {
+// Values of trained, conscious animals measured by tail or limb cuff, from
+// published ranges: rabbit SBP 110-130, DBP 75-90 mmHg, HR 180-250 bpm; beagle
+// dog SBP 130-150, MBP 95-105, DBP 75-85 mmHg, HR 70-120 bpm; normotensive rat
+// SBP 115-135, DBP 80-90 mmHg, HR 300-350 bpm at rest and 350-450 bpm in the
+// restrainer (restraint alone raises it by up to about 40 %); mouse SBP
+// 105-125, DBP 75-90 mmHg, HR 500-700 bpm in the restrainer. Rabbits and mice
+// vary more from reading to reading than rats, dogs less.
+AnimalProfile animalProfile(int animal) {
+    switch (animal) {
         case kAnimalRabbitMonkey:
-            return {{120.0, 95.0, 80.0, 200.0}, 520.0, 0.7};
+            return {{120.0, 95.0, 80.0, 200.0}, 520.0, 0.7, 1.4, 0.25, 0.7};
         case kAnimalRat:
-            return {{125.0, 100.0, 85.0, 380.0}, 420.0, 1.3};
+            return {{125.0, 100.0, 85.0, 360.0}, 420.0, 1.3, 1.0, 0.35, 1.0};
+        case kAnimalMouse:
+            return {{115.0, 96.0, 82.0, 580.0}, 360.0, 2.7, 1.3, 0.12, 1.0};
         case kAnimalDog:
         default:
-            return {{140.0, 105.0, 85.0, 100.0}, 600.0, 0.3};
+            return {{140.0, 99.0, 79.0, 100.0}, 600.0, 0.3, 0.8, 0.15, 0.3};
     }
 }
 
-SimTruth drawTruth(int type, double spread, std::mt19937& rng) {
-    const SimTruth mean = animalProfile(type).mean;
+SimTruth drawTruth(int animal, double spread, std::mt19937& rng) {
+    const AnimalProfile profile = animalProfile(animal);
+    const SimTruth mean = profile.mean;
     if (spread <= 0.0) return mean;
+    spread *= profile.variability;
     std::normal_distribution<double> gauss(0.0, 1.0);
     SimTruth t;
     t.dbp = mean.dbp + 5.0 * spread * gauss(rng);
@@ -61,8 +86,37 @@ SimTruth acclimatedTruth(const SimTruth& rested, double raiseMmHg, int cycle) {
     t.sbp += r;
     t.mbp += 0.7 * r;
     t.dbp += 0.5 * r;
-    t.hr *= 1.0 + 0.004 * r;
     return t;
+}
+
+SimIndividual drawIndividual(int animal, double spread, std::uint32_t seed, const std::string& animalNumber) {
+    SimIndividual ind;
+    if (spread <= 0.0) return ind;
+    // FNV-1a of the animal number, so that an animal is the same on every day.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : animalNumber) hash = (hash ^ c) * 16777619u;
+    std::seed_seq seq{seed, hash, static_cast<std::uint32_t>(animal)};
+    std::mt19937 rng(seq);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const double s = spread * animalProfile(animal).variability;
+    ind.sbpOffset = 6.0 * s * gauss(rng);
+    ind.dbpOffset = 0.6 * ind.sbpOffset + 3.0 * s * gauss(rng);
+    ind.hrFactor = std::clamp(1.0 + 0.05 * s * gauss(rng), 0.8, 1.2);
+    ind.trainingRaise = std::clamp(1.0 + 0.3 * spread * gauss(rng), 0.3, 1.8);
+    ind.trainingDays = 0.5 + 2.0 * uniform(rng);
+    ind.perfusion = std::clamp(1.0 + 0.12 * spread * gauss(rng), 0.7, 1.3);
+    return ind;
+}
+
+double untrainedShare(const SimIndividual& individual, int day) {
+    if (day <= 1) return 1.0;
+    return std::exp(-(day - 1) / std::max(0.1, individual.trainingDays));
+}
+
+double restrainedHeartRate(double hr, const AnimalProfile& profile, double untrained, int cycle) {
+    const double settling = 0.4 + 0.6 * std::pow(0.75, std::max(0, cycle));
+    return hr * (1.0 + profile.restraintHr * (0.5 + 0.5 * std::clamp(untrained, 0.0, 1.0)) * settling);
 }
 
 double oscillationEnvelope(const SimTruth& truth, double cuffMmHg) {
@@ -103,15 +157,32 @@ CPulseGenerator::CPulseGenerator(std::uint32_t seed) : m_rng(seed) {
 
 void CPulseGenerator::setAnimal(int type) { m_profile = animalProfile(type); }
 
+void CPulseGenerator::setPerfusion(double perfusion, double vasomotion) {
+    m_perfusion = std::max(0.0, perfusion);
+    m_vasomotion = std::clamp(vasomotion, 0.0, 0.6);
+    if (m_vasomotion <= 0.0) return;
+    // Vasomotion runs at a few cycles a minute, each sitting at its own pace.
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    m_vasoHz = 0.05 + 0.1 * uniform(m_rng);
+    m_vasoPhase = 2.0 * kPi * uniform(m_rng);
+}
+
 void CPulseGenerator::startBeat(double cuffMmHg) {
     const double meanPeriod = 60000.0 / std::max(20.0, m_truth.hr);
     // Respiratory sinus arrhythmia plus a little random variation.
     const double rsa = 0.02 * std::sin(m_respPhase);
     m_periodMs = meanPeriod * (1.0 + rsa + 0.02 * m_gauss(m_rng));
     m_periodMs = std::max(meanPeriod * 0.8, std::min(meanPeriod * 1.2, m_periodMs));
-    m_beatAmplitude = std::max(0.7, 1.0 + 0.04 * m_gauss(m_rng));
+    m_widen = std::max(1.0, kMinSystoleSdMs / (0.09 * m_periodMs));
+    if (m_widen > 1.0) {
+        double top = 0.0;
+        for (int i = 0; i < 100; ++i) top = std::max(top, widePulse(i / 100.0, m_widen));
+        m_shapeScale = top > 0.0 ? 1.0 / top : 1.0;
+    }
+    m_beatAmplitude = std::max(0.3, 1.0 + (0.04 + 0.2 * m_vasomotion) * m_gauss(m_rng));
     // A beat the unit can see updates its live heart rate.
-    const double visible = m_profile.pulseAmplitude * m_pulseScale * oscillationEnvelope(m_truth, cuffMmHg);
+    const double visible =
+        m_profile.pulseAmplitude * m_pulseScale * m_perfusion * oscillationEnvelope(m_truth, cuffMmHg);
     if (visible > 40.0) {
         m_liveHr = static_cast<int>(std::lround(60000.0 / m_periodMs));
         m_lastVisibleBeatMs = m_elapsedMs;
@@ -180,12 +251,19 @@ double CPulseGenerator::nextWave(double cuffMmHg) {
     m_respPhase += 2.0 * kPi * m_profile.respirationHz * kSamplePeriodMs / 1000.0;
     if (m_respPhase > 2.0 * kPi) m_respPhase -= 2.0 * kPi;
     if (m_elapsedMs - m_lastVisibleBeatMs > 3000) m_liveHr = 0;
+    if (m_vasomotion > 0.0) {
+        m_vasoPhase += 2.0 * kPi * m_vasoHz * kSamplePeriodMs / 1000.0;
+        if (m_vasoPhase > 2.0 * kPi) m_vasoPhase -= 2.0 * kPi;
+    }
 
     const double breath = std::sin(m_respPhase);
-    const double amplitude = m_profile.pulseAmplitude * m_pulseScale * m_beatAmplitude *
+    const double tail = m_perfusion * (1.0 + m_vasomotion * std::sin(m_vasoPhase));
+    const double amplitude = m_profile.pulseAmplitude * m_pulseScale * tail * m_beatAmplitude *
                              (1.0 + m_breathingDepth * breath) * oscillationEnvelope(m_truth, cuffMmHg);
-    double wave = amplitude * pulseShape(m_phase);
-    wave += (8.0 + 150.0 * m_breathingDepth) * breath;
+    const double shape = m_widen > 1.0 ? m_shapeScale * widePulse(m_phase, m_widen) : pulseShape(m_phase);
+    double wave = amplitude * shape;
+    // Breathing moves the tail's blood volume, less in a narrowed tail.
+    wave += (8.0 + 150.0 * m_breathingDepth * std::min(1.0, m_perfusion)) * breath;
     wave += 3.0 * m_gauss(m_rng);
 
     maybeStartArtefact();

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 
 namespace hx {
 
@@ -25,26 +26,57 @@ constexpr double kDbpRatio = 0.75;  // amplitude at DBP relative to the maximum
 constexpr int kSampleRateHz = 100;
 constexpr int kSamplePeriodMs = 1000 / kSampleRateHz;
 
-// Animal types of the TYPE menu word.
-enum SimAnimalType : int { kAnimalRabbitMonkey = 0, kAnimalDog = 1, kAnimalRat = 2 };
+// Animals: the first three are the words of the TYPE menu setting. The unit
+// knows no mouse: it is measured with TYPE 2 (OTHER), the setting for small
+// animals, like the rat.
+enum SimAnimalType : int { kAnimalRabbitMonkey = 0, kAnimalDog = 1, kAnimalRat = 2, kAnimalMouse = 3 };
 
 struct AnimalProfile {
-    SimTruth mean;          // typical values of the type
+    SimTruth mean;          // typical values of a trained animal in the restrainer
     double pulseAmplitude;  // sensor units at the envelope maximum, SENSE 2
     double respirationHz;   // baseline wander of the wave
+    double variability;     // scale of the reading-to-reading and animal-to-animal spread
+    double restraintHr;     // heart rate raised by this fraction at the start of a sitting, untrained
+    double trainingScale;   // times the first day's raise of a rodent (a dog stands for its cuff)
 };
 
-// Profile of a TYPE word; values outside 0..2 give the dog.
-AnimalProfile animalProfile(int type);
+// Profile of an animal; other values give the dog.
+AnimalProfile animalProfile(int animal);
 
-// Draws the values of one measurement around the type's mean, with the spread
-// scaled by spread (0: exactly the mean). Keeps DBP < MBP < SBP.
-SimTruth drawTruth(int type, double spread, std::mt19937& rng);
+// Draws the values of one measurement around the animal's mean, with the
+// spread scaled by spread and the animal's variability (0: exactly the mean).
+// Keeps DBP < MBP < SBP.
+SimTruth drawTruth(int animal, double spread, std::mt19937& rng);
 
 // The values of the cycle-th measurement (0 = the first) of an animal that is
 // not yet used to the restrainer and the cuff: raised by raiseMmHg on SBP (less
-// on MBP and DBP, a faster heart) at first, fading by 30 % per cycle.
+// on MBP and DBP) at first, fading by 30 % per cycle.
 SimTruth acclimatedTruth(const SimTruth& rested, double raiseMmHg, int cycle);
+
+// What makes one animal of a species itself, drawn once from the unit's seed
+// and its animal number: its own resting values, how strongly and how long its
+// first days in the restrainer raise its pressure, and how well its tail
+// passes the pulse.
+struct SimIndividual {
+    double sbpOffset = 0.0;      // mmHg
+    double dbpOffset = 0.0;      // mmHg
+    double hrFactor = 1.0;       // times the species' heart rate
+    double trainingRaise = 1.0;  // times the unit's raise of the first day
+    double trainingDays = 1.5;   // the raise falls to 1/e after this many days
+    double perfusion = 1.0;      // times the species' pulse amplitude
+};
+
+// spread 0: the average animal.
+SimIndividual drawIndividual(int animal, double spread, std::uint32_t seed, const std::string& animalNumber);
+
+// How untrained an animal is on its day-th measured day (1 = the first): 1 on
+// the first day, falling towards 0 at the individual's pace.
+double untrainedShare(const SimIndividual& individual, int day);
+
+// The heart rate of a measurement raised by the restraint: most at the first
+// cycle of a sitting (cycle 0), settling to 40 % of that; an untrained animal
+// (untrained 1) twice as much as a trained one.
+double restrainedHeartRate(double hr, const AnimalProfile& profile, double untrained, int cycle);
 
 // Relative oscillation amplitude (0..1) at a cuff pressure in mmHg.
 double oscillationEnvelope(const SimTruth& truth, double cuffMmHg);
@@ -63,6 +95,10 @@ class CPulseGenerator {
     const SimTruth& truth() const { return m_truth; }
     void setMotionArtefacts(bool on) { m_artefacts = on; }
     void setPulseScale(double scale) { m_pulseScale = scale < 0 ? 0 : scale; }
+    // How well the tail passes the pulse (1: a warm tail of an average
+    // animal), and how much its vessels swell and narrow (vasomotion, 0..0.6):
+    // a slow wave of the pulse amplitude and a larger beat-to-beat variation.
+    void setPerfusion(double perfusion, double vasomotion);
     // Breathing swells and shrinks the pulse by this fraction (0..0.5) and
     // moves the baseline with it; 0 leaves only a faint baseline wander.
     void setBreathingDepth(double depth) { m_breathingDepth = depth < 0 ? 0 : depth > 0.5 ? 0.5 : depth; }
@@ -93,11 +129,17 @@ class CPulseGenerator {
     SimTruth m_truth;
     AnimalProfile m_profile;
     double m_pulseScale = 1.0;
+    double m_perfusion = 1.0;
+    double m_vasomotion = 0.0;
+    double m_vasoPhase = 0.0;
+    double m_vasoHz = 0.08;
     bool m_artefacts = false;
 
     double m_phase = 0.0;          // of the current beat, 0..1
     double m_periodMs = 600.0;     // of the current beat
     double m_beatAmplitude = 1.0;  // beat-to-beat variation of the current beat
+    double m_widen = 1.0;          // of the pulse shape of a fast heart
+    double m_shapeScale = 1.0;
     double m_respPhase = 0.0;
     std::int64_t m_elapsedMs = 0;
     std::int64_t m_lastVisibleBeatMs = -1000000;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <utility>
 
 #include "base/ProductId.h"
@@ -40,6 +41,13 @@ std::int64_t localZoneOffset(std::time_t wall) {
     std::tm tm{};
     localtime_r(&wall, &tm);
     return tm.tm_gmtoff;
+}
+
+int animalOfType(int type, int smallAnimal) { return type == kAnimalRat ? smallAnimal : type; }
+
+std::int64_t dayOf(std::time_t unitTime) {
+    const auto t = static_cast<std::int64_t>(unitTime);
+    return t >= 0 ? t / 86400 : (t - 86399) / 86400;
 }
 
 std::string stepNumber(const std::string& number, int delta) {
@@ -81,6 +89,20 @@ struct CSimUnit::Impl {
     std::string acclimatedNumber;
     int acclimatedType = -1;
     std::int64_t lastStartMs = INT64_MIN / 2;
+    double individuality = 0.0;
+    double trainingMmHg = 0.0;
+    bool restraint = false;
+    SimTail tail = SimTail::Warm;
+    int smallAnimal = kAnimalRat;
+    double pressureShift = 0.0;
+    double untrained = 0.0;  // of the animal now measured, 0..1
+    // What each animal measured so far is and remembers, by animal and number.
+    struct AnimalMemory {
+        SimIndividual individual;
+        int days = 0;  // days with a measurement
+        std::int64_t lastDay = INT64_MIN;
+    };
+    std::map<std::pair<int, std::string>, AnimalMemory> animals;
     std::int64_t clockOffset = 0;  // unit clock minus wall time, seconds
     int samplesPerPacket = 10;
 
@@ -157,8 +179,14 @@ CSimUnit::CSimUnit(int deviceId, int serial, IClock& clock, SimUnitOptions optio
     u.gen.setBreathingDepth(m_options.breathingDepth);
     u.movementChance = std::clamp(m_options.movementChance, 0.0, 1.0);
     u.acclimationMmHg = std::max(0.0, m_options.acclimationMmHg);
-    u.gen.setAnimal(u.menu[MenuSettings::kType]);
-    u.gen.setTruth(drawTruth(u.menu[MenuSettings::kType], u.truthSpread, u.gen.rng()));
+    u.individuality = std::max(0.0, m_options.individuality);
+    u.trainingMmHg = std::max(0.0, m_options.trainingMmHg);
+    u.restraint = m_options.restraint;
+    u.tail = m_options.tail;
+    u.smallAnimal = m_options.smallAnimal == kAnimalMouse ? kAnimalMouse : kAnimalRat;
+    const int animal = animalOfType(u.menu[MenuSettings::kType], u.smallAnimal);
+    u.gen.setAnimal(animal);
+    u.gen.setTruth(drawTruth(animal, u.truthSpread, u.gen.rng()));
     std::lock_guard lock(m_mutex);
     powerOnLocked(m_clock.nowMs());
 }
@@ -173,6 +201,11 @@ void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts) {
     options.truthSpread = 0.75;
     options.breathingDepth = 0.12;
     options.acclimationMmHg = 12.0;
+    options.individuality = 1.0;
+    // Rodents' first days in the restrainer read 10 to 25 mmHg high; training
+    // takes 1 to 5 days.
+    options.trainingMmHg = 18.0;
+    options.restraint = true;
     options.movementChance = artefacts == SimArtefacts::None     ? 0.0
                              : artefacts == SimArtefacts::Normal ? 0.25
                                                                  : 0.6;
@@ -339,20 +372,60 @@ void CSimUnit::restartSweepLocked() {
 
 void CSimUnit::startMeasurementLocked(std::int64_t now) {
     Impl& u = *m_impl;
-    const int type = u.menu[MenuSettings::kType];
-    u.gen.setAnimal(type);
-    if (type != u.acclimatedType || u.animal.animalNumber != u.acclimatedNumber ||
+    const int animal = animalOfType(u.menu[MenuSettings::kType], u.smallAnimal);
+    u.gen.setAnimal(animal);
+    if (animal != u.acclimatedType || u.animal.animalNumber != u.acclimatedNumber ||
         now - u.lastStartMs > kAcclimationRestMs) {
         u.cyclesWithAnimal = 0;
     }
-    u.acclimatedType = type;
+    u.acclimatedType = animal;
     u.acclimatedNumber = u.animal.animalNumber;
     u.lastStartMs = now;
+
+    auto [entry, added] = u.animals.try_emplace({animal, u.animal.animalNumber});
+    Impl::AnimalMemory& memory = entry->second;
+    if (added)
+        memory.individual = drawIndividual(animal, u.individuality, m_options.seed, u.animal.animalNumber);
+    const std::int64_t day = dayOf(static_cast<std::time_t>(m_clock.wallTime() + u.clockOffset));
+    if (memory.lastDay != day) {
+        ++memory.days;
+        memory.lastDay = day;
+    }
+    const SimIndividual& ind = memory.individual;
+    u.untrained = u.trainingMmHg > 0.0 ? untrainedShare(ind, memory.days) : 0.0;
+    const int cycle = u.cyclesWithAnimal;
+
     if (u.truthOverride) {
         u.gen.setTruth(*u.truthOverride);
     } else {
-        const SimTruth rested = drawTruth(type, u.truthSpread, u.gen.rng());
-        u.gen.setTruth(acclimatedTruth(rested, u.acclimationMmHg, u.cyclesWithAnimal));
+        // An untrained animal's readings scatter more.
+        SimTruth t = drawTruth(animal, u.truthSpread * (1.0 + u.untrained), u.gen.rng());
+        t.sbp += ind.sbpOffset;
+        t.dbp += ind.dbpOffset;
+        t.mbp += ind.dbpOffset + 0.4 * (ind.sbpOffset - ind.dbpOffset);
+        t.hr *= ind.hrFactor;
+        const double raise =
+            u.trainingMmHg * animalProfile(animal).trainingScale * ind.trainingRaise * u.untrained +
+            u.pressureShift;
+        t.sbp += raise;
+        t.mbp += 0.7 * raise;
+        t.dbp += 0.5 * raise;
+        t = acclimatedTruth(t, u.acclimationMmHg, cycle);
+        if (u.restraint) t.hr = restrainedHeartRate(t.hr, animalProfile(animal), u.untrained, cycle);
+        u.gen.setTruth(t);
+    }
+    if (u.tail == SimTail::Cold) {
+        // A tail on a cold platform passes about half the pulse at the start
+        // of a sitting and cools further with every cycle; its vessels swell
+        // and narrow, and now and then close almost entirely, more often the
+        // longer it lies there.
+        std::normal_distribution<double> gauss(0.0, 1.0);
+        std::uniform_real_distribution<double> uniform(0.0, 1.0);
+        double p = ind.perfusion * 0.55 * std::pow(0.94, cycle) * std::exp(0.4 * gauss(u.gen.rng()));
+        if (uniform(u.gen.rng()) < std::min(0.6, 0.15 + 0.03 * cycle)) p *= 0.08;
+        u.gen.setPerfusion(std::max(0.01, p), 0.25);
+    } else {
+        u.gen.setPerfusion(ind.perfusion, 0.0);
     }
     ++u.cyclesWithAnimal;
     u.cuffTarget = 100.0 + 10.0 * std::clamp<int>(u.menu[MenuSettings::kPress], 0, 25);
@@ -376,12 +449,13 @@ void CSimUnit::startRecordLocked(std::int64_t now) {
         // how much: from a twitch the estimate rides out to a struggle it
         // cannot measure through.
         std::uniform_real_distribution<double> uniform(0.0, 1.0);
-        const bool moves = uniform(u.gen.rng()) < u.movementChance;
+        // An untrained animal struggles more.
+        const bool moves = uniform(u.gen.rng()) < std::min(0.9, u.movementChance * (1.0 + 1.5 * u.untrained));
         const double recordSamples = (u.cuff - kEndPressureMmHg) / u.deflateRate * kSampleRateHz;
         const int after = static_cast<int>(uniform(u.gen.rng()) * 0.9 * recordSamples);
         const int length = static_cast<int>((0.5 + 3.5 * uniform(u.gen.rng())) * kSampleRateHz);
         const double size =
-            (0.3 + 2.7 * uniform(u.gen.rng())) * animalProfile(u.menu[MenuSettings::kType]).pulseAmplitude;
+            (0.3 + 2.7 * uniform(u.gen.rng())) * animalProfile(u.acclimatedType).pulseAmplitude;
         const double shift = (uniform(u.gen.rng()) < 0.5 ? -1.0 : 1.0) * 0.5 * size;
         if (moves) u.gen.scheduleMovement(after, length, size, shift);
     }
@@ -1046,6 +1120,14 @@ void CSimUnit::setMovementChance(double chance) {
 
 void CSimUnit::setPulseScale(double scale) {
     withUnit([&](std::int64_t) { m_impl->gen.setPulseScale(scale); });
+}
+
+void CSimUnit::setTail(SimTail tail) {
+    withUnit([&](std::int64_t) { m_impl->tail = tail; });
+}
+
+void CSimUnit::setPressureShift(double sbpMmHg) {
+    withUnit([&](std::int64_t) { m_impl->pressureShift = sbpMmHg; });
 }
 
 void CSimUnit::setCuffLeak(bool leaking) {

@@ -106,6 +106,11 @@ struct SimRequest {
     std::vector<std::uint8_t> data;
 };
 
+// The tail the cuff sits on: warm (a warmed platform, the pulse passes well)
+// or cold (small pulses that fade further during the sitting as the tail
+// cools, with the vessels swelling and narrowing).
+enum class SimTail { Warm, Cold };
+
 struct SimUnitOptions {
     std::string versionText = "HX-40K V1.05";  // ends in '2'..'8': long-ID animal block
     std::uint32_t seed = 1;
@@ -121,6 +126,16 @@ struct SimUnitOptions {
     double breathingDepth = 0.0;   // fraction by which breathing swells the pulse (0..0.5)
     double movementChance = 0.0;   // probability per measurement of a movement while recording
     double acclimationMmHg = 0.0;  // SBP raise of an animal's first measurement, fading over the next
+    // Across days: each animal (by its animal number and the seed) has its own
+    // values and remembers on how many days it has been measured. The raise of
+    // its first day (on SBP, and erratic readings, more movements) fades over
+    // its next days; the restraint raises its heart rate at the start of every
+    // sitting, more while it is untrained.
+    double individuality = 0.0;  // 0: every animal of a species alike; 1: as animals differ
+    double trainingMmHg = 0.0;   // SBP raise of an average animal's first day
+    bool restraint = false;
+    SimTail tail = SimTail::Warm;
+    int smallAnimal = kAnimalRat;  // in the cuff when TYPE is 2 (OTHER): kAnimalRat or kAnimalMouse
     std::uint16_t vendorId = 0x1A2B;
     std::optional<std::uint16_t> productId;          // default 0x110 + device ID
     std::optional<std::int64_t> clockOffsetSeconds;  // unit clock - wall time; default: local zone
@@ -131,8 +146,9 @@ struct SimUnitOptions {
 enum class SimArtefacts { None, Normal, Many };
 
 // Turns on what makes the animal lifelike: reading-to-reading spread,
-// breathing, acclimation (the first measurements of an animal are raised) and
-// movements at the given rate. Deterministic for the options' seed.
+// breathing, acclimation (the first measurements of an animal are raised),
+// animals that differ, training across days, the restraint's effect on the
+// heart, and movements at the given rate. Deterministic for the options' seed.
 void lifelikeAnimal(SimUnitOptions& options, SimArtefacts artefacts);
 
 class CSimDriver;
@@ -193,6 +209,10 @@ class CSimUnit {
     void setMotionArtefacts(bool on);
     void setMovementChance(double chance);  // per measurement, 0..1
     void setPulseScale(double scale);       // 0: no pulse reaches the sensor (no animal)
+    void setTail(SimTail tail);
+    // Raises SBP of the following measurements by this much (MBP and DBP
+    // less), as a treatment would: for simulated studies.
+    void setPressureShift(double sbpMmHg);
 
     // Faults on demand.
     void setCuffLeak(bool leaking);       // the cuff cannot be pressurised: "Air"

@@ -1,10 +1,11 @@
 // hx40k-simcheck: how well the simulated unit's own estimate and the program's
 // envelope analysis find the simulated animal's true pressures.
 //
-//   hx40k-simcheck [--count N] [--seed S] [--artefacts none|normal|many]...
+//   hx40k-simcheck [--count N] [--seed S] [--artefacts none|normal|many]... [--tail warm|cold]...
 //
-// For every animal type and artefact level, N measurements (default 200), each
-// on a fresh lifelike unit with its own seed, in virtual time. The wave packets
+// For every animal, tail and artefact level, N measurements (default 200) in
+// sittings of 10 cycles, each sitting on a fresh lifelike unit with its own
+// seed (a trained animal), in virtual time. The wave packets
 // are read from the pipe into two 4000-sample rings as the program keeps them,
 // and the rings are frozen when the result arrives. Printed per row: the share
 // of measurements that ended with an error code (and which codes), then mean
@@ -52,43 +53,60 @@ struct Measurement {
 
 int sample12(int word) { return (word & 0x800) ? (word | ~0xFFF) : (word & 0xFFF); }
 
-// One measurement on a fresh unit, its rings filled from the stream as the
-// program fills them (each packet at its ring index; the restart mark is 0).
-Measurement measure(int type, SimArtefacts artefacts, std::uint32_t seed) {
+struct Row {
+    int animal;
+    SimTail tail;
+    SimArtefacts artefacts;
+};
+
+constexpr int kSittingCycles = 10;
+
+// A sitting of kSittingCycles measurements on a fresh unit, the rings filled
+// from the stream as the program fills them (each packet at its ring index;
+// the restart mark is 0) and frozen at each result.
+std::vector<Measurement> sitting(const Row& row, std::uint32_t seed) {
     CVirtualClock clock;
     CSimDriver driver(clock);
     SimUnitOptions o;
     o.adjustMs = 0;
     o.seed = seed;
-    o.menu[9] = static_cast<std::int16_t>(type);
-    lifelikeAnimal(o, artefacts);
+    o.menu[9] = static_cast<std::int16_t>(row.animal == kAnimalMouse ? kAnimalRat : row.animal);
+    o.smallAnimal = row.animal == kAnimalMouse ? kAnimalMouse : kAnimalRat;
+    lifelikeAnimal(o, row.artefacts);
+    o.trainingMmHg = 0.0;  // a trained animal
+    o.tail = row.tail;
     CSimUnit& unit = driver.addUnit(0, o);
     const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    std::vector<Measurement> out;
     Measurement m;
     std::uint8_t buffer[64];
-    unit.pressKey(4);
-    while (unit.resultCount() == 0) {
-        const auto next = clock.nextDeadline();
-        if (!next) break;
-        clock.advanceTo(*next);
-        while (unit.queuedRecords() > 0) {
-            const PipeReadResult r = driver.readPipe(in, buffer, sizeof buffer);
-            clock.endActivity();
-            if (r.status != PipeStatus::Ok || r.bytes < 8 || (buffer[0] & 0x0F) != 4) continue;
-            const int mark = (buffer[2] << 8) | buffer[3];
-            int index = mark == kRestartMark ? 0 : mark % static_cast<int>(kRingSize);
-            const int pairs = std::min<int>(buffer[1] & 0x0F, (static_cast<int>(r.bytes) - 8) / 4);
-            for (int k = 0; k < pairs; ++k, index = (index + 1) % static_cast<int>(kRingSize)) {
-                m.pressure[static_cast<std::size_t>(index)] =
-                    static_cast<std::int16_t>(sample12((buffer[8 + 4 * k] << 8) | buffer[9 + 4 * k]));
-                m.wave[static_cast<std::size_t>(index)] =
-                    static_cast<std::int16_t>(sample12((buffer[10 + 4 * k] << 8) | buffer[11 + 4 * k]));
+    for (int cycle = 0; cycle < kSittingCycles; ++cycle) {
+        unit.pressKey(4);
+        while (unit.resultCount() == cycle) {
+            const auto next = clock.nextDeadline();
+            if (!next) break;
+            clock.advanceTo(*next);
+            while (unit.queuedRecords() > 0) {
+                const PipeReadResult r = driver.readPipe(in, buffer, sizeof buffer);
+                clock.endActivity();
+                if (r.status != PipeStatus::Ok || r.bytes < 8 || (buffer[0] & 0x0F) != 4) continue;
+                const int mark = (buffer[2] << 8) | buffer[3];
+                int index = mark == kRestartMark ? 0 : mark % static_cast<int>(kRingSize);
+                const int pairs = std::min<int>(buffer[1] & 0x0F, (static_cast<int>(r.bytes) - 8) / 4);
+                for (int k = 0; k < pairs; ++k, index = (index + 1) % static_cast<int>(kRingSize)) {
+                    m.pressure[static_cast<std::size_t>(index)] =
+                        static_cast<std::int16_t>(sample12((buffer[8 + 4 * k] << 8) | buffer[9 + 4 * k]));
+                    m.wave[static_cast<std::size_t>(index)] =
+                        static_cast<std::int16_t>(sample12((buffer[10 + 4 * k] << 8) | buffer[11 + 4 * k]));
+                }
             }
         }
+        m.result = unit.lastResult().value_or(SimResult{});
+        out.push_back(m);
+        unit.pressKey(4);  // back to View
     }
     driver.close(in);
-    m.result = unit.lastResult().value_or(SimResult{});
-    return m;
+    return out;
 }
 
 struct EnvelopePressures {
@@ -126,7 +144,12 @@ EnvelopePressures envelopePressures(COscillometricAnalysis& analysis, const Meas
     return p;
 }
 
-const char* typeName(int type) { return type == 0 ? "rabbit" : type == 1 ? "dog" : "rat"; }
+const char* animalName(int animal) {
+    return animal == kAnimalRabbitMonkey ? "rabbit"
+           : animal == kAnimalDog        ? "dog"
+           : animal == kAnimalRat        ? "rat"
+                                         : "mouse";
+}
 const char* levelName(SimArtefacts a) {
     return a == SimArtefacts::None ? "none" : a == SimArtefacts::Normal ? "normal" : "many";
 }
@@ -137,6 +160,7 @@ int main(int argc, char** argv) {
     int count = 200;
     std::uint32_t seed = 1;
     std::vector<SimArtefacts> levels;
+    std::vector<SimTail> tails;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--count" && i + 1 < argc) {
@@ -153,28 +177,46 @@ int main(int argc, char** argv) {
                 levels.push_back(SimArtefacts::Many);
             else
                 count = -1;
+        } else if (a == "--tail" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            if (v == "warm")
+                tails.push_back(SimTail::Warm);
+            else if (v == "cold")
+                tails.push_back(SimTail::Cold);
+            else
+                count = -1;
         } else {
             count = -1;
         }
         if (count <= 0) {
             std::fprintf(stderr,
-                         "usage: hx40k-simcheck [--count N] [--seed S] [--artefacts none|normal|many]...\n");
+                         "usage: hx40k-simcheck [--count N] [--seed S] [--artefacts none|normal|many]... "
+                         "[--tail warm|cold]...\n");
             return 1;
         }
     }
     if (levels.empty()) levels = {SimArtefacts::None, SimArtefacts::Normal};
+    if (tails.empty()) tails = {SimTail::Warm, SimTail::Cold};
+    std::vector<Row> rows;
+    for (int animal : {kAnimalMouse, kAnimalRat, kAnimalDog, kAnimalRabbitMonkey})
+        for (SimTail tail : tails)
+            for (SimArtefacts level : levels) rows.push_back({animal, tail, level});
 
     auto analysis = std::make_unique<COscillometricAnalysis>();
-    std::printf("%-6s %-9s %4s %-20s | %-33s %-9s | %-33s %s\n", "type", "artefacts", "n", "error codes",
-                "unit SBP / MBP / DBP (mean+-sd)", "HR %", "envelope SBP / MBP / DBP", "no env");
-    for (int type : {2, 1, 0}) {
-        for (SimArtefacts level : levels) {
+    std::printf("%-6s %-4s %-9s %4s %-20s | %-33s %-9s | %-33s %s\n", "animal", "tail", "artefacts", "n",
+                "error codes", "unit SBP / MBP / DBP (mean+-sd)", "HR %", "envelope SBP / MBP / DBP",
+                "no env");
+    for (const Row& row : rows) {
+        {
             Stat sbp, mbp, dbp, hr, esbp, embp, edbp;
             std::map<int, int> codes;
-            int failed = 0, noEnvelope = 0;
+            int failed = 0, noEnvelope = 0, done = 0;
+            std::vector<Measurement> batch;
             for (int k = 0; k < count; ++k) {
-                const Measurement m =
-                    measure(type, level, seed + static_cast<std::uint32_t>(10000 * type + k));
+                if (k % kSittingCycles == 0)
+                    batch = sitting(row, seed + static_cast<std::uint32_t>(10000 * row.animal + k));
+                const Measurement& m = batch[static_cast<std::size_t>(k % kSittingCycles)];
+                ++done;
                 const SimResult& r = m.result;
                 if (r.errorCode != 0) {
                     ++failed;
@@ -194,15 +236,16 @@ int main(int argc, char** argv) {
                 embp.add(e.mbp - r.truth.mbp);
                 edbp.add(e.dbp - r.truth.dbp);
             }
-            std::string codeText = std::to_string(failed * 100 / count) + "%";
+            std::string codeText = std::to_string(failed * 100 / std::max(1, done)) + "%";
             for (const auto& [code, n] : codes)
                 codeText += " " + std::to_string(code) + "x" + std::to_string(n);
             std::printf(
-                "%-6s %-9s %4d %-20s | %+5.1f±%-4.1f %+5.1f±%-4.1f %+5.1f±%-4.1f %+5.1f±%-4.1f | "
+                "%-6s %-4s %-9s %4d %-20s | %+5.1f±%-4.1f %+5.1f±%-4.1f %+5.1f±%-4.1f %+5.1f±%-4.1f | "
                 "%+5.1f±%-4.1f %+5.1f±%-4.1f %+5.1f±%-4.1f %d\n",
-                typeName(type), levelName(level), count, codeText.c_str(), sbp.mean(), sbp.sd(), mbp.mean(),
-                mbp.sd(), dbp.mean(), dbp.sd(), hr.mean(), hr.sd(), esbp.mean(), esbp.sd(), embp.mean(),
-                embp.sd(), edbp.mean(), edbp.sd(), noEnvelope);
+                animalName(row.animal), row.tail == SimTail::Cold ? "cold" : "warm", levelName(row.artefacts),
+                done, codeText.c_str(), sbp.mean(), sbp.sd(), mbp.mean(), mbp.sd(), dbp.mean(), dbp.sd(),
+                hr.mean(), hr.sd(), esbp.mean(), esbp.sd(), embp.mean(), embp.sd(), edbp.mean(), edbp.sd(),
+                noEnvelope);
             std::fflush(stdout);
         }
     }
