@@ -33,6 +33,8 @@ int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
             shell.document().preference().setDataFolder(*options.answers.dataFolder);
             shell.cleanUpDataFolder();
         }
+        // The console shows no session statistics: only the newest row is kept.
+        shell.controller().session().setKeepRows(false);
         CHeadlessSession session(shell, loop, ui, options.goals);
         if (!session.begin()) {
             status = CHeadlessSession::kExitBadTimerFile;

@@ -52,6 +52,11 @@ std::string CResultsSession::record(const std::string& folder, ResultsLogRow row
     return error;
 }
 
+void CResultsSession::setKeepRows(bool keep) {
+    m_keepRows = keep;
+    changed();
+}
+
 std::string CResultsSession::takeNotice() { return std::exchange(m_notice, {}); }
 
 void CResultsSession::startNewSession() {

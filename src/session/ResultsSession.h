@@ -36,6 +36,11 @@ class CResultsSession {
     // The next result begins a new session; the current one is shown empty.
     void startNewSession();
 
+    // A front end that shows no statistics keeps only the newest row (whose
+    // animal number decides where the session ends), so a long run does not
+    // grow with its results. Rows are kept by default.
+    void setKeepRows(bool keep);
+
     const std::vector<ResultsLogRow>& rows() const { return m_rows; }
     int sessionNumber() const { return m_session; }
     SessionStats stats(const SessionSettings& settings) const;
@@ -45,6 +50,7 @@ class CResultsSession {
 
   private:
     void changed() {
+        if (!m_keepRows && m_rows.size() > 1) m_rows.erase(m_rows.begin(), m_rows.end() - 1);
         if (m_listener) m_listener();
     }
 
@@ -56,6 +62,7 @@ class CResultsSession {
     int m_session = 0;     // of m_rows; 0 before any
     int m_maxSession = 0;  // highest number in the log, any unit
     bool m_newRequested = false;
+    bool m_keepRows = true;
     std::vector<ResultsLogRow> m_rows;
     std::function<void()> m_listener;
     bool m_besideNoticeGiven = false;

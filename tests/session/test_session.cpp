@@ -305,6 +305,11 @@ TEST(ResultsSession, SessionsFollowTheAnimalAndSurviveARestart) {
     EXPECT_EQ(restarted.rows()[0].n, "5");
     restarted.record(dir.folder(), row("B", 6));
     EXPECT_EQ(restarted.stats({}).accepted, 2u);
+    restarted.setKeepRows(false);  // as the console keeps them: the newest row only
+    restarted.record(dir.folder(), row("B", 7));
+    ASSERT_EQ(restarted.rows().size(), 1u);
+    EXPECT_EQ(restarted.rows()[0].n, "7");
+    EXPECT_EQ(restarted.sessionNumber(), 3);
     CResultsSession otherUnit;  // another copy's unit starts its own session
     otherUnit.load(dir.folder(), 2);
     EXPECT_TRUE(otherUnit.rows().empty());
