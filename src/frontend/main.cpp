@@ -50,6 +50,7 @@ struct Options {
     std::string versionText;
     int animalType = -1;  // TYPE word of the simulated units; -1: the unit's default (dog)
     SimArtefacts artefacts = SimArtefacts::Normal;
+    SimTail tail = SimTail::Warm;
     int deviceId = -1;  // zero-based preset device ID
     ConsoleAnswers answers;
     SessionGoals goals;
@@ -146,14 +147,23 @@ const OptionSpec kOptions[] = {
     {"--unit-version", Argument::Required, "TEXT", kAnyFrontEnd, "version text of the simulated units",
      [](Options& o, const char* v) { return o.versionText = v, std::string(); }},
     {"--animal-type", Argument::Required, "T", kAnyFrontEnd,
-     "the simulated animal: rat, dog or rabbit (the units' TYPE)",
+     "the simulated animal: mouse, rat, dog or rabbit (the units' TYPE; a mouse is OTHER)",
      [](Options& o, const char* v) {
          const std::string t = v;
-         o.animalType = t == "rat"      ? kAnimalRat
+         o.animalType = t == "mouse"    ? kAnimalMouse
+                        : t == "rat"    ? kAnimalRat
                         : t == "dog"    ? kAnimalDog
                         : t == "rabbit" ? kAnimalRabbitMonkey
                                         : -1;
-         return o.animalType < 0 ? std::string("--animal-type is rat, dog or rabbit") : std::string();
+         return o.animalType < 0 ? std::string("--animal-type is mouse, rat, dog or rabbit") : std::string();
+     }},
+    {"--tail", Argument::Required, "T", kAnyFrontEnd,
+     "the simulated animal's tail: warm (default) or cold (small, fading pulses)",
+     [](Options& o, const char* v) {
+         const std::string t = v;
+         if (t != "warm" && t != "cold") return std::string("--tail is warm or cold");
+         o.tail = t == "cold" ? SimTail::Cold : SimTail::Warm;
+         return std::string();
      }},
     {"--artefacts", Argument::Required, "A", kAnyFrontEnd,
      "how often it moves: none, normal (default) or many",
@@ -405,8 +415,14 @@ std::unique_ptr<IUnitDriver> makeDriver(const Options& options, IClock& unitCloc
         unit.seed = options.seed + static_cast<std::uint32_t>(id);
         if (!options.versionText.empty()) unit.versionText = options.versionText;
         lifelikeAnimal(unit, options.artefacts);
-        if (options.animalType >= 0)
+        unit.tail = options.tail;
+        if (options.animalType == kAnimalMouse) {
+            // The unit knows no mouse: OTHER is its setting for small animals.
+            unit.menu[MenuSettings::kType] = kAnimalRat;
+            unit.smallAnimal = kAnimalMouse;
+        } else if (options.animalType >= 0) {
             unit.menu[MenuSettings::kType] = static_cast<std::int16_t>(options.animalType);
+        }
         sim->addUnit(id - 1, unit);
     }
     return sim;
