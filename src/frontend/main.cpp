@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -28,6 +29,7 @@
 #include "control/VirtualEventLoop.h"
 #include "platform/QSettingsProfileStore.h"
 #include "platform/QtEventLoop.h"
+#include "settings/Preference.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
 #include "usb/LibusbDriver.h"
@@ -184,7 +186,17 @@ const OptionSpec kOptions[] = {
          std::string folder = v;
          // An empty folder would put the data files into the root folder.
          if (folder.empty()) return std::string("--data-folder needs a folder");
+         // A relative name is taken from the working folder, as a shell user means it.
+         if (folder.front() != '/') {
+             std::error_code ec;
+             folder = std::filesystem::current_path(ec).string() + "/" + folder;
+             if (ec) return "--data-folder " + std::string(v) + ": " + ec.message();
+         }
          if (folder.back() != '/') folder += '/';
+         // What is not a folder and cannot become one is refused here, rather
+         // than the data going quietly to another folder.
+         if (!ensureFolderExists(folder))
+             return "--data-folder " + std::string(v) + " is not a folder and cannot be made one";
          o.answers.dataFolder = folder;
          return std::string();
      }},

@@ -158,7 +158,9 @@ void CPreference::loadAnimalGroup() {
 
 bool CPreference::setDataFolder(const std::string& path) {
     if (ensureFolderExists(path)) {
-        m_dataFolder = path;
+        // Data files are named folder + name: without the final "/" they
+        // would land in the parent folder, apart from the results log.
+        m_dataFolder = withFinalSlash(path);
         return true;
     }
     // In memory only: the profile keeps its text until the group is written.

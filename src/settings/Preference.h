@@ -76,8 +76,9 @@ class CPreference {
     const AnimalTexts& animal() const { return m_animal; }
     const std::string& dataFolder() const { return m_dataFolder; }
     // Makes the folder exist; on success the data folder becomes path letter for
-    // letter, else the documents folder (in memory only: the profile keeps its
-    // text until writeAnimalGroup). Returns whether path was taken.
+    // letter (with a final "/" added where it has none), else the documents
+    // folder (in memory only: the profile keeps its text until
+    // writeAnimalGroup). Returns whether path was taken.
     bool setDataFolder(const std::string& path);
     // Writes ID_NO, STUDY_NO, WEIGHT, SEXAGE, COMMENT, dataFolder.
     void writeAnimalGroup();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,6 +179,19 @@ TEST_F(HeadlessProgram, AFileSizeLimitFailsTheSaveInsteadOfKillingTheProgram) {
     EXPECT_TRUE(fs::exists(home.path() / "config" / "Quarvel40K" / "Halnor40KU.ini"));
 }
 
+TEST_F(HeadlessProgram, ARelativeDataFolderIsTakenFromTheWorkingFolder) {
+    fs::create_directories(home.path() / "run");
+    fs::permissions(home.path() / "run", fs::perms::owner_all);
+    ProcessRun r =
+        runProgram("/bin/sh",
+                   {"-c", "cd \"$HOME\" && exec \"$0\" \"$@\"", binFolder() + "/halnor40ku", "--headless",
+                    "--simulate", "--fast", "--measurements", "1", "--data-folder", "rel"},
+                   environment(), 120);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("file=" + home.folder() + "rel/B"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(home.path() / "rel" / "results.csv"));
+}
+
 TEST_F(HeadlessProgram, TheSimulatedAnimalIsChosenOnTheCommandLine) {
     ProcessRun r = run({"--headless", "--simulate", "--fast", "--animal-type", "rat", "--artefacts", "none",
                         "--measurements", "1", "--data-folder", home.folder() + "data"});
@@ -200,6 +214,12 @@ TEST_F(HeadlessProgram, BadOptionsAreRefused) {
     EXPECT_EQ(run({"--headless", "--simulate=17"}).status, 1);
     EXPECT_EQ(run({"--headless", "--fast"}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate", "--fast", "--data-folder", ""}).status, 1);
+    // Not folders, and none can be made there: refused rather than replaced by ~/Documents.
+    std::ofstream(home.path() / "plain") << "x";
+    ::mkfifo((home.path() / "fifo").c_str(), 0600);
+    for (const std::string& folder :
+         {std::string("/dev/null"), home.folder() + "plain", home.folder() + "fifo"})
+        EXPECT_EQ(run({"--headless", "--simulate", "--fast", "--data-folder", folder}).status, 1) << folder;
     EXPECT_EQ(run({"--headless", "--simulate", "--animal-type", "cat"}).status, 1);
     EXPECT_EQ(run({"--headless", "--simulate", "--artefacts", "some"}).status, 1);
     // An option of the other front end is refused, not ignored.

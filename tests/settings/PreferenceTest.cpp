@@ -143,6 +143,9 @@ TEST_F(PreferenceTest, MissingDataFolderIsCreatedWithTheCaseGivenAndTheTextKept)
     EXPECT_EQ(pref.dataFolder(), wanted);
     EXPECT_TRUE(fs::is_directory(m_documents.path() / "Data/Mouse/Study A"));
     EXPECT_FALSE(fs::exists(m_documents.path() / "DATA"));
+    // An older profile's folder without the final "/" keeps the data files inside it.
+    m_store.writeText(kSection, "dataFolder", wanted.substr(0, wanted.size() - 1));
+    EXPECT_EQ(CPreference(m_store, m_documents.folder()).dataFolder(), wanted);
 }
 
 TEST_F(PreferenceTest, DataFolderThatCannotBeMadeFallsBackToDocumentsInMemoryOnly) {
