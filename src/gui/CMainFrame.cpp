@@ -19,6 +19,7 @@
 #include "data/Halnor55KUDoc.h"
 #include "gui/CRecordingReview.h"
 #include "gui/CSessionWindow.h"
+#include "gui/CStudyWindows.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CInformationView.h"
 #include "gui/views/CResultView.h"
@@ -143,6 +144,8 @@ void CMainFrame::createActions() {
     connect(open, &QAction::triggered, this, [this] {
         if (m_doc) chooseRecording();
     });
+    m_study = new CStudyWindows(*this, [this] { return studyPlace(); });
+    m_study->addReportAction(*file);
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
     // The session's statistics do not depend on the unit: always enabled.
     QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
@@ -152,6 +155,7 @@ void CMainFrame::createActions() {
     connect(view->addAction(QStringLiteral("New session")), &QAction::triggered, this, [this] {
         if (m_controller) m_controller->session().startNewSession();
     });
+    m_study->addStudyMenu(*menuBar());
     QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting(&S)"));
     addMenuAction(setting, kCmdTimer, QStringLiteral("Timer"));
     addMenuAction(setting, kCmdMonitor, QStringLiteral("Monitor"));
@@ -232,6 +236,12 @@ QRect CMainFrame::placeOnScreen(const QRect& kept) const {
     placed.moveLeft(std::clamp(placed.left(), area.left(), area.right() + 1 - placed.width()));
     placed.moveTop(std::clamp(placed.top(), area.top(), area.bottom() + 1 - placed.height()));
     return placed;
+}
+
+StudyPlace CMainFrame::studyPlace() const {
+    if (!m_doc) return {};
+    return {m_doc->dataFolder(), &m_doc->preference().store(), m_doc->menuSettings()[MenuSettings::kType],
+            m_controller ? &m_controller->session() : nullptr};
 }
 
 std::array<std::int32_t, 4> CMainFrame::frameRect() const {

@@ -47,6 +47,8 @@ class CHistoryView;
 class CResultView;
 class CSessionWindow;
 class CRecordingReview;
+class CStudyWindows;
+struct StudyPlace;
 class IEventLoop;
 
 class CMainFrame final : public QMainWindow, public IStatusBar {
@@ -87,6 +89,10 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // View -> Session statistics: the non-modal statistics window (made on
     // first use, rebuilt from the results log of the data folder). After attach().
     CSessionWindow& showSessionStatistics();
+    // The Study menu's windows and File -> Report...; the place of the study
+    // is the data folder, profile, unit TYPE and session of the moment.
+    CStudyWindows& studyWindows() { return *m_study; }
+    StudyPlace studyPlace() const;
 
     // Shows the data file at path for review. Returns "" on success, else the
     // reason the file was refused (nothing changed then). The menu command
@@ -151,6 +157,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     WindowLayout m_layoutMode = kLayoutWave;
     int m_resultsHandled = 0;
     CSessionWindow* m_sessionWindow = nullptr;  // child window, owned by Qt
+    CStudyWindows* m_study = nullptr;           // the study menus and windows, owned by Qt
     std::unique_ptr<CRecordingReview> m_review;
     std::string m_liveGeneralText;  // the general pane's live text while reviewing
 };

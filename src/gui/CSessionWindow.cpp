@@ -1,11 +1,14 @@
 #include "gui/CSessionWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
@@ -20,6 +23,9 @@
 
 #include "gui/report/Plots.h"
 #include "settings/ProfileStore.h"
+#include "study/ReviewLog.h"
+#include "study/Sittings.h"
+#include "study/Study.h"
 
 namespace hx {
 
@@ -84,6 +90,10 @@ CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, Q
     m_outlierK->setSingleStep(0.5);
     m_outlierK->setSpecialValueText(QStringLiteral("off"));
     m_outlierK->setValue(m_settings.outlierK);
+    m_method = new QComboBox(this);
+    m_method->addItems({QStringLiteral("\u00D7 MAD"), QStringLiteral("\u00D7 scaled MAD (1.4826 \u00D7 MAD)"),
+                        QStringLiteral("\u00D7 SD")});
+    m_method->setCurrentIndex(static_cast<int>(m_settings.outlierMethod));
     m_newSession = new QPushButton(QStringLiteral("New session"), this);
     m_export = new QPushButton(QStringLiteral("Export CSV"), this);
 
@@ -93,8 +103,9 @@ CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, Q
     settings->addSpacing(12);
     settings->addWidget(m_rejectErrors);
     settings->addSpacing(12);
-    settings->addWidget(new QLabel(QStringLiteral("SBP outlier k \u00D7 MAD:"), this));
+    settings->addWidget(new QLabel(QStringLiteral("SBP outlier k:"), this));
     settings->addWidget(m_outlierK);
+    settings->addWidget(m_method);
     settings->addStretch(1);
     settings->addWidget(m_newSession);
     settings->addWidget(m_export);
@@ -126,15 +137,42 @@ CSessionWindow::CSessionWindow(CResultsSession& session, IProfileStore& store, Q
     auto* body = new QHBoxLayout;
     body->addWidget(m_table, 1);
     body->addLayout(right, 1);
+    auto* change = new QPushButton(QStringLiteral("Change verdict..."), this);
+    change->setToolTip(
+        QStringLiteral("Reject the selected accepted cycle, or accept the selected rejected one, "
+                       "with a reason (kept in review-log.csv)"));
+    auto* conditions = new QHBoxLayout;
+    static const char* const kConditionLabels[] = {
+        "Platform \u00B0C:", "Room \u00B0C:", "Restrainer:", "Operator:", "Notes:"};
+    for (std::size_t i = 0; i < m_conditions.size(); ++i) {
+        m_conditions[i] = new QLineEdit(this);
+        if (i < 2) m_conditions[i]->setMaximumWidth(50);
+        conditions->addWidget(new QLabel(QString::fromUtf8(kConditionLabels[i]), this));
+        conditions->addWidget(m_conditions[i], i == 4 ? 2 : 1);
+    }
+    auto* saveConditionsButton = new QPushButton(QStringLiteral("Save conditions"), this);
+    conditions->addWidget(saveConditionsButton);
+    auto* headingRow = new QHBoxLayout;
+    headingRow->addWidget(m_heading, 1);
+    headingRow->addWidget(change);
     auto* top = new QVBoxLayout(this);
     top->addLayout(settings);
-    top->addWidget(m_heading);
+    top->addLayout(conditions);
+    top->addLayout(headingRow);
     top->addLayout(body, 1);
     resize(1000, 560);
 
     connect(m_acclimation, &QSpinBox::valueChanged, this, [this] { settingsEdited(); });
     connect(m_outlierK, &QDoubleSpinBox::valueChanged, this, [this] { settingsEdited(); });
     connect(m_rejectErrors, &QCheckBox::toggled, this, [this] { settingsEdited(); });
+    connect(m_method, &QComboBox::currentIndexChanged, this, [this] { settingsEdited(); });
+    connect(change, &QPushButton::clicked, this, [this] { askVerdict(); });
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this] { askVerdict(); });
+    connect(saveConditionsButton, &QPushButton::clicked, this, [this] {
+        const std::string error = saveConditions();
+        if (!error.empty())
+            QMessageBox::warning(this, QStringLiteral("Conditions"), QString::fromStdString(error));
+    });
     connect(m_newSession, &QPushButton::clicked, this, [this] { m_session.startNewSession(); });
     connect(m_export, &QPushButton::clicked, this, [this] {
         const QString path =
@@ -157,14 +195,26 @@ void CSessionWindow::settingsEdited() {
     m_settings.acclimation = m_acclimation->value();
     m_settings.rejectErrors = m_rejectErrors->isChecked();
     m_settings.outlierK = m_outlierK->value();
+    m_settings.outlierMethod = static_cast<OutlierMethod>(m_method->currentIndex());
     storeSessionSettings(m_store, m_settings);
     refresh();
 }
 
 void CSessionWindow::refresh() {
     SessionStats shown = std::move(m_stats);
-    m_stats = m_session.stats(m_settings);
+    // The plausible ranges are edited in the study overview; take them as stored.
+    const SessionSettings stored = loadSessionSettings(m_store);
+    m_settings.sbpMin = stored.sbpMin;
+    m_settings.sbpMax = stored.sbpMax;
+    m_settings.hrMin = stored.hrMin;
+    m_settings.hrMax = stored.hrMax;
     const auto& rows = m_session.rows();
+    std::string reason;
+    const ReviewLog review = readReviewLog(m_session.folder(), reason).value_or(ReviewLog{});
+    std::vector<std::size_t> all(rows.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    m_stats = computeSessionStats(reviewedCycles(rows, all, review.latest()), m_settings);
+    loadConditions();
     m_heading->setText(rows.empty() ? QStringLiteral("New session: no cycles yet")
                                     : QStringLiteral("Session %1, animal %2: accepted %3 of %4 cycles")
                                           .arg(m_session.sessionNumber())
@@ -201,6 +251,12 @@ void CSessionWindow::refresh() {
         m_table->setItem(r, 6, cell(valueCell(c.dbp), rejected));
         auto* status = cell(text(m_stats.verdicts[i].text), false, Qt::AlignLeft | Qt::AlignVCenter);
         if (rejected) status->setForeground(QColor(0xC0, 0x30, 0x30));
+        if (m_stats.verdicts[i].byHand) {
+            QFont bold = status->font();
+            bold.setBold(true);
+            status->setFont(bold);
+            status->setToolTip(QStringLiteral("Changed by hand (review-log.csv)"));
+        }
         m_table->setItem(r, 7, status);
     }
     m_table->resizeColumnsToContents();
@@ -212,6 +268,70 @@ void CSessionWindow::refresh() {
         m_summary->setItem(k, 2, cell(text(rangeText(s)), false));
     }
     m_plot->setStats(&m_stats);
+}
+
+std::string CSessionWindow::changeVerdict(int row, const std::string& reason) {
+    const auto& rows = m_session.rows();
+    if (row < 0 || static_cast<std::size_t>(row) >= rows.size() ||
+        static_cast<std::size_t>(row) >= m_stats.verdicts.size())
+        return "no cycle is selected";
+    ReviewChange change;
+    change.cycle = cycleKeyOf(rows[static_cast<std::size_t>(row)]);
+    change.oldAccepted = m_stats.verdicts[static_cast<std::size_t>(row)].status == CycleStatus::Accepted;
+    change.newAccepted = !change.oldAccepted;
+    change.reason = reason;
+    std::string error = appendReviewChange(m_session.folder(), change);
+    refresh();
+    return error;
+}
+
+void CSessionWindow::askVerdict() {
+    const int row = m_table->currentRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_stats.verdicts.size()) return;
+    const bool accepted = m_stats.verdicts[static_cast<std::size_t>(row)].status == CycleStatus::Accepted;
+    QStringList reasons;
+    for (const auto& r : reviewReasons()) reasons << QString::fromStdString(r);
+    if (!accepted) reasons.prepend(QStringLiteral("reading is sound"));
+    bool ok = false;
+    const QString reason =
+        QInputDialog::getItem(this, QStringLiteral("Change verdict"),
+                              QStringLiteral("%1 cycle %2 by hand. Reason:")
+                                  .arg(accepted ? QStringLiteral("Reject") : QStringLiteral("Accept"))
+                                  .arg(row + 1),
+                              reasons, 0, true, &ok);
+    if (!ok) return;
+    const std::string error = changeVerdict(row, reason.trimmed().toStdString());
+    if (!error.empty())
+        QMessageBox::warning(
+            this, QStringLiteral("Change verdict"),
+            QStringLiteral("The change could not be kept: %1").arg(QString::fromStdString(error)));
+}
+
+void CSessionWindow::loadConditions() {
+    const std::pair<int, int> now{m_session.deviceId(), m_session.sessionNumber()};
+    if (now == m_conditionsOf) return;  // keep what the user is typing
+    m_conditionsOf = now;
+    SittingConditions c;
+    std::string reason;
+    if (auto file = readSittings(m_session.folder(), reason))
+        if (auto it = file->latest.find(now); it != file->latest.end()) c = it->second;
+    const std::string* values[] = {&c.platformTemperature, &c.roomTemperature, &c.restrainer, &c.operatorName,
+                                   &c.notes};
+    for (std::size_t i = 0; i < m_conditions.size(); ++i)
+        m_conditions[i]->setText(QString::fromStdString(*values[i]));
+}
+
+std::string CSessionWindow::saveConditions() {
+    if (m_session.rows().empty()) return "the session has no cycles yet";
+    SittingConditions c;
+    c.deviceId = m_session.deviceId();
+    c.session = m_session.sessionNumber();
+    c.animalNo = m_session.rows().back().animalNo;
+    std::string* values[] = {&c.platformTemperature, &c.roomTemperature, &c.restrainer, &c.operatorName,
+                             &c.notes};
+    for (std::size_t i = 0; i < m_conditions.size(); ++i)
+        *values[i] = m_conditions[i]->text().trimmed().toStdString();
+    return appendSittingConditions(m_session.folder(), c);
 }
 
 bool CSessionWindow::exportCsv(const QString& path) {

@@ -43,6 +43,9 @@ class CResultsSession {
 
     const std::vector<ResultsLogRow>& rows() const { return m_rows; }
     int sessionNumber() const { return m_session; }
+    // The data folder and device ID (as shown, 1 to 16) the session follows.
+    const std::string& folder() const { return m_folder; }
+    int deviceId() const { return m_deviceId; }
     SessionStats stats(const SessionSettings& settings) const;
 
     // Called after every change (a row, a new session, a reload).
