@@ -341,9 +341,9 @@ void CStudyOverview::refresh() {
     if (!m_watcher->directories().isEmpty()) m_watcher->removePaths(m_watcher->directories());
     const QString folder = place.folder.empty() ? QDir::currentPath() : q(place.folder);
     if (QFileInfo(folder).isDir()) m_watcher->addPath(folder);
-    for (const char* name : {kResultsLogName, kAnimalsFileName, kReviewLogName})
-        if (QFileInfo::exists(q(joinFolder(place.folder, name))))
-            m_watcher->addPath(q(joinFolder(place.folder, name)));
+    for (const std::string& path : {resultsLogPath(place.folder), joinFolder(place.folder, kAnimalsFileName),
+                                    joinFolder(place.folder, kReviewLogName)})
+        if (QFileInfo::exists(q(path))) m_watcher->addPath(q(path));
 }
 
 CAnimalsWindow::CAnimalsWindow(std::function<StudyPlace()> place, QWidget* parent)
