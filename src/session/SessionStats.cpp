@@ -118,14 +118,15 @@ std::pair<int, int> heartRateRangeForType(int type) {
     // Resting heart rates of the species in laboratory-animal reference
     // tables, widened upwards for the stress of a restrainer and downwards
     // for a calm animal: rabbit about 130-325 and macaque about 120-250 per
-    // minute, dog about 60-160, rat about 250-500.
+    // minute, dog about 60-160, rat about 250-500; TYPE other also serves
+    // mice (about 450-750).
     switch (type) {
         case 0:
             return {100, 350};
         case 1:
             return {50, 220};
         default:
-            return {200, 650};
+            return {200, 800};
     }
 }
 

@@ -53,7 +53,7 @@ std::optional<double> parseOutlierK(const std::string& text);
 std::optional<std::pair<int, int>> parseRange(const std::string& text);
 std::string rangeSettingText(int min, int max);  // "60-250", "off"
 // The plausible heart rate of the unit's TYPE menu setting (0 rabbit/monkey,
-// 1 dog, 2 other: a rat), wide enough for an animal in a restrainer.
+// 1 dog, 2 other: a rat or a mouse), wide enough for an animal in a restrainer.
 std::pair<int, int> heartRateRangeForType(int type);
 
 // One measurement cycle. A value is absent when it was not measured or not

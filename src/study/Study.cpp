@@ -137,7 +137,7 @@ std::vector<std::string> studyRuleLines(const StudyRules& r) {
     lines.push_back(std::string("Results with an error code: ") + (c.rejectErrors ? "rejected" : "kept"));
     lines.push_back("Plausible SBP: " + (c.sbpMin || c.sbpMax ? rangeSettingText(c.sbpMin, c.sbpMax) + " mmHg"
                                                               : std::string("any")));
-    static const char* kTypes[] = {"rabbit/monkey", "dog", "other (rat)"};
+    static const char* kTypes[] = {"rabbit/monkey", "dog", "other (rat or mouse)"};
     std::string hr = c.hrMin || c.hrMax ? rangeSettingText(c.hrMin, c.hrMax) + " per minute" : "any";
     if (r.hrByType && r.hrType >= 0 && r.hrType <= 2)
         hr += std::string(" (the unit's TYPE: ") + kTypes[r.hrType] + ")";

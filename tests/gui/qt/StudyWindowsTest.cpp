@@ -62,7 +62,7 @@ TEST(StudyWindows, OverviewShowsGroupsAndDaysAndTheAnimalsWindowGuardsDamagedRow
     EXPECT_EQ(t.item(2, 2)->text().toStdString(), "\u2717 140.0");
     EXPECT_NE(t.item(2, 2)->toolTip().indexOf(QStringLiteral("3 accepted cycles (at least 5)")), -1);
     EXPECT_EQ(t.item(3, 0)->text().toStdString(), "(none) (mean \u00B1 SEM)");
-    EXPECT_NE(overview.ruleText().text().indexOf(QStringLiteral("200-650 per minute")), -1);  // TYPE 2: a rat
+    EXPECT_NE(overview.ruleText().text().indexOf(QStringLiteral("200-800 per minute")), -1);  // TYPE 2: a rat
 
     overview.minCycles().setValue(3);
     EXPECT_EQ(loadStudyRules(store).minCycles, 3);
