@@ -222,8 +222,22 @@ CLogChannel& logChannel() {
     return channelLocked(s);
 }
 
+namespace {
+// The channel (unit) the calling thread works for: named at the start of its lines.
+thread_local std::string t_lineTag;
+}  // namespace
+
+void setThreadLogTag(std::string tag) { t_lineTag = std::move(tag); }
+const std::string& threadLogTag() { return t_lineTag; }
+
 void writeLogLine(std::string_view text, char kind1, char kind2) {
     try {
+        std::string tagged;
+        if (!t_lineTag.empty()) {
+            tagged.reserve(t_lineTag.size() + 1 + text.size());
+            tagged.append(t_lineTag).append(1, ' ').append(text);
+            text = tagged;
+        }
         ChannelState& s = state();
         std::lock_guard lock(s.mutex);
         channelLocked(s).write(text, kind1, kind2, nowSeconds());

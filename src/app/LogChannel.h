@@ -82,6 +82,12 @@ CLogChannel& logChannel();
 // Texts longer than 128 bytes are cut to 128.
 void writeLogLine(std::string_view text, char kind1, char kind2);
 
+// The tag the calling thread puts before each of its lines ("dev=3" while it
+// works for the unit with device ID 3); empty: none. A thread started for a
+// unit takes over its starter's tag.
+void setThreadLogTag(std::string tag);
+const std::string& threadLogTag();
+
 // printf-style convenience over writeLogLine.
 void writeLogLinef(char kind1, char kind2, const char* format, ...) __attribute__((format(printf, 3, 4)));
 

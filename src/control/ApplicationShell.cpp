@@ -37,6 +37,20 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
     m_controller->create();
 
     // The window property: outside programs find this copy through its socket.
+    if (m_ports.controlSocket) startControlSocket();
+
+    if (showWindow) showWindow();
+    m_running = true;
+
+    loop.send(WindowMessage{WM_ENUM_DEVICE, 0, 0, {}});
+    loop.send(WindowMessage{kMsgStartConnecting, 0, 0, {}});
+    if (m_ports.startCompanion) startCompanionProgram();
+    return true;
+}
+
+void CApplicationShell::startControlSocket() {
+    IUiPort& ui = *m_ports.ui;
+    IEventLoop& loop = *m_ports.loop;
     m_controlSocket = std::make_unique<CControlSocket>(
         [&loop](int command) {
             WindowMessage message;
@@ -51,14 +65,6 @@ bool CApplicationShell::startUp(const std::function<void()>& showWindow) {
     m_controller->setPropertyListener([this](int value) {
         if (m_controlSocket) m_controlSocket->setProperty(value);
     });
-
-    if (showWindow) showWindow();
-    m_running = true;
-
-    loop.send(WindowMessage{WM_ENUM_DEVICE, 0, 0, {}});
-    loop.send(WindowMessage{kMsgStartConnecting, 0, 0, {}});
-    if (m_ports.startCompanion) startCompanionProgram();
-    return true;
 }
 
 // File times are real times, also when the program runs in virtual time.

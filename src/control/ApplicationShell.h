@@ -28,6 +28,7 @@ struct ShellPorts {
     std::string documentsFolder;      // ends with "/"; empty: unknown
     std::string controlFolder;        // where the control socket goes; empty: the runtime folder
     bool startCompanion = true;
+    bool controlSocket = true;  // false: a channel of several; the channel set owns the socket
 };
 
 class CApplicationShell {
@@ -56,6 +57,7 @@ class CApplicationShell {
     long companionPid() const { return m_companionPid; }
 
   private:
+    void startControlSocket();
     void startCompanionProgram();
 
     ShellPorts m_ports;

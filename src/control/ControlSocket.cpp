@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "app/LogChannel.h"
 
@@ -83,11 +84,32 @@ CControlSocket::~CControlSocket() {
         if (fd >= 0) ::close(fd);
 }
 
+void CControlSocket::setChannels(std::function<std::vector<ChannelEntry>()> list,
+                                 std::function<bool(int, int)> onChannelCommand) {
+    m_listChannels = std::move(list);
+    m_onChannelCommand = std::move(onChannelCommand);
+}
+
 std::string CControlSocket::answerTo(const char* line) {
     int command = 0;
+    int deviceId = 0;
     if (std::strncmp(line, "property", 8) == 0) return std::to_string(m_property.load()) + "\n";
-    if (std::sscanf(line, "command %d", &command) != 1) return "error\n";
+    if (std::strncmp(line, "channels", 8) == 0) {
+        if (!m_listChannels) return "error\n";
+        std::string answer;
+        for (const ChannelEntry& channel : m_listChannels())
+            answer += std::to_string(channel.deviceId) + " " + std::to_string(channel.property) + "\n";
+        return answer.empty() ? "none\n" : answer;
+    }
+    const int fields = std::sscanf(line, "command %d device %d", &command, &deviceId);
+    if (fields < 1) return "error\n";
     if (!isOutsideCommand(command)) return "refused\n";
+    if (m_onChannelCommand) {
+        if (fields < 2) return "refused: this copy serves several units, give the device ID\n";
+        return m_onChannelCommand(deviceId, command) ? "ok\n" : "no such channel\n";
+    }
+    // One unit: a device ID given must be the connected unit's (property 272 + ID - 1).
+    if (fields == 2 && m_property.load() != 0x110 + deviceId - 1) return "no such channel\n";
     m_onCommand(command);
     return "ok\n";
 }
@@ -187,14 +209,26 @@ std::vector<CControlSocket::Instance> CControlSocket::listInstances(const std::s
         if (!end || *end) continue;
         std::string answer = request(dir + name, "property\n");
         if (answer.empty()) continue;  // a socket left by a program that has ended
-        found.push_back({pid, std::atoi(answer.c_str())});
+        // A copy with several units answers with one line per channel.
+        const std::string channels = request(dir + name, "channels\n");
+        int deviceId = 0, property = 0;
+        bool listed = false;
+        std::stringstream lines(channels);
+        for (std::string entry; std::getline(lines, entry);) {
+            if (std::sscanf(entry.c_str(), "%d %d", &deviceId, &property) != 2) continue;
+            found.push_back({pid, property, deviceId});
+            listed = true;
+        }
+        if (!listed) found.push_back({pid, std::atoi(answer.c_str())});
     }
     ::closedir(d);
     return found;
 }
 
-std::string CControlSocket::sendCommand(long pid, int command, const std::string& folder) {
-    std::string answer = request(socketPath(folder, pid), "command " + std::to_string(command) + "\n");
+std::string CControlSocket::sendCommand(long pid, int command, const std::string& folder, int deviceId) {
+    std::string line = "command " + std::to_string(command);
+    if (deviceId > 0) line += " device " + std::to_string(deviceId);
+    std::string answer = request(socketPath(folder, pid), line + "\n");
     return answer.empty() ? "no such instance" : answer;
 }
 

@@ -5,6 +5,9 @@
 // a unit was opened, then 272 + device ID), or sends "command N" for one of
 // the outside commands 32771, 32773, 32774, 32775. Connections are served
 // side by side, each within a time limit, so idle clients hold nobody up.
+// A copy that serves several units also answers "channels" (one line "device
+// ID, property" per channel) and takes "command N device D" for the channel of
+// device ID D (1 to 16).
 
 #include <atomic>
 #include <cstddef>
@@ -32,14 +35,27 @@ class CControlSocket {
 
     static bool isOutsideCommand(int command);
 
+    // A copy with several channels: the list (device ID 1-16, property) and
+    // the command to one of them (false: no such channel). Called on the
+    // socket's thread; set before clients can come.
+    struct ChannelEntry {
+        int deviceId;
+        int property;
+    };
+    void setChannels(std::function<std::vector<ChannelEntry>()> list,
+                     std::function<bool(int deviceId, int command)> onChannelCommand);
+
     // Client side.
     struct Instance {
         long pid;
         int property;
+        int deviceId = 0;  // a channel of a copy with several units; 0: the copy's one unit
     };
+    // One entry per copy, or per channel of a copy with several units.
     static std::vector<Instance> listInstances(const std::string& folder = {});
-    // "ok", or a reason; the instance's answer.
-    static std::string sendCommand(long pid, int command, const std::string& folder = {});
+    // "ok", or a reason; the instance's answer. deviceId (1-16) picks one
+    // channel of a copy with several units, or must be the one unit's.
+    static std::string sendCommand(long pid, int command, const std::string& folder = {}, int deviceId = 0);
 
     // Each connection has this long for its request; at most this many are open.
     static constexpr int kClientTimeLimitMs = 1000;
@@ -52,6 +68,8 @@ class CControlSocket {
     static std::string request(const std::string& path, const std::string& line);
 
     std::function<void(int)> m_onCommand;
+    std::function<std::vector<ChannelEntry>()> m_listChannels;
+    std::function<bool(int, int)> m_onChannelCommand;
     std::string m_path;
     int m_fd = -1;
     int m_wakePipe[2] = {-1, -1};

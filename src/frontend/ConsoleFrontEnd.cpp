@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <string>
 
+#include "AllUnitsConsole.h"
 #include "app/LogChannel.h"
 #include "control/ApplicationShell.h"
 #include "platform/QSettingsProfileStore.h"
@@ -12,6 +13,7 @@ namespace hx {
 
 int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
                        CVirtualEventLoop* virtualLoop, const ConsoleOptions& options) {
+    if (options.allUnits) return runAllUnitsConsole(driver, receiverClock, loop, virtualLoop, options);
     CConsoleUi ui(loop, options.answers);
     CQSettingsProfileStore profile;
     ShellPorts ports;

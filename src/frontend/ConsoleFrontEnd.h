@@ -19,6 +19,7 @@ struct ConsoleOptions {
     ConsoleAnswers answers;   // the Animal ID dialog's answers and the data folder
     SessionGoals goals;       // measurements, timer series, connect time-out
     int presetDeviceId = -1;  // zero-based; -1: choose as usual
+    bool allUnits = false;    // a channel per attached unit, all at once
 };
 
 // virtualLoop: the loop itself when the run is in virtual time (--fast), else null.

@@ -2,7 +2,7 @@
 //   halnor40ku [options]                the main window
 //   halnor40ku --headless [options]     console front end
 //   halnor40ku ctl list                 list running copies and their property
-//   halnor40ku ctl send PID COMMAND     send an outside command to a copy
+//   halnor40ku ctl send PID COMMAND [--device-id N]   send an outside command to a copy
 //   halnor40ku --list-units             list the attached units, connect to none
 
 #include <pthread.h>
@@ -54,6 +54,7 @@ struct Options {
     SimArtefacts artefacts = SimArtefacts::Normal;
     SimTail tail = SimTail::Warm;
     int deviceId = -1;  // zero-based preset device ID
+    bool allUnits = false;
     ConsoleAnswers answers;
     SessionGoals goals;
     std::string screenshotFile;
@@ -208,6 +209,9 @@ const OptionSpec kOptions[] = {
          o.deviceId = number - 1;
          return std::string();
      }},
+    {"--all-units", Argument::None, nullptr, kConsole,
+     "serve every attached unit at once, a channel per unit\n(result lines name it: dev=ID)",
+     [](Options& o, const char*) { return o.allUnits = true, std::string(); }},
     {"--measurements", Argument::Required, "N", kRunning,
      "start N measurements (the console ends after N results)",
      [](Options& o, const char* v) {
@@ -274,9 +278,9 @@ void usage(std::FILE* out) {
                  "       halnor40ku --headless [options]    the console front end\n"
                  "       halnor40ku --list-units [--simulate[=IDS]]   attached units: device ID, version, "
                  "path\n"
-                 "       halnor40ku ctl list\n"
-                 "       halnor40ku ctl send PID COMMAND   (32771 wave layout, 32773 graph layout,\n"
-                 "                                          32774 live view, 32775 clock dialog)\n"
+                 "       halnor40ku ctl list                (PID PROPERTY [dev=ID], a line per channel)\n"
+                 "       halnor40ku ctl send PID COMMAND [--device-id N]   (32771 wave layout,\n"
+                 "                 32773 graph layout, 32774 live view, 32775 clock dialog)\n"
                  "       halnor40ku --help | --version\n");
     printOptionGroup(out, "options:", kRunning);
     printOptionGroup(out, "window only:", kWindow);
@@ -358,6 +362,10 @@ int parseOptions(int argc, char** argv, Options& o) {
             "halnor40ku: no display (DISPLAY is not set); use --headless for the console front end\n");
         return 1;
     }
+    if (o.allUnits && o.deviceId >= 0) {
+        std::fprintf(stderr, "halnor40ku: --all-units serves every unit; leave out --device-id\n");
+        return 1;
+    }
     if (o.fast && !o.simulate) {
         std::fprintf(stderr, "halnor40ku: --fast needs --simulate (real units run in real time)\n");
         return 1;
@@ -367,18 +375,28 @@ int parseOptions(int argc, char** argv, Options& o) {
 
 int controlCommand(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[2], "list") == 0) {
-        for (const auto& instance : CControlSocket::listInstances())
-            std::printf("%ld %d\n", instance.pid, instance.property);
+        // One line per copy; a copy serving several units has one per channel.
+        for (const auto& instance : CControlSocket::listInstances()) {
+            if (instance.deviceId > 0)
+                std::printf("%ld %d dev=%d\n", instance.pid, instance.property, instance.deviceId);
+            else
+                std::printf("%ld %d\n", instance.pid, instance.property);
+        }
         return 0;
     }
-    if (argc == 5 && std::strcmp(argv[2], "send") == 0) {
+    int deviceId = 0;
+    if (argc == 7 && std::strcmp(argv[5], "--device-id") == 0 && !parseInt(argv[6], 1, 16, deviceId)) {
+        std::fprintf(stderr, "halnor40ku: bad --device-id\n");
+        return 1;
+    }
+    if ((argc == 5 || (argc == 7 && deviceId > 0)) && std::strcmp(argv[2], "send") == 0) {
         long pid = std::strtol(argv[3], nullptr, 10);
         int command = std::atoi(argv[4]);
         if (!CControlSocket::isOutsideCommand(command)) {
             std::fprintf(stderr, "halnor40ku: command must be 32771, 32773, 32774 or 32775\n");
             return 1;
         }
-        std::string answer = CControlSocket::sendCommand(pid, command);
+        std::string answer = CControlSocket::sendCommand(pid, command, {}, deviceId);
         std::printf("%s\n", answer.c_str());
         return answer == "ok" ? 0 : 2;
     }
@@ -455,6 +473,7 @@ ConsoleOptions consoleOptions(const Options& options) {
     console.answers = options.answers;
     console.goals = options.goals;
     console.presetDeviceId = options.deviceId;
+    console.allUnits = options.allUnits;
     return console;
 }
 

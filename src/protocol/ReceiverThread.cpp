@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/LogChannel.h"
 #include "protocol/CommandChannel.h"
 #include "protocol/RecordDecoding.h"
 
@@ -155,7 +156,12 @@ bool CReceiverThread::start(const ReceiverParams& params) {
     params.stopEvent->reset();
     m_params = params;
     m_shared = std::make_shared<Shared>();
-    m_thread = std::thread(&CReceiverThread::run, m_params, &params.channel->clock(), m_shared);
+    m_thread = std::thread(
+        [tag = threadLogTag()](ReceiverParams p, IClock* clock, std::shared_ptr<Shared> shared) {
+            setThreadLogTag(tag);  // its lines name the unit it reads
+            run(std::move(p), clock, std::move(shared));
+        },
+        m_params, &params.channel->clock(), m_shared);
     m_params.goEvent->set();
     return true;
 }

@@ -12,7 +12,11 @@ CConsoleUi::CConsoleUi(IEventLoop& loop, ConsoleAnswers answers, std::FILE* out)
 
 void CConsoleUi::print(const std::string& line) {
     if (m_outputLost) return;
-    if (std::fprintf(m_out, "%s\n", line.c_str()) < 0 || std::fflush(m_out) != 0) {
+    std::string tagged;
+    if (!m_tag.empty())
+        tagged = line.rfind("result ", 0) == 0 ? "result " + m_tag + line.substr(6) : m_tag + " " + line;
+    const std::string& text = m_tag.empty() ? line : tagged;
+    if (std::fprintf(m_out, "%s\n", text.c_str()) < 0 || std::fflush(m_out) != 0) {
         m_outputLost = true;
         m_loop.quit(kExitOutputLost);
     }

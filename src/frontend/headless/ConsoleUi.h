@@ -36,6 +36,9 @@ class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
     std::function<void()> onAnimalAnswered;
 
     const ConsoleAnswers& answers() const { return m_answers; }
+    // One channel of several: every line names it ("dev=3"), a result line
+    // right after "result".
+    void setChannelTag(std::string tag) { m_tag = std::move(tag); }
 
     IStatusBar& statusBar() override { return *this; }
     IDialogs& dialogs() override { return *this; }
@@ -80,6 +83,7 @@ class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
     IEventLoop& m_loop;
     ConsoleAnswers m_answers;
     std::FILE* m_out;
+    std::string m_tag;
     std::string m_general, m_animal, m_state, m_version, m_error, m_title;
     bool m_endAnimal = false;
     bool m_outputLost = false;
