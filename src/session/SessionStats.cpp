@@ -262,21 +262,23 @@ SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const Session
         for (int k = 0; k < kValueCount; ++k)
             if (*in[k]) values[k].push_back(**in[k]);
     }
-    for (int k = 0; k < kValueCount; ++k) {
-        auto& s = st.summary[k];
-        const auto& v = values[k];
-        s.n = v.size();
-        if (v.empty()) continue;
-        double sum = 0;
-        for (double x : v) sum += x;
-        s.mean = sum / static_cast<double>(v.size());
-        double squares = 0;
-        for (double x : v) squares += (x - s.mean) * (x - s.mean);
-        s.sd = v.size() >= 2 ? std::sqrt(squares / static_cast<double>(v.size() - 1)) : 0;
-        s.min = *std::min_element(v.begin(), v.end());
-        s.max = *std::max_element(v.begin(), v.end());
-    }
+    for (int k = 0; k < kValueCount; ++k) st.summary[k] = summariseValues(values[k]);
     return st;
+}
+
+ValueSummary summariseValues(const std::vector<double>& v) {
+    ValueSummary s;
+    s.n = v.size();
+    if (v.empty()) return s;
+    double sum = 0;
+    for (double x : v) sum += x;
+    s.mean = sum / static_cast<double>(v.size());
+    double squares = 0;
+    for (double x : v) squares += (x - s.mean) * (x - s.mean);
+    s.sd = v.size() >= 2 ? std::sqrt(squares / static_cast<double>(v.size() - 1)) : 0;
+    s.min = *std::min_element(v.begin(), v.end());
+    s.max = *std::max_element(v.begin(), v.end());
+    return s;
 }
 
 std::vector<SessionRows> splitSessions(const std::vector<ResultsLogRow>& rows) {

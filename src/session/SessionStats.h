@@ -98,6 +98,8 @@ struct SessionStats {
     double sbpMedian = 0, sbpMad = 0;  // of the cycles the outlier rule judged
 };
 SessionStats computeSessionStats(std::vector<SessionCycle> cycles, const SessionSettings& settings);
+// n, mean, SD (n - 1; 0 below two), min and max of values.
+ValueSummary summariseValues(const std::vector<double>& values);
 
 // Where sessions begin in a log: the rows of one device form one run while
 // their session number and animal number stay the same; a change of either

@@ -46,21 +46,6 @@ bool animalLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-ValueSummary summarise(const std::vector<double>& v) {
-    ValueSummary s;
-    s.n = v.size();
-    if (v.empty()) return s;
-    double sum = 0;
-    for (double x : v) sum += x;
-    s.mean = sum / static_cast<double>(v.size());
-    double squares = 0;
-    for (double x : v) squares += (x - s.mean) * (x - s.mean);
-    s.sd = v.size() >= 2 ? std::sqrt(squares / static_cast<double>(v.size() - 1)) : 0;
-    s.min = *std::min_element(v.begin(), v.end());
-    s.max = *std::max_element(v.begin(), v.end());
-    return s;
-}
-
 std::string number(double v) { return formatNumber(v); }
 
 // A JSON string of UTF-8 text (the files are UTF-8); a byte that is not part
@@ -258,7 +243,7 @@ StudyFigures computeStudy(const std::vector<ResultsLogRow>& rows, const AnimalsT
                     d.dayNumber = dayNumber(date);
                     d.cycles = b.cycles;
                     d.handChanged = b.hand;
-                    for (int v = 0; v < kValueCount; ++v) d.values[v] = summarise(b.values[v]);
+                    for (int v = 0; v < kValueCount; ++v) d.values[v] = summariseValues(b.values[v]);
                     d.training = measuredDays++ < rules.trainingDays;
                     if (d.accepted() < static_cast<std::size_t>(rules.minCycles)) {
                         d.reason = std::to_string(d.accepted()) + " accepted cycles (at least " +
@@ -292,7 +277,7 @@ StudyFigures computeStudy(const std::vector<ResultsLogRow>& rows, const AnimalsT
                     if (d->values[v].n) means[v].push_back(d->values[v].mean);
             }
             for (int v = 0; v < kValueCount; ++v) {
-                const ValueSummary s = summarise(means[v]);
+                const ValueSummary s = summariseValues(means[v]);
                 gd.values[v] = {s.n, s.mean, s.n >= 2 ? s.sd / std::sqrt(static_cast<double>(s.n)) : 0};
             }
             gf.days.push_back(gd);
