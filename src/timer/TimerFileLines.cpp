@@ -38,6 +38,12 @@ void CTimerFileLineReader::refill() {
 
 std::optional<std::string> CTimerFileLineReader::nextLine() {
     refill();
+    if (!m_begun) {
+        // Editors on other systems start a UTF-8 file with a byte-order mark;
+        // it is not part of the first line.
+        m_begun = true;
+        if (m_pending.starts_with("\xEF\xBB\xBF")) m_pending.erase(0, 3);
+    }
     if (m_pending.empty()) return std::nullopt;
     const auto end = std::find_if(m_pending.begin(), m_pending.end(), isLineEnd);
     const auto afterRun = std::find_if_not(end, m_pending.end(), isLineEnd);

@@ -5,7 +5,8 @@
 // the first carriage return or line feed, and the run of carriage returns and
 // line feeds after it goes with it (so empty lines vanish). A line with no end
 // inside the window is the whole window, which is how a line longer than 1024
-// characters becomes several lines of 1024.
+// characters becomes several lines of 1024. A UTF-8 byte-order mark at the
+// start of the file is skipped.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,7 @@ class CTimerFileLineReader {
     Source m_source;
     std::string m_pending;  // bytes read and not yet taken, at most the window
     bool m_sourceDone = false;
+    bool m_begun = false;  // the byte-order mark, if any, was skipped
 };
 
 // The value of one line: leading and trailing blanks ignored; a line whose

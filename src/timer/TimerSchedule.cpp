@@ -110,7 +110,7 @@ int CTimerSchedule::readTimerFile(const std::string& path) {
     }
     try {
         clear();
-        rewind();
+        if (!m_started) rewind();
         CTimerFileLineReader lines(
             [fd = file.get()](char* buffer, std::size_t size) { return readSome(fd, buffer, size); });
         readLines(lines);
@@ -124,7 +124,7 @@ int CTimerSchedule::readTimerFile(const std::string& path) {
 
 void CTimerSchedule::readTimerText(std::string_view bytes) {
     clear();
-    rewind();
+    if (!m_started) rewind();
     CTimerFileLineReader lines([&bytes](char* buffer, std::size_t size) {
         const std::size_t n = std::min(size, bytes.size());
         std::copy_n(bytes.data(), n, buffer);
@@ -153,7 +153,8 @@ int CTimerSchedule::writeTimerFile(const std::string& path) const {
 
 void CTimerSchedule::setEntries(std::span<const std::int32_t> entries) {
     clear();
-    rewind();
+    // A running series keeps its start: its slots stay where the user saw them.
+    if (!m_started) rewind();
     const std::size_t count = std::min(entries.size(), static_cast<std::size_t>(kMaxEntries));
     for (std::int32_t entry : entries.first(count)) {
         if (entry == 0) break;
@@ -174,6 +175,20 @@ std::size_t CTimerSchedule::getEntries(std::span<std::int32_t> out) const {
     std::size_t written = intervals;
     if (repeats && written < out.size()) out[written++] = -m_repeatPeriod;
     return written;
+}
+
+std::string CTimerSchedule::readWarning(std::size_t rows) const {
+    std::string text;
+    const std::size_t entries = m_intervals.size() + (m_repeatPeriod != 0 ? 1 : 0);
+    if (entries > rows)
+        text += "The timer file holds " + std::to_string(entries) + " entries; only the first " +
+                std::to_string(rows) + " are kept.";
+    if (m_heldEntries > 0) {
+        if (!text.empty()) text += "\n";
+        text += std::to_string(m_heldEntries) +
+                " value(s) of the timer file are larger than 2147483647 seconds and are held at that value.";
+    }
+    return text;
 }
 
 bool CTimerSchedule::cutsMeasurementsShort() const {

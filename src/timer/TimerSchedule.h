@@ -37,8 +37,8 @@ class CTimerSchedule {
     // 0 when read; 1 when the path is empty or the file could not be opened
     // ("File Open Error", silent when the file does not exist; the schedule is
     // then left as it was). On success the lists and the repeat period are
-    // replaced and the start time rewound; a read error part-way keeps what
-    // was read so far.
+    // replaced and the start time rewound unless a series runs (it keeps its
+    // start); a read error part-way keeps what was read so far.
     int readTimerFile(const std::string& path);
     // The same reading from bytes in memory (never fails): for tests and fuzzing.
     void readTimerText(std::string_view bytes);
@@ -50,7 +50,8 @@ class CTimerSchedule {
     std::string timerText() const;
 
     // Entry array: intervals, then -P for a repeat period P; 0 ends it. At most
-    // kMaxEntries entries are taken. Rewinds the start time.
+    // kMaxEntries entries are taken. Rewinds the start time unless a series
+    // runs: a running series keeps its start, so unchanged entries change nothing.
     void setEntries(std::span<const std::int32_t> entries);
     // Writes at most out.size() entries and nothing after them; returns how
     // many were written. A schedule longer than out keeps its repeat period in
@@ -80,6 +81,10 @@ class CTimerSchedule {
     // How many values of the timer file last read were beyond 32 bits and
     // held at 2147483647 seconds (68 years): worth telling the user.
     int heldEntries() const { return m_heldEntries; }
+    // What to tell the user after reading a timer file whose entries do not
+    // all fit in rows (the rest are dropped when the rows are taken), or whose
+    // values were held at 32 bits; "" when there is nothing to say.
+    std::string readWarning(std::size_t rows = kMaxEntries) const;
 
     // Whether a slot can fall while the measurement started by the slot
     // before it still runs: an interval or repeat period of 1 to

@@ -82,6 +82,24 @@ TEST(TimerLines, LineEndsAndRunsOfThem) {
     EXPECT_EQ(got, (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
+// Files saved by editors that start with a byte-order mark keep their first
+// interval; entries the dialog cannot hold and values held at 32 bits are told.
+TEST(TimerLines, ByteOrderMarkAndWhatReadingTells) {
+    CTimerSchedule schedule;
+    schedule.readTimerText(
+        "\xEF\xBB\xBF"
+        "30\r\n60\r\n");
+    EXPECT_EQ(schedule.intervals(), (Entries{30, 60}));
+    EXPECT_EQ(schedule.readWarning(), "");
+
+    std::string many;
+    for (int i = 0; i < 104; ++i) many += "60\n";
+    schedule.readTimerText(many + "99999999999\n-600\n");
+    EXPECT_EQ(schedule.readWarning(),
+              "The timer file holds 106 entries; only the first 100 are kept.\n"
+              "1 value(s) of the timer file are larger than 2147483647 seconds and are held at that value.");
+}
+
 TEST(TimerLines, LongLinesAreCutIntoPiecesOf1024) {
     CTimerSchedule schedule;
     // 1023 blanks then "7" fill the first window exactly; "5" starts the next piece.
@@ -125,14 +143,14 @@ TEST_F(TimerFileTest, FirstNegativeValueEndsTheReading) {
     EXPECT_EQ(m_schedule.repeatPeriod(), 0);
 }
 
-TEST_F(TimerFileTest, HasNoLimitOnLinesAndRewindsTheStart) {
+TEST_F(TimerFileTest, HasNoLimitOnLinesAndKeepsARunningSeriesOnItsStart) {
     std::string text;
     for (int i = 1; i <= 5000; ++i) text += std::to_string(i % 7 + 1) + "\n";
     writeText(pathOf("long.tm"), text);
     m_schedule.startSeries(1'700'000'000);
     ASSERT_EQ(m_schedule.readTimerFile(pathOf("long.tm")), 0);
     EXPECT_EQ(m_schedule.intervals().size(), 5000u);
-    EXPECT_EQ(m_schedule.startTime(), CTimerSchedule::noStartTime());
+    EXPECT_EQ(m_schedule.startTime(), 1'700'000'000);
     EXPECT_TRUE(m_schedule.started());
 }
 
