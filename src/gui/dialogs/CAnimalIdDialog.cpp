@@ -7,10 +7,10 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include "gui/dialogs/CAnimalFieldValidator.h"
+#include "gui/dialogs/StartFolder.h"
 
 namespace hx {
 
@@ -22,10 +22,10 @@ constexpr std::array<AnimalField, 5> kTextFields{AnimalField::kAnimalNo, AnimalF
 constexpr std::array<const char*, 5> kLabels{
     "ANIMAL No. :", "STUDY No. :", "WEIGHT :", "SEX/AGE :", "COMMENT :"};
 
-std::optional<QString> browseForFolder(QWidget* parent) {
+// Opens at the folder the dialog shows (or the nearest that exists).
+std::optional<QString> browseForFolder(QWidget* parent, const QString& current) {
     // Qt's own dialog: resizable, with an edit box to type a path.
-    QFileDialog dialog(parent, QStringLiteral("Select Datafile Folder"),
-                       QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    QFileDialog dialog(parent, QStringLiteral("Select Datafile Folder"), existingFolder(current));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -34,7 +34,10 @@ std::optional<QString> browseForFolder(QWidget* parent) {
 
 }  // namespace
 
-CAnimalIdDialog::CAnimalIdDialog(QWidget* parent) : QDialog(parent), m_chooseFolder(browseForFolder) {
+CAnimalIdDialog::CAnimalIdDialog(QWidget* parent)
+    : QDialog(parent), m_chooseFolder([this](QWidget* owner) {
+          return browseForFolder(owner, field(AnimalField::kDataFolder)->text());
+      }) {
     setObjectName(QStringLiteral("ID"));
     auto* heading = new QGroupBox(QStringLiteral("Setting of Animal No."));
     auto* form = new QFormLayout(heading);

@@ -14,6 +14,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "gui/dialogs/StartFolder.h"
+
 namespace hx {
 
 namespace {
@@ -22,8 +24,15 @@ constexpr int kLineStep = 1;
 constexpr int kPageStep = 10;
 const QString kFilter = QStringLiteral("timer Files (*.tm);;All Files (*.*)");
 
+// Read and Write open where the last timer file was read or written.
+QString& lastTimerFolder() {
+    static QString folder;
+    return folder;
+}
+
 std::optional<QString> chooseTimerFile(bool save, QWidget* parent) {
     QFileDialog dialog(parent);
+    dialog.setDirectory(existingFolder(lastTimerFolder()));
     dialog.setNameFilter(kFilter);
     dialog.setDefaultSuffix(QStringLiteral("tm"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -35,6 +44,7 @@ std::optional<QString> chooseTimerFile(bool save, QWidget* parent) {
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    lastTimerFolder() = QFileInfo(dialog.selectedFiles().constFirst()).absolutePath();
     return dialog.selectedFiles().constFirst();
 }
 
@@ -196,6 +206,11 @@ void CTimerModeDialog::readFile() {
     const std::size_t n = m_schedule.getEntries(read);
     m_model.load(std::span<const std::int32_t>(read.data(), n));
     showRows();
+    // Entries beyond the rows would be dropped by OK, values held at 32 bits
+    // would show clipped: said now rather than found out later.
+    const std::string warning = m_schedule.readWarning(CTimerDialogModel::kRows);
+    if (!warning.empty())
+        QMessageBox::warning(this, QStringLiteral("Timer Mode"), QString::fromStdString(warning));
 }
 
 void CTimerModeDialog::writeFile() {

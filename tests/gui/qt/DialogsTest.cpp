@@ -1,4 +1,5 @@
-// The device-ID choice: which buttons it offers and what it answers.
+// The device-ID choice: which buttons it offers and what it answers; where the
+// choosers open.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 
 #include "GuiTestSupport.h"
 #include "gui/dialogs/CDeviceIdDialog.h"
+#include "gui/dialogs/StartFolder.h"
 
 namespace hx::test {
 namespace {
@@ -29,4 +31,16 @@ TEST(DeviceIdDialog, OffersOnlyListedIdsAndAnswersTheCheckedOne) {
 }
 
 }  // namespace
+}  // namespace hx::test
+
+namespace hx::test {
+// Choosers open in a folder that exists: the nearest existing parent of a
+// folder since removed, else the home folder.
+TEST(StartFolder, IsTheNearestFolderThatExists) {
+    TempDir dir;
+    const QString root = QString::fromStdString(dir.path().string());
+    EXPECT_EQ(existingFolder(root + QStringLiteral("/gone/deeper")), root);
+    EXPECT_EQ(existingFolder(root), root);
+    EXPECT_EQ(existingFolder(QString()), QDir::homePath());
+}
 }  // namespace hx::test
