@@ -241,17 +241,18 @@ int run(const Options& options) {
     sigset_t mask;
     const int signalFd = openSignalFd(mask);
     if (signalFd < 0) return 1;
-    const int socketFd = bindViewerSocket(options.socketPath);
-    if (socketFd < 0) return 1;
-
     CBlockView block(options.sharedMemoryName);
     // A block that is already there holds earlier lines: start after them.
+    // Taken before the socket is bound, so that a line announced as soon as
+    // the socket is there is newer than this starting point and is printed.
     std::uint64_t last = 0;
     bool lastKnown = false;
     if (block.hasRing()) {
         last = *hx::logRingSequence(block.record());
         lastKnown = true;
     }
+    const int socketFd = bindViewerSocket(options.socketPath);
+    if (socketFd < 0) return 1;
     long printed = 0;
     bool stop = false;
     while (!stop && (options.count == 0 || printed < options.count)) {
