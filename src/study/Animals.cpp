@@ -61,7 +61,9 @@ std::string AnimalsTable::firstProblem() const {
 
 AnimalsTable parseAnimals(std::string_view text) {
     AnimalsTable table;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a spreadsheet's byte-order mark
+    // A spreadsheet's byte-order mark, also doubled by a round trip through another program: left,
+    // the second one would stick to the first column's name and a save would drop it.
+    while (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     auto records = parseCsvRecords(text);
     if (records.empty()) {
         table.columns = AnimalsTable::standardColumns();
