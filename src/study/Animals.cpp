@@ -70,6 +70,9 @@ AnimalsTable parseAnimals(std::string_view text) {
         return table;
     }
     table.columns = records.front().fields;
+    // A mark after blank lines stays in the header's first name: it is no part of it.
+    while (!table.columns.empty() && table.columns[0].rfind("\xEF\xBB\xBF", 0) == 0)
+        table.columns[0].erase(0, 3);
     if (!table.column("Animal No")) {
         table.headerProblem = "the header has no \"Animal No\" column";
         for (auto& r : records)
