@@ -119,7 +119,7 @@ void BM_LinkStreaming(benchmark::State& state) {
     CSimUnit& unit = driver.addUnit(3, options);
     CCommandChannel channel(driver, clock);
     channel.setLogWriter([](std::string_view, char, char) {});
-    if (!channel.ResetPipe(kProductIdBase + 3)) {
+    if (channel.ResetPipe(kProductIdBase + 3) != LinkError::None) {
         state.SkipWithError("the simulated unit did not open");
         return;
     }

@@ -32,7 +32,7 @@ void runMeasurement(CVirtualClock& clock, CSimDriver& driver, CSimUnit& unit, Dr
         if (!next) break;
         clock.advanceTo(*next);
         while (unit.queuedRecords() > 0) {
-            if (driver.readPipe(in, buffer, sizeof buffer).status != PipeStatus::Ok) break;
+            if (driver.readPipe(in, buffer, sizeof buffer).error != LinkError::None) break;
             clock.endActivity();
         }
     }
@@ -43,7 +43,7 @@ void BM_MeasurementInVirtualTime(benchmark::State& state) {
     CVirtualClock clock;
     CSimDriver driver(clock);
     CSimUnit& unit = driver.addUnit(0, quickUnit(static_cast<int>(state.range(0))));
-    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000").value;
     for (auto _ : state) runMeasurement(clock, driver, unit, in);
     state.counters["samples"] =
         benchmark::Counter(unit.lastResult() ? unit.lastResult()->recordedSamples : 0);
@@ -55,7 +55,7 @@ void BM_UnitsOwnEstimate(benchmark::State& state) {
     CVirtualClock clock;
     CSimDriver driver(clock);
     CSimUnit& unit = driver.addUnit(0, quickUnit(static_cast<int>(state.range(0))));
-    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000").value;
     // Rebuild one recording from the stream, then estimate it over and over.
     std::vector<std::int16_t> pressure, wave;
     std::uint8_t buffer[64];
@@ -66,7 +66,7 @@ void BM_UnitsOwnEstimate(benchmark::State& state) {
         while (unit.queuedRecords() > 0) {
             const PipeReadResult r = driver.readPipe(in, buffer, sizeof buffer);
             clock.endActivity();
-            if (r.status != PipeStatus::Ok || (buffer[0] & 0x0F) != 4) continue;
+            if (r.error != LinkError::None || (buffer[0] & 0x0F) != 4) continue;
             recording = recording || ((buffer[2] << 8) | buffer[3]) == 0x8000;
             if (!recording || unit.state() != kSimRecord) continue;
             for (int k = 0; k < (buffer[1] & 0x0F); ++k) {
@@ -88,7 +88,7 @@ void BM_OneSecondOfLiveView(benchmark::State& state) {
     CVirtualClock clock;
     CSimDriver driver(clock);
     CSimUnit& unit = driver.addUnit(0, quickUnit(1));
-    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000").value;
     std::uint8_t buffer[64];
     for (auto _ : state) {
         const std::int64_t end = clock.nowMs() + 1000;

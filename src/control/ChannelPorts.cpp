@@ -91,10 +91,9 @@ bool CChannelLoop::quiet() const {
 
 bool CNoticeFanOut::attach(IUnitDriver& driver, IUnitDriver::NoticeHandler setHandler) {
     m_setHandler = std::move(setHandler);
-    errno = 0;
-    m_attached = driver.setNoticeHandler(
+    m_attachError = driver.setNoticeHandler(
         [this](DeviceNotice notice, const std::string& path) { deliver(notice, path); });
-    m_attachErrno = m_attached ? 0 : errno;
+    m_attached = m_attachError == LinkError::None;
     return m_attached;
 }
 
@@ -127,13 +126,10 @@ std::vector<std::string> CChannelDriver::presentInterfaces() {
     return own;
 }
 
-bool CChannelDriver::setNoticeHandler(NoticeHandler handler) {
-    if (!m_notices.attached()) {
-        if (m_notices.attachErrno() != 0) errno = m_notices.attachErrno();
-        return false;
-    }
+LinkError CChannelDriver::setNoticeHandler(NoticeHandler handler) {
+    if (!m_notices.attached()) return m_notices.attachError();
     m_notices.setChannelHandler(m_deviceId, std::move(handler));
-    return true;
+    return LinkError::None;
 }
 
 // ---- profile ----------------------------------------------------------------

@@ -83,7 +83,7 @@ class CNoticeFanOut {
     bool attach(IUnitDriver& driver, IUnitDriver::NoticeHandler setHandler);
     void detach(IUnitDriver& driver);
     bool attached() const { return m_attached; }
-    int attachErrno() const { return m_attachErrno; }
+    LinkError attachError() const { return m_attachError; }
     void setChannelHandler(int deviceId, IUnitDriver::NoticeHandler handler);
 
   private:
@@ -93,7 +93,7 @@ class CNoticeFanOut {
     std::map<int, IUnitDriver::NoticeHandler> m_handlers;
     IUnitDriver::NoticeHandler m_setHandler;
     bool m_attached = false;
-    int m_attachErrno = 0;  // why the driver refused, for the channels that ask
+    LinkError m_attachError = LinkError::None;  // why the driver refused, for the channels that ask
 };
 
 class CChannelDriver final : public IUnitDriver {
@@ -102,20 +102,20 @@ class CChannelDriver final : public IUnitDriver {
         : m_shared(shared), m_notices(notices), m_deviceId(deviceId) {}
 
     std::vector<std::string> presentInterfaces() override;
-    DriverHandle open(const std::string& path) override { return m_shared.open(path); }
+    LinkResult<DriverHandle> open(const std::string& path) override { return m_shared.open(path); }
     void close(DriverHandle handle) override { m_shared.close(handle); }
-    bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                   std::uint8_t* out, std::size_t outLength, std::size_t* returned) override {
+    LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
+                        std::uint8_t* out, std::size_t outLength, std::size_t* returned) override {
         return m_shared.ioControl(handle, code, in, inLength, out, outLength, returned);
     }
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override {
         return m_shared.readPipe(pipe, buffer, length);
     }
     void cancelRead(DriverHandle pipe) override { m_shared.cancelRead(pipe); }
-    bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override {
+    LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override {
         return m_shared.writePipe(pipe, data, length);
     }
-    bool setNoticeHandler(NoticeHandler handler) override;
+    LinkError setNoticeHandler(NoticeHandler handler) override;
 
   private:
     IUnitDriver& m_shared;

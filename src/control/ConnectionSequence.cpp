@@ -51,15 +51,24 @@ void CMainController::selectUnit() {
     m_loop.startTimer(kTimerConnect, 1000);
 }
 
-bool CMainController::openUnit() {
-    if (m_channel) return true;
+LinkError CMainController::openUnit() {
+    if (m_channel) return LinkError::None;
     m_stateChangeArmed = false;
     auto channel = std::make_unique<CCommandChannel>(*m_transport, m_receiverClock);
-    if (!channel->ResetPipe(static_cast<std::uint16_t>(kProductIdBase + m_doc.deviceId()))) return false;
+    const LinkError opened =
+        channel->ResetPipe(static_cast<std::uint16_t>(kProductIdBase + m_doc.deviceId()));
+    reportLinkProblem(opened);
+    if (opened != LinkError::None) return opened;
     m_channel = std::move(channel);
     m_doc.setPresetDeviceId(m_doc.deviceId());
     setProperty((kProductIdBase + m_doc.deviceId()) & 0xFFF);
-    return true;
+    return LinkError::None;
+}
+
+void CMainController::reportLinkProblem(LinkError cause) {
+    if (cause == m_linkProblem) return;
+    m_linkProblem = cause;
+    m_ui.linkProblem(m_doc.deviceId(), cause);
 }
 
 void CMainController::startReceiver() {
@@ -96,7 +105,7 @@ void CMainController::connectionStep() {
     if (m_doc.deviceIds().empty()) return;
     if (!m_opened) {
         m_acceptWaves = false;
-        bool ok = openUnit();
+        const bool ok = openUnit() == LinkError::None;
         if (ok && m_channel) {
             m_opened = true;
             sendCmd(kUnitCommand254);
@@ -205,8 +214,9 @@ void CMainController::tearDownConnection() {
     m_stopEvent.reset();
 }
 
-void CMainController::onReadError() {
+void CMainController::onReadError(LinkError cause) {
     writeLogLine("OnUsb_ReadError!", 'N', 'P');
+    reportLinkProblem(cause);
     tearDownConnection();
     m_ui.informationPane().repaint();
 }

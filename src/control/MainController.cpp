@@ -4,8 +4,6 @@
 
 #include "control/MainController.h"
 
-#include <cerrno>
-
 #include "app/LogChannel.h"
 #include "control/DisplayTexts.h"
 #include "control/ReceiverSinkAdapter.h"
@@ -46,18 +44,17 @@ CMainController::~CMainController() {
 
 void CMainController::create() {
     // Device notices arrive on a driver thread; they reach us as posted messages.
-    errno = 0;
-    m_noticesRegistered = m_driver.setNoticeHandler([this](DeviceNotice notice, const std::string& path) {
+    const LinkError notices = m_driver.setNoticeHandler([this](DeviceNotice notice, const std::string& path) {
         WindowMessage message;
         message.id = WM_DEVICECHANGE;
         message.wParam = notice == DeviceNotice::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
         message.text = path;
         m_loop.post(std::move(message));
     });
+    m_noticesRegistered = notices == LinkError::None;
     if (!m_noticesRegistered) {
-        // The driver tells why through errno; no reason given is "not supported".
-        const int error = errno != 0 ? errno : ENOTSUP;
-        CHalnor40KUApp::showSystemError(m_ui.dialogs(), error, "Halnor40KU");
+        m_ui.dialogs().messageBox("No arrival and removal notices of units: " + linkErrorText(notices),
+                                  "Halnor40KU", MsgIcon::Information, MsgButtons::Ok);
         // No device-change event will come to trigger a re-check, so the
         // units are re-checked on a timer, connected or not.
         m_loop.startTimer(kTimerRecheck, kRecheckIntervalMs);
@@ -101,7 +98,7 @@ void CMainController::handleMessage(const WindowMessage& m) {
         case kMsgReadError:
             // A read error of a connection that has already been closed (the
             // unit was removed meanwhile) is no news.
-            if (m.wParam == m_connectionNumber && m_channel) onReadError();
+            if (m.wParam == m_connectionNumber && m_channel) onReadError(static_cast<LinkError>(m.lParam));
             break;
         case kMsgStateLeft:
             onStateLeft(static_cast<int>(m.wParam), static_cast<int>(m.lParam));

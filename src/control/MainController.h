@@ -144,7 +144,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     void logResult(const HistoryRow& history, bool save, bool writeFailed);
     void onAnimalBlock();
     void onVersionRecord(const std::string& text);
-    void onReadError();
+    void onReadError(LinkError cause);
     void onStateLeft(int leftState, int previousState);
     void onDeviceChange(std::uintptr_t event, const std::string& path);
     void onEnumDevice();
@@ -174,7 +174,10 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     void switchToGraphLayout();
 
     // Connection.
-    bool openUnit();
+    // Opens the chosen unit's channel; None, or why not (told to the UI port).
+    LinkError openUnit();
+    // Tells the UI port the link's cause when it changed (None: the unit opened).
+    void reportLinkProblem(LinkError cause);
     void startReceiver();
     void stopReceiver();
     void deleteChannel();
@@ -221,6 +224,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     WindowLayout m_layoutMode = kLayoutWave;
     bool m_secondTimerEverStarted = false;
     bool m_noticesRegistered = false;
+    LinkError m_linkProblem = LinkError::None;  // last told to the UI port
     bool m_destroyed = false;
 
     AnimalDialogModel m_animalModel;

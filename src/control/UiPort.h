@@ -18,6 +18,7 @@
 #include "data/DocumentListener.h"
 #include "protocol/UnitState.h"
 #include "settings/Preference.h"
+#include "usb/LinkError.h"
 
 namespace hx {
 
@@ -140,6 +141,11 @@ class IUiPort {
                                const std::string& /*savedPath*/) {}
     // The unit state changed (the state pane text is set separately).
     virtual void unitStateChanged(UnitState) {}
+    // Why the unit with this device ID (zero-based) cannot be used: it could
+    // not be opened (NoPermission, Busy, UnitGone, ...) or its link failed for
+    // good. Told when the cause changes, not at every retry of the connection;
+    // None once the unit is open again.
+    virtual void linkProblem(int /*deviceId*/, LinkError) {}
 
   private:
     // The panes of a front end that does not show them; they keep no state.

@@ -124,27 +124,21 @@ CCommandChannel::~CCommandChannel() {
     m_transport.closeAllUnits();
 }
 
-bool CCommandChannel::ResetPipe(std::uint16_t productId) {
-    m_openStatus = kOpened;
-    m_deviceSlot = m_transport.openUnit(kMatchProduct, 0, 0, 0, productId, 0);
-    if (m_deviceSlot == -1) {
-        m_openStatus = kNoUnit;
-        return false;
-    }
-    if (m_transport.unitCheck(m_deviceSlot) != 0) {
-        m_openStatus = kNotConfigured;
-        return false;
-    }
-    m_hInPip = m_transport.openPipe(m_deviceSlot, 0, 0, true);
-    m_hOutPip = m_transport.openPipe(m_deviceSlot, 0, 1, false);
-    if (m_hInPip == kInvalidHandle || m_hOutPip == kInvalidHandle) {
-        m_openStatus = kPipeFailed;
-        return false;
-    }
+LinkError CCommandChannel::ResetPipe(std::uint16_t productId) {
+    LinkResult<int> slot = m_transport.openUnit(kMatchProduct, 0, 0, 0, productId, 0);
+    m_deviceSlot = slot.value;
+    if (!slot.ok()) return slot.error;
+    if (LinkError error = m_transport.unitCheck(m_deviceSlot); error != LinkError::None) return error;
+    LinkResult<DriverHandle> in = m_transport.openPipe(m_deviceSlot, 0, 0, true);
+    LinkResult<DriverHandle> out = m_transport.openPipe(m_deviceSlot, 0, 1, false);
+    m_hInPip = in.ok() ? in.value : kInvalidHandle;
+    m_hOutPip = out.ok() ? out.value : kInvalidHandle;
+    if (!in.ok()) return in.error;
+    if (!out.ok()) return out.error;
     m_transport.resetPipeHandle(m_hInPip);
     m_transport.resetPipeHandle(m_hOutPip);
     writeLinkLinef(m_log, "ResetPipe: initialize m_hInPip:0x%Xd", static_cast<unsigned>(m_hInPip));
-    return true;
+    return LinkError::None;
 }
 
 std::size_t CCommandChannel::control(int direction, std::uint8_t request, std::uint16_t value,
@@ -154,7 +148,7 @@ std::size_t CCommandChannel::control(int direction, std::uint8_t request, std::u
 }
 
 bool CCommandChannel::sendCMD(int code) {
-    if (m_transport.unitCheck(m_deviceSlot) != 0) return false;
+    if (m_transport.unitCheck(m_deviceSlot) != LinkError::None) return false;
     bool sent = control(kDirectionOut, kRequestCommand, static_cast<std::uint16_t>(code), 0, nullptr) != 0;
     writeLinkLine(m_log, commandLogLine(code));
     return sent;
@@ -210,15 +204,15 @@ bool CCommandChannel::getDeviceVer() {
 
 bool CCommandChannel::sendAnimalInfo(const std::uint8_t* block) {
     bool written = block != nullptr && m_hOutPip != kInvalidHandle &&
-                   m_transport.driver().writePipe(m_hOutPip, block, kFrameSize);
+                   m_transport.driver().writePipe(m_hOutPip, block, kFrameSize) == LinkError::None;
     writeLinkLine(m_log, "Pc->sendAnimalInfo");
     return written;
 }
 
 bool CCommandChannel::sendPcVer(std::string_view text) {
     OutboundFrame frame = makePcVersionFrame(text);
-    bool written =
-        m_hOutPip != kInvalidHandle && m_transport.driver().writePipe(m_hOutPip, frame.data(), frame.size());
+    bool written = m_hOutPip != kInvalidHandle &&
+                   m_transport.driver().writePipe(m_hOutPip, frame.data(), frame.size()) == LinkError::None;
     // The frame as text, up to its first 0 byte and never past its 64 bytes.
     const char* chars = reinterpret_cast<const char*>(frame.data());
     std::string asText(chars, strnlen(chars, frame.size()));
@@ -226,36 +220,38 @@ bool CCommandChannel::sendPcVer(std::string_view text) {
     return written;
 }
 
-int CCommandChannel::readRecord(std::uint8_t* buffer, std::size_t length, std::size_t* bytesRead) {
-    if (bytesRead != nullptr) *bytesRead = 0;
-    if (m_hInPip == kInvalidHandle || buffer == nullptr) return 0;
+RecordRead CCommandChannel::readRecord(std::uint8_t* buffer, std::size_t length) {
+    if (m_hInPip == kInvalidHandle || buffer == nullptr) return {0, LinkError::UnitGone, false};
     PipeReadResult read = m_transport.driver().readPipe(m_hInPip, buffer, length);
     const unsigned handle = static_cast<unsigned>(m_hInPip);
-    switch (read.status) {
-        case PipeStatus::Ok:
-            if (bytesRead != nullptr) *bytesRead = std::min(read.bytes, length);
-            return 1;
-        case PipeStatus::BrokenPipe:
+    // A failed unit, or one that vanished under the read, is reset; one that
+    // cannot be reset is lost. Without a removal notice the program would
+    // otherwise read a dead pipe for ever.
+    auto resetUnit = [&] {
+        const LinkError reset = m_transport.resetUnit(m_deviceSlot);
+        return reset == LinkError::None ? RecordRead{0, read.error, false} : RecordRead{0, reset, true};
+    };
+    switch (read.error) {
+        case LinkError::None:
+            return {std::min(read.bytes, length), LinkError::None, false};
+        case LinkError::Protocol:
             // A stalled pipe stays stalled until it is reset, however the read
             // came to fail, so it is reset in both cases.
             m_transport.resetPipeHandle(m_hInPip);
             writeLinkLinef(m_log, "ResetInPipe: ERROR_BROKEN_PIPE m_hInPip:0x%Xd", handle);
-            return 0;
-        case PipeStatus::DeviceError:
+            return {0, read.error, false};
+        case LinkError::Io:
             if (read.waited) {
                 writeLinkLinef(m_log, "ResetDevice: ERROR_IO_PENDING m_hInPip:0x%Xd", handle);
             } else {
                 writeLinkLinef(m_log, "ResetDevice: ERROR_IO_DEVICE m_hInPip:0x%Xd", handle);
             }
-            return m_transport.resetUnit(m_deviceSlot) ? 0 : -1;
-        case PipeStatus::Gone:
-            // The unit vanished under the read. Without a removal notice the
-            // program would otherwise read a dead pipe for ever; a unit that
-            // really is gone cannot be reset, which ends the reading.
-            return m_transport.resetUnit(m_deviceSlot) ? 0 : -1;
+            return resetUnit();
+        case LinkError::UnitGone:
+            return resetUnit();
         default:
             // Cancelled or anything else: no record this time.
-            return 0;
+            return {0, read.error, false};
     }
 }
 

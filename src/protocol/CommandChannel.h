@@ -114,15 +114,17 @@ std::string commandLogLine(int code);
 
 // --- the channel -------------------------------------------------------------
 
+// What one readRecord gave: a record of `bytes` bytes (may be 0) when error is
+// None; else why the read failed, and whether the unit is lost for good (a unit
+// reset did not cure the failure; error then says why the reset failed).
+struct RecordRead {
+    std::size_t bytes = 0;
+    LinkError error = LinkError::None;
+    bool unitLost = false;
+};
+
 class CCommandChannel {
   public:
-    enum OpenStatus : int {
-        kOpened = 0,
-        kNoUnit = 1,         // no unit with the wanted product ID
-        kNotConfigured = 2,  // the unit is present but not configured
-        kPipeFailed = 3,     // a pipe failed to open
-    };
-
     // Over a transport shared with the caller (it must outlive the channel).
     // Construction re-initialises the transport's table and destruction closes
     // every unit in it, so one channel at a time uses a transport.
@@ -137,9 +139,10 @@ class CCommandChannel {
     void setLogWriter(LinkLogWriter writer) { m_log = std::move(writer); }
 
     // Opens the unit with this product ID (272 + device ID) and its two pipes.
-    // False when that failed; openStatus() then tells why.
-    bool ResetPipe(std::uint16_t productId);
-    int openStatus() const { return m_openStatus; }
+    // None, or why not: UnitGone when no unit has that product ID, Protocol
+    // when it is present but not configured, else the driver's cause
+    // (NoPermission, Busy, ...).
+    LinkError ResetPipe(std::uint16_t productId);
 
     // A key or mode command. False, with nothing sent and nothing logged, when
     // the unit is gone or not configured; otherwise true when the request
@@ -167,11 +170,10 @@ class CCommandChannel {
     bool sendPcVer(std::string_view text);
 
     // Receiver thread only. Reads one record of up to length bytes from the
-    // inbound pipe, waiting as long as it takes (or until cancelRead).
-    // Returns 1 with *bytesRead set when the read succeeded; 0 (0 bytes) when it
-    // failed and was recovered from or was cancelled; -1 when the unit failed
-    // and a unit reset did not cure it.
-    int readRecord(std::uint8_t* buffer, std::size_t length, std::size_t* bytesRead);
+    // inbound pipe, waiting as long as it takes (or until cancelRead). A failed
+    // read is recovered from where it can be: a stalled pipe is reset, a failed
+    // or vanished unit is reset (unitLost when that does not cure it).
+    RecordRead readRecord(std::uint8_t* buffer, std::size_t length);
     // Ends a read in progress; later reads return 0 at once. Any thread.
     void cancelRead();
 
@@ -193,7 +195,6 @@ class CCommandChannel {
     int m_deviceSlot = -1;
     DriverHandle m_hInPip = kInvalidHandle;
     DriverHandle m_hOutPip = kInvalidHandle;
-    int m_openStatus = kOpened;
     std::mutex m_controlLock;  // one control request in flight at a time
 };
 

@@ -210,12 +210,11 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 shared->inChannel = true;
             }
             buffer.fill(0);
-            std::size_t bytes = 0;
-            int result = 0;
+            RecordRead read;
             try {
-                result = p.channel->readRecord(buffer.data(), buffer.size(), &bytes);
+                read = p.channel->readRecord(buffer.data(), buffer.size());
             } catch (...) {
-                result = 0;
+                read = RecordRead{0, LinkError::Io, false};
                 closeChannel();
             }
             {
@@ -226,15 +225,17 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 // belongs to nobody any more.
                 if (shared->channelClosed) break;
             }
-            if (result == -1) {
+            if (read.unitLost) {
                 closeChannel();
-                p.sink->post(message(kMsgReadError, p.messageValue));
+                // The cause goes with the message, for the user to be told.
+                p.sink->post(message(kMsgReadError, p.messageValue, static_cast<std::intptr_t>(read.error)));
                 break;
             }
-            if (result == 0) {
+            if (read.error != LinkError::None) {
                 clock->sleepMs(kEmptyReadPauseMs);
                 continue;
             }
+            const std::size_t bytes = read.bytes;
             if (bytes == 0) {
                 clock->sleepMs(kRecordPauseMs);
                 continue;

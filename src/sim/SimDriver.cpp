@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -221,16 +220,17 @@ void CSimDriver::setNoticesSupported(bool supported) {
     m_noticesSupported = supported;
 }
 
-bool CSimDriver::setNoticeHandler(NoticeHandler handler) {
+LinkError CSimDriver::setNoticeHandler(NoticeHandler handler) {
     std::lock_guard lock(m_noticeMutex);
     if (!m_noticesSupported) {
         m_noticeHandler = nullptr;
-        errno = ENOTSUP;
-        return false;
+        return LinkError::NotSupported;
     }
     m_noticeHandler = std::move(handler);
-    return true;
+    return LinkError::None;
 }
+
+void CSimDriver::refuseOpening(LinkError cause) { m_openRefusal = cause; }
 
 void CSimDriver::postNotice(DeviceNotice notice, const std::string& path) {
     {
@@ -277,7 +277,9 @@ std::vector<std::string> CSimDriver::presentInterfaces() {
     return paths;
 }
 
-DriverHandle CSimDriver::open(const std::string& path) {
+LinkResult<DriverHandle> CSimDriver::open(const std::string& path) {
+    if (const LinkError refusal = m_openRefusal.load(); refusal != LinkError::None)
+        return {kInvalidHandle, refusal};
     CSimUnit* unit = nullptr;
     HandleKind kind = HandleKind::Unit;
     for (CSimUnit* candidate : units()) {
@@ -296,7 +298,7 @@ DriverHandle CSimDriver::open(const std::string& path) {
         unit = candidate;
         break;
     }
-    if (unit == nullptr) return kInvalidHandle;
+    if (unit == nullptr) return {kInvalidHandle, LinkError::UnitGone};
     auto handle = std::make_shared<Handle>();
     handle->unit = unit;
     handle->kind = kind;
@@ -305,7 +307,7 @@ DriverHandle CSimDriver::open(const std::string& path) {
     std::lock_guard lock(m_tableMutex);
     const DriverHandle id = m_nextHandle++;
     m_handles.emplace(id, std::move(handle));
-    return id;
+    return {id, LinkError::None};
 }
 
 void CSimDriver::close(DriverHandle id) {
@@ -331,55 +333,60 @@ std::shared_ptr<CSimDriver::Handle> CSimDriver::findHandle(DriverHandle id) cons
     return it == m_handles.end() ? nullptr : it->second;
 }
 
-bool CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                           std::uint8_t* out, std::size_t outLength, std::size_t* returned) {
+LinkError CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::uint8_t* in,
+                                std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                std::size_t* returned) {
     if (returned) *returned = 0;
     const auto handle = findHandle(id);
-    if (!handle) return false;
+    if (!handle) return LinkError::UnitGone;
     CSimUnit& unit = *handle->unit;
     // A handle of an earlier plug-in is dead even when the unit is back.
-    if (!unit.present() || handle->generation != unit.generation()) return false;
+    if (!unit.present() || handle->generation != unit.generation()) return LinkError::UnitGone;
     const bool onUnit = handle->kind == HandleKind::Unit;
+    auto done = [](bool ok) { return ok ? LinkError::None : LinkError::Protocol; };
 
     switch (code) {
         case kIoctlResetUnit:
-            return onUnit && in != nullptr && inLength >= 1 && unit.resetUnit();
+            if (!onUnit || in == nullptr || inLength < 1) return LinkError::Protocol;
+            return unit.resetUnit() ? LinkError::None : LinkError::Io;
         case kIoctlResetPipe:
-            return !onUnit && unit.resetPipe();
+            return done(!onUnit && unit.resetPipe());
         case kIoctlGetDescriptor: {
-            if (!onUnit || in == nullptr || inLength < 4 || in[0] != 1 || out == nullptr) return false;
+            if (!onUnit || in == nullptr || inLength < 4 || in[0] != 1 || out == nullptr)
+                return LinkError::Protocol;
             std::uint8_t d[18];
             unit.descriptor(d);
             const std::size_t n = std::min<std::size_t>(18, outLength);
             std::memcpy(out, d, n);
             if (returned) *returned = n;
-            return true;
+            return LinkError::None;
         }
         case kIoctlGetConfiguration: {
-            if (!onUnit || out == nullptr || outLength < 4) return false;
+            if (!onUnit || out == nullptr || outLength < 4) return LinkError::Protocol;
             const std::uint32_t value = unit.configured() ? 1 : 0;
             for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
             if (returned) *returned = 4;
-            return true;
+            return LinkError::None;
         }
         case kIoctlControlRead: {
-            if (!onUnit || in == nullptr || inLength < kControlHeaderSize) return false;
+            if (!onUnit || in == nullptr || inLength < kControlHeaderSize) return LinkError::Protocol;
             const ControlHeader h = parseHeader(in);
-            if (h.function != 0x17) return false;  // the unit takes vendor requests to the device only
+            // The unit takes vendor requests to the device only.
+            if (h.function != 0x17) return LinkError::Protocol;
             const int n = unit.controlIn(h.request, h.value, h.index, out, out ? outLength : 0);
-            if (n < 0) return false;
+            if (n < 0) return LinkError::Protocol;
             if (returned) *returned = static_cast<std::size_t>(n);
-            return true;
+            return LinkError::None;
         }
         case kIoctlControlWrite: {
-            if (!onUnit || in == nullptr || inLength < kControlHeaderSize) return false;
+            if (!onUnit || in == nullptr || inLength < kControlHeaderSize) return LinkError::Protocol;
             const ControlHeader h = parseHeader(in);
-            if (h.function != 0x17) return false;
-            return unit.controlOut(h.request, h.value, h.index, in + kControlHeaderSize,
-                                   inLength - kControlHeaderSize);
+            if (h.function != 0x17) return LinkError::Protocol;
+            return done(unit.controlOut(h.request, h.value, h.index, in + kControlHeaderSize,
+                                        inLength - kControlHeaderSize));
         }
         default:
-            return false;
+            return LinkError::Protocol;
     }
 }
 
@@ -392,11 +399,11 @@ PipeReadResult CSimDriver::readPipe(DriverHandle id, std::uint8_t* buffer, std::
     PipeReadResult result;
     const auto handle = findHandle(id);
     if (!handle) {
-        result.status = PipeStatus::Gone;
+        result.error = LinkError::UnitGone;
         return result;
     }
     if (handle->kind != HandleKind::InPipe) {
-        result.status = PipeStatus::OtherError;
+        result.error = LinkError::Protocol;
         return result;
     }
     CSimUnit::ReadTicket ticket;
@@ -417,12 +424,13 @@ void CSimDriver::cancelRead(DriverHandle id) {
     handle->unit->wakeReaders();
 }
 
-bool CSimDriver::writePipe(DriverHandle id, const std::uint8_t* data, std::size_t length) {
+LinkError CSimDriver::writePipe(DriverHandle id, const std::uint8_t* data, std::size_t length) {
     const auto handle = findHandle(id);
-    if (!handle || handle->kind != HandleKind::OutPipe) return false;
+    if (!handle) return LinkError::UnitGone;
+    if (handle->kind != HandleKind::OutPipe) return LinkError::Protocol;
     CSimUnit& unit = *handle->unit;
-    if (!unit.present() || handle->generation != unit.generation()) return false;
-    return unit.pipeWrite(data, length);
+    if (!unit.present() || handle->generation != unit.generation()) return LinkError::UnitGone;
+    return unit.pipeWrite(data, length) ? LinkError::None : LinkError::Protocol;
 }
 
 }  // namespace hx

@@ -64,9 +64,12 @@ class CSimDriver final : public IUnitDriver {
     void unplug(CSimUnit& unit);
     void replug(CSimUnit& unit);
 
-    // When notices are not supported, setNoticeHandler returns false and no
-    // notice is delivered (the program then re-checks on its own).
+    // When notices are not supported, setNoticeHandler returns NotSupported and
+    // no notice is delivered (the program then re-checks on its own).
     void setNoticesSupported(bool supported);
+    // Every open fails with this cause (NoPermission as without the udev rule,
+    // Busy as with another program on the unit); None opens again. Any thread.
+    void refuseOpening(LinkError cause);
     // Blocks until every notice queued so far has been handled.
     void flushNotices();
 
@@ -82,14 +85,14 @@ class CSimDriver final : public IUnitDriver {
 
     // IUnitDriver
     std::vector<std::string> presentInterfaces() override;
-    DriverHandle open(const std::string& path) override;
+    LinkResult<DriverHandle> open(const std::string& path) override;
     void close(DriverHandle handle) override;
-    bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                   std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
+    LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
+                        std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
     void cancelRead(DriverHandle pipe) override;
-    bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
-    bool setNoticeHandler(NoticeHandler handler) override;
+    LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
+    LinkError setNoticeHandler(NoticeHandler handler) override;
 
   private:
     enum class HandleKind { Unit, InPipe, OutPipe };
@@ -137,6 +140,7 @@ class CSimDriver final : public IUnitDriver {
     bool m_noticeBusy = false;
     bool m_noticeStop = false;
     bool m_noticesSupported = true;
+    std::atomic<LinkError> m_openRefusal{LinkError::None};
     NoticeHandler m_noticeHandler;
     std::thread m_noticeThread;
 };

@@ -926,19 +926,19 @@ PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buff
     PipeReadResult result;
     for (;;) {
         if (*ticket.closed || ticket.generation != u.generation || !u.present) {
-            result.status = PipeStatus::Gone;
+            result.error = LinkError::UnitGone;
             return result;
         }
         if (*ticket.cancelled) {
-            result.status = PipeStatus::Cancelled;
+            result.error = LinkError::Cancelled;
             return result;
         }
         if (u.brokenPipe) {
-            result.status = PipeStatus::BrokenPipe;
+            result.error = LinkError::Protocol;
             return result;
         }
         if (u.readFault != Impl::ReadFault::None) {
-            result.status = PipeStatus::DeviceError;
+            result.error = LinkError::Io;
             return result;
         }
         if (!u.queue.empty()) {
@@ -946,7 +946,7 @@ PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buff
             u.queue.pop_front();
             result.bytes = std::min(length, r.size());
             if (buffer != nullptr && result.bytes > 0) std::memcpy(buffer, r.data(), result.bytes);
-            result.status = PipeStatus::Ok;
+            result.error = LinkError::None;
             return result;
         }
         result.waited = true;

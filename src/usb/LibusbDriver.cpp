@@ -27,12 +27,13 @@ struct CLibusbDriver::Device {
 
     // The data pipes need interface 0 claimed (a kernel driver bound to it is
     // detached for as long as we hold it).
-    bool claim() {
+    LinkError claim() {
         std::lock_guard lock(claimMutex);
-        if (claimed) return true;
+        if (claimed) return LinkError::None;
         libusb_set_auto_detach_kernel_driver(handle, 1);
-        claimed = libusb_claim_interface(handle, 0) == LIBUSB_SUCCESS;
-        return claimed;
+        const int result = libusb_claim_interface(handle, 0);
+        claimed = result == LIBUSB_SUCCESS;
+        return linkErrorFromLibusb(result);
     }
 };
 
@@ -118,13 +119,15 @@ std::vector<std::string> CLibusbDriver::presentInterfaces() {
     return paths;
 }
 
-std::shared_ptr<CLibusbDriver::Device> CLibusbDriver::openDevice(const std::string& unitPath,
-                                                                 std::uint8_t bus, std::uint8_t address) {
+LinkResult<std::shared_ptr<CLibusbDriver::Device>> CLibusbDriver::openDevice(const std::string& unitPath,
+                                                                             std::uint8_t bus,
+                                                                             std::uint8_t address) {
     {
         std::lock_guard lock(m_mutex);
-        if (auto known = m_devices[unitPath].lock()) return known;
+        if (auto known = m_devices[unitPath].lock()) return {known, LinkError::None};
     }
     std::shared_ptr<Device> device;
+    LinkError error = LinkError::UnitGone;
     libusb_device** list = nullptr;
     ssize_t count = libusb_get_device_list(m_context, &list);
     for (ssize_t i = 0; i < count && !device; ++i) {
@@ -132,36 +135,40 @@ std::shared_ptr<CLibusbDriver::Device> CLibusbDriver::openDevice(const std::stri
         if (location.bus != bus || location.address != address || makeUsbDevicePath(location) != unitPath)
             continue;
         libusb_device_handle* handle = nullptr;
-        if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) break;
+        error = linkErrorFromLibusb(libusb_open(list[i], &handle));
+        if (error != LinkError::None) break;
         device = std::make_shared<Device>();
         device->handle = handle;
         device->pipes = choosePipes(endpointsOfInterface0(list[i]));
     }
     if (list != nullptr) libusb_free_device_list(list, 1);
-    if (!device) return nullptr;
+    if (!device) return {nullptr, error};
     std::lock_guard lock(m_mutex);
     // Another thread may have opened the same unit meanwhile: share its handle.
-    if (auto known = m_devices[unitPath].lock()) return known;
+    if (auto known = m_devices[unitPath].lock()) return {known, LinkError::None};
     m_devices[unitPath] = device;
-    return device;
+    return {device, LinkError::None};
 }
 
-DriverHandle CLibusbDriver::open(const std::string& path) {
-    if (m_context == nullptr || !m_vendorId) return kInvalidHandle;
+LinkResult<DriverHandle> CLibusbDriver::open(const std::string& path) {
+    const LinkResult<DriverHandle> gone{kInvalidHandle, LinkError::UnitGone};
+    if (m_context == nullptr || !m_vendorId) return gone;
     std::optional<UsbLocation> location = parseUsbDevicePath(path);
-    if (!location || location->vendorId != *m_vendorId) return kInvalidHandle;
+    if (!location || location->vendorId != *m_vendorId) return gone;
     UsbLocation unit = *location;
     unit.pipe = -1;
-    std::shared_ptr<Device> device = openDevice(makeUsbDevicePath(unit), unit.bus, unit.address);
-    if (!device) return kInvalidHandle;
+    LinkResult<std::shared_ptr<Device>> device = openDevice(makeUsbDevicePath(unit), unit.bus, unit.address);
+    if (!device.ok()) return {kInvalidHandle, device.error};
     if (location->pipe >= 0) {
-        bool exists = (location->pipe == 0 && device->pipes.in) || (location->pipe == 1 && device->pipes.out);
-        if (!exists || !device->claim()) return kInvalidHandle;
+        bool exists = (location->pipe == 0 && device.value->pipes.in) ||
+                      (location->pipe == 1 && device.value->pipes.out);
+        if (!exists) return gone;
+        if (LinkError error = device.value->claim(); error != LinkError::None) return {kInvalidHandle, error};
     }
     std::lock_guard lock(m_mutex);
     DriverHandle handle = m_nextHandle++;
-    m_entries[handle] = Entry{device, location->pipe};
-    return handle;
+    m_entries[handle] = Entry{device.value, location->pipe};
+    return {handle, LinkError::None};
 }
 
 void CLibusbDriver::close(DriverHandle handle) {
@@ -184,64 +191,68 @@ std::optional<CLibusbDriver::Entry> CLibusbDriver::find(DriverHandle handle) con
     return it->second;
 }
 
-bool CLibusbDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
-                              std::size_t inLength, std::uint8_t* out, std::size_t outLength,
-                              std::size_t* returned) {
+LinkError CLibusbDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                                   std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                   std::size_t* returned) {
     *returned = 0;
     std::optional<Entry> entry = find(handle);
-    if (!entry) return false;
+    if (!entry) return LinkError::UnitGone;
     if (code == kIoctlResetPipe) {
-        if (entry->pipe < 0) return false;
+        if (entry->pipe < 0) return LinkError::Protocol;
         const std::optional<UsbEndpoint>& endpoint =
             entry->pipe == 0 ? entry->device->pipes.in : entry->device->pipes.out;
-        return endpoint && libusb_clear_halt(entry->device->handle, endpoint->address) == LIBUSB_SUCCESS;
+        if (!endpoint) return LinkError::Protocol;
+        return linkErrorFromLibusb(libusb_clear_halt(entry->device->handle, endpoint->address));
     }
-    if (entry->pipe >= 0) return false;  // the other requests go to the unit itself
+    if (entry->pipe >= 0) return LinkError::Protocol;  // the other requests go to the unit itself
     return unitRequest(*entry, code, in, inLength, out, outLength, returned);
 }
 
-bool CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in,
-                                std::size_t inLength, std::uint8_t* out, std::size_t outLength,
-                                std::size_t* returned) {
+LinkError CLibusbDriver::unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in,
+                                     std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                     std::size_t* returned) {
     libusb_device_handle* handle = entry.device->handle;
     switch (code) {
         case kIoctlResetUnit:
-            return libusb_reset_device(handle) == LIBUSB_SUCCESS;
+            return linkErrorFromLibusb(libusb_reset_device(handle));
         case kIoctlControlRead:
             return controlTransfer(entry, in, inLength, out, outLength, returned, true);
         case kIoctlControlWrite:
             return controlTransfer(entry, in, inLength, out, outLength, returned, false);
         case kIoctlGetDescriptor: {
             libusb_device_descriptor d{};
-            if (libusb_get_device_descriptor(libusb_get_device(handle), &d) != LIBUSB_SUCCESS) return false;
+            if (int result = libusb_get_device_descriptor(libusb_get_device(handle), &d);
+                result != LIBUSB_SUCCESS)
+                return linkErrorFromLibusb(result);
             std::vector<std::uint8_t> bytes =
                 deviceDescriptorBytes({d.bcdUSB, d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol,
                                        d.bMaxPacketSize0, d.idVendor, d.idProduct, d.bcdDevice,
                                        d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations});
             *returned = std::min(bytes.size(), outLength);
             if (*returned > 0) std::memcpy(out, bytes.data(), *returned);
-            return true;
+            return LinkError::None;
         }
         case kIoctlGetConfiguration: {
             int configuration = 0;
-            if (outLength < 4 || libusb_get_configuration(handle, &configuration) != LIBUSB_SUCCESS)
-                return false;
+            if (outLength < 4) return LinkError::Protocol;
+            if (int result = libusb_get_configuration(handle, &configuration); result != LIBUSB_SUCCESS)
+                return linkErrorFromLibusb(result);
             putLe32(out, static_cast<std::uint32_t>(configuration));
             *returned = 4;
-            return true;
+            return LinkError::None;
         }
         default:
-            return false;
+            return LinkError::Protocol;
     }
 }
 
-bool CLibusbDriver::controlTransfer(const Entry& entry, const std::uint8_t* in, std::size_t inLength,
-                                    std::uint8_t* out, std::size_t outLength, std::size_t* returned,
-                                    bool read) {
+LinkError CLibusbDriver::controlTransfer(const Entry& entry, const std::uint8_t* in, std::size_t inLength,
+                                         std::uint8_t* out, std::size_t outLength, std::size_t* returned,
+                                         bool read) {
     std::optional<ControlHeader> header = decodeControlHeader(in, inLength);
-    if (!header || header->isRead() != read) return false;
+    if (!header || header->isRead() != read) return LinkError::Protocol;
     std::optional<UsbControlSetup> setup = controlSetupFromHeader(*header);
-    if (!setup) return false;
+    if (!setup) return LinkError::Protocol;
     std::uint8_t* data = nullptr;
     std::size_t length = 0;
     std::vector<std::uint8_t> payload;
@@ -256,21 +267,21 @@ bool CLibusbDriver::controlTransfer(const Entry& entry, const std::uint8_t* in, 
     int result = libusb_control_transfer(
         entry.device->handle, setup->requestType, setup->request, setup->value, setup->index,
         length > 0 ? data : nullptr, static_cast<std::uint16_t>(length), static_cast<unsigned>(m_timeoutMs));
-    if (result < 0) return false;
+    if (result < 0) return linkErrorFromLibusb(result);
     if (read) *returned = static_cast<std::size_t>(result);
-    return true;
+    return LinkError::None;
 }
 
 PipeReadResult CLibusbDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) {
     std::optional<Entry> entry = find(pipe);
-    if (!entry) return {PipeStatus::Gone, 0, false};
-    if (entry->pipe != 0 || !entry->device->pipes.in) return {PipeStatus::OtherError, 0, false};
+    if (!entry) return {LinkError::UnitGone, 0, false};
+    if (entry->pipe != 0 || !entry->device->pipes.in) return {LinkError::Protocol, 0, false};
     const UsbEndpoint endpoint = *entry->device->pipes.in;
     bool waited = false;
     // Short slices keep the read cancellable without the asynchronous API; a
     // slice that times out with data in hand still delivers that data.
     for (;;) {
-        if (entry->cancelled->load()) return {PipeStatus::Cancelled, 0, waited};
+        if (entry->cancelled->load()) return {LinkError::Cancelled, 0, waited};
         int transferred = 0;
         int result =
             transfer(entry->device->handle, endpoint, buffer,
@@ -280,8 +291,8 @@ PipeReadResult CLibusbDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer, 
             continue;
         }
         if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT)
-            return {PipeStatus::Ok, static_cast<std::size_t>(transferred), waited};
-        return {pipeStatusFromLibusbError(result), 0, waited};
+            return {LinkError::None, static_cast<std::size_t>(transferred), waited};
+        return {linkErrorFromLibusb(result), 0, waited};
     }
 }
 
@@ -290,24 +301,27 @@ void CLibusbDriver::cancelRead(DriverHandle pipe) {
     if (entry) entry->cancelled->store(true);
 }
 
-bool CLibusbDriver::writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) {
+LinkError CLibusbDriver::writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) {
     std::optional<Entry> entry = find(pipe);
-    if (!entry || entry->pipe != 1 || !entry->device->pipes.out || length > 0x7FFFFFFF) return false;
+    if (!entry) return LinkError::UnitGone;
+    if (entry->pipe != 1 || !entry->device->pipes.out || length > 0x7FFFFFFF) return LinkError::Protocol;
     std::vector<std::uint8_t> copy(data, data + length);  // libusb takes a non-const buffer
     int transferred = 0;
     int result = transfer(entry->device->handle, *entry->device->pipes.out, copy.data(),
                           static_cast<int>(length), &transferred, static_cast<unsigned>(m_timeoutMs));
-    return result == LIBUSB_SUCCESS && static_cast<std::size_t>(transferred) == length;
+    if (result != LIBUSB_SUCCESS) return linkErrorFromLibusb(result);
+    return static_cast<std::size_t>(transferred) == length ? LinkError::None : LinkError::TimedOut;
 }
 
-bool CLibusbDriver::setNoticeHandler(NoticeHandler handler) {
+LinkError CLibusbDriver::setNoticeHandler(NoticeHandler handler) {
     {
         std::lock_guard lock(m_noticeMutex);
         m_noticeHandler = std::move(handler);
     }
-    if (!m_vendorId) return true;  // no units to watch, so no notice can be missed
-    if (m_hotplugRegistered) return true;
-    if (m_context == nullptr || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) return false;
+    if (!m_vendorId) return LinkError::None;  // no units to watch, so no notice can be missed
+    if (m_hotplugRegistered) return LinkError::None;
+    if (m_context == nullptr || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+        return LinkError::NotSupported;
     libusb_hotplug_callback_handle handle = 0;
     int result = libusb_hotplug_register_callback(
         m_context,
@@ -315,11 +329,11 @@ bool CLibusbDriver::setNoticeHandler(NoticeHandler handler) {
                                           LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
         static_cast<libusb_hotplug_flag>(0), *m_vendorId, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
         hotplugThunk, this, &handle);
-    if (result != LIBUSB_SUCCESS) return false;
+    if (result != LIBUSB_SUCCESS) return linkErrorFromLibusb(result);
     m_hotplugHandle = handle;
     m_hotplugRegistered = true;
     m_eventThread = std::thread(&CLibusbDriver::runEvents, this);
-    return true;
+    return LinkError::None;
 }
 
 void CLibusbDriver::runEvents() {

@@ -52,14 +52,14 @@ class CLibusbDriver final : public IUnitDriver {
     bool available() const { return m_context != nullptr; }
 
     std::vector<std::string> presentInterfaces() override;
-    DriverHandle open(const std::string& path) override;
+    LinkResult<DriverHandle> open(const std::string& path) override;
     void close(DriverHandle handle) override;
-    bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                   std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
+    LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
+                        std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
     void cancelRead(DriverHandle pipe) override;
-    bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
-    bool setNoticeHandler(NoticeHandler handler) override;
+    LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
+    LinkError setNoticeHandler(NoticeHandler handler) override;
 
     // Called by libusb on the driver's event thread for an arrival (arrived) or
     // a removal; not for other callers.
@@ -73,12 +73,14 @@ class CLibusbDriver final : public IUnitDriver {
         std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
     };
 
-    std::shared_ptr<Device> openDevice(const std::string& unitPath, std::uint8_t bus, std::uint8_t address);
+    LinkResult<std::shared_ptr<Device>> openDevice(const std::string& unitPath, std::uint8_t bus,
+                                                   std::uint8_t address);
     std::optional<Entry> find(DriverHandle handle) const;
-    bool unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                     std::uint8_t* out, std::size_t outLength, std::size_t* returned);
-    bool controlTransfer(const Entry& entry, const std::uint8_t* in, std::size_t inLength, std::uint8_t* out,
-                         std::size_t outLength, std::size_t* returned, bool read);
+    LinkError unitRequest(const Entry& entry, std::uint32_t code, const std::uint8_t* in,
+                          std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                          std::size_t* returned);
+    LinkError controlTransfer(const Entry& entry, const std::uint8_t* in, std::size_t inLength,
+                              std::uint8_t* out, std::size_t outLength, std::size_t* returned, bool read);
     void runEvents();
 
     std::optional<std::uint16_t> m_vendorId;

@@ -113,21 +113,28 @@ std::vector<std::uint8_t> deviceDescriptorBytes(const UsbDeviceDescriptor& d) {
             d.numConfigurations};
 }
 
-PipeStatus pipeStatusFromLibusbError(int error) {
+LinkError linkErrorFromLibusb(int error) {
     switch (error) {
         case LIBUSB_SUCCESS:
-            return PipeStatus::Ok;
-        case LIBUSB_ERROR_PIPE:
-            return PipeStatus::BrokenPipe;
-        case LIBUSB_ERROR_IO:
-            return PipeStatus::DeviceError;
+            return LinkError::None;
+        case LIBUSB_ERROR_PIPE:      // a stalled endpoint, or a request the unit refused
+        case LIBUSB_ERROR_OVERFLOW:  // the unit sent more than was asked for
+            return LinkError::Protocol;
         case LIBUSB_ERROR_NO_DEVICE:
         case LIBUSB_ERROR_NOT_FOUND:
-            return PipeStatus::Gone;
+            return LinkError::UnitGone;
+        case LIBUSB_ERROR_ACCESS:
+            return LinkError::NoPermission;
+        case LIBUSB_ERROR_BUSY:
+            return LinkError::Busy;
+        case LIBUSB_ERROR_TIMEOUT:
+            return LinkError::TimedOut;
+        case LIBUSB_ERROR_NOT_SUPPORTED:
+            return LinkError::NotSupported;
         case LIBUSB_ERROR_INTERRUPTED:
-            return PipeStatus::Cancelled;
-        default:
-            return PipeStatus::OtherError;
+            return LinkError::Cancelled;
+        default:  // LIBUSB_ERROR_IO, and the library's own failures
+            return LinkError::Io;
     }
 }
 

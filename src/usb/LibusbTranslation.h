@@ -76,8 +76,8 @@ struct UsbDeviceDescriptor {
 };
 std::vector<std::uint8_t> deviceDescriptorBytes(const UsbDeviceDescriptor& descriptor);
 
-// Pipe status of a finished libusb call (a libusb_error value, 0 for success).
-PipeStatus pipeStatusFromLibusbError(int error);
+// The link error of a finished libusb call (a libusb_error value, 0 for success).
+LinkError linkErrorFromLibusb(int error);
 
 // The vendor ID of the units from configuration text: hexadecimal, with or
 // without "0x"; nothing for empty or malformed text or a value above 0xFFFF.

@@ -33,44 +33,58 @@ std::optional<std::string> CTransport::getDevicePath(int n) const {
     return paths[static_cast<std::size_t>(n)];
 }
 
-int CTransport::openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uint8_t deviceSubClass,
-                         std::uint16_t vendorId, std::uint16_t productId, std::uint8_t bcdDevice) {
+LinkResult<int> CTransport::openUnit(unsigned matchFlags, std::uint8_t deviceClass,
+                                     std::uint8_t deviceSubClass, std::uint16_t vendorId,
+                                     std::uint16_t productId, std::uint8_t bcdDevice) {
+    LinkError firstCause = LinkError::None;
+    auto note = [&firstCause](LinkError cause) {
+        if (firstCause == LinkError::None) firstCause = cause;
+    };
     // One snapshot of the present units, walked in system order, so the first
     // matching unit listed is the one opened.
     for (const std::string& path : m_driver.presentInterfaces()) {
-        DriverHandle handle = m_driver.open(path);
-        if (handle == kInvalidHandle) continue;
-        if (!descriptorMatches(handle, matchFlags, deviceClass, deviceSubClass, vendorId, productId,
-                               bcdDevice)) {
-            m_driver.close(handle);
+        LinkResult<DriverHandle> opened = m_driver.open(path);
+        if (!opened.ok()) {
+            note(opened.error);
             continue;
         }
-        int slot = takeSlot(path, handle);
-        if (slot != -1) return slot;
-        m_driver.close(handle);  // table full: skip the unit
+        LinkResult<bool> matches = descriptorMatches(opened.value, matchFlags, deviceClass, deviceSubClass,
+                                                     vendorId, productId, bcdDevice);
+        if (!matches.ok() || !matches.value) {
+            note(matches.error);
+            m_driver.close(opened.value);
+            continue;
+        }
+        int slot = takeSlot(path, opened.value);
+        if (slot != -1) return {slot, LinkError::None};
+        m_driver.close(opened.value);  // table full: skip the unit
+        note(LinkError::Busy);
     }
-    return -1;
+    return {-1, firstCause != LinkError::None ? firstCause : LinkError::UnitGone};
 }
 
-bool CTransport::descriptorMatches(DriverHandle handle, unsigned matchFlags, std::uint8_t deviceClass,
-                                   std::uint8_t deviceSubClass, std::uint16_t vendorId,
-                                   std::uint16_t productId, std::uint8_t bcdDevice) const {
+LinkResult<bool> CTransport::descriptorMatches(DriverHandle handle, unsigned matchFlags,
+                                               std::uint8_t deviceClass, std::uint8_t deviceSubClass,
+                                               std::uint16_t vendorId, std::uint16_t productId,
+                                               std::uint8_t bcdDevice) const {
     auto request = descriptorRequest();
     std::array<std::uint8_t, kDeviceDescriptorSize> reply{};
     std::size_t returned = 0;
-    if (!m_driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(), reply.data(),
-                            reply.size(), &returned)) {
-        return false;
+    if (LinkError error = m_driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(),
+                                             reply.data(), reply.size(), &returned);
+        error != LinkError::None) {
+        return {false, error};
     }
     // A short reply is no descriptor: comparing left-over bytes could open the wrong unit.
     std::optional<DeviceDescriptorFields> fields = parseDeviceDescriptor(reply.data(), returned);
-    if (!fields) return false;
-    if ((matchFlags & kMatchClass) && fields->deviceClass != deviceClass) return false;
-    if ((matchFlags & kMatchSubClass) && fields->deviceSubClass != deviceSubClass) return false;
-    if ((matchFlags & kMatchVendor) && fields->vendorId != vendorId) return false;
-    if ((matchFlags & kMatchProduct) && fields->productId != productId) return false;
-    if ((matchFlags & kMatchBcdDevice) && fields->bcdDevice != bcdDevice) return false;
-    return true;
+    if (!fields) return {false, LinkError::Protocol};
+    bool matches = true;
+    if ((matchFlags & kMatchClass) && fields->deviceClass != deviceClass) matches = false;
+    if ((matchFlags & kMatchSubClass) && fields->deviceSubClass != deviceSubClass) matches = false;
+    if ((matchFlags & kMatchVendor) && fields->vendorId != vendorId) matches = false;
+    if ((matchFlags & kMatchProduct) && fields->productId != productId) matches = false;
+    if ((matchFlags & kMatchBcdDevice) && fields->bcdDevice != bcdDevice) matches = false;
+    return {matches, LinkError::None};
 }
 
 int CTransport::takeSlot(const std::string& path, DriverHandle handle) {
@@ -87,18 +101,21 @@ int CTransport::takeSlot(const std::string& path, DriverHandle handle) {
     return -1;
 }
 
-int CTransport::unitCheck(int slot) const {
+LinkError CTransport::unitCheck(int slot) const {
     DriverHandle unit = slotHandle(slot);
-    if (unit == kInvalidHandle) return 1;
+    if (unit == kInvalidHandle) return LinkError::UnitGone;
     std::array<std::uint8_t, 4> reply{};
     std::size_t returned = 0;
-    bool ok =
-        m_driver.ioControl(unit, kIoctlGetConfiguration, nullptr, 0, reply.data(), reply.size(), &returned);
-    if (!ok || returned < reply.size()) return 2;
+    if (LinkError error = m_driver.ioControl(unit, kIoctlGetConfiguration, nullptr, 0, reply.data(),
+                                             reply.size(), &returned);
+        error != LinkError::None) {
+        return error;
+    }
+    if (returned < reply.size()) return LinkError::Protocol;
     std::uint32_t configuration =
         static_cast<std::uint32_t>(reply[0]) | (static_cast<std::uint32_t>(reply[1]) << 8) |
         (static_cast<std::uint32_t>(reply[2]) << 16) | (static_cast<std::uint32_t>(reply[3]) << 24);
-    return configuration != 0 ? 0 : 2;
+    return configuration != 0 ? LinkError::None : LinkError::Protocol;
 }
 
 std::string CTransport::pipeName(const std::string& unitPath, int interfaceNumber, int pipeNumber) {
@@ -109,21 +126,22 @@ std::string CTransport::pipeName(const std::string& unitPath, int interfaceNumbe
     return unitPath + suffix;
 }
 
-DriverHandle CTransport::openPipe(int slot, int interfaceNumber, int pipeNumber, bool /*overlapped*/) const {
+LinkResult<DriverHandle> CTransport::openPipe(int slot, int interfaceNumber, int pipeNumber,
+                                              bool /*overlapped*/) const {
     std::string path = slotPath(slot);
-    if (path.empty()) return kInvalidHandle;
+    if (path.empty()) return {kInvalidHandle, LinkError::UnitGone};
     return m_driver.open(pipeName(path, interfaceNumber, pipeNumber));
 }
 
-bool CTransport::resetPipeHandle(DriverHandle pipe) const {
-    if (pipe == kInvalidHandle) return false;
+LinkError CTransport::resetPipeHandle(DriverHandle pipe) const {
+    if (pipe == kInvalidHandle) return LinkError::UnitGone;
     std::size_t returned = 0;
     return m_driver.ioControl(pipe, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned);
 }
 
-bool CTransport::resetUnit(int slot) const {
+LinkError CTransport::resetUnit(int slot) const {
     DriverHandle unit = slotHandle(slot);
-    if (unit == kInvalidHandle) return false;
+    if (unit == kInvalidHandle) return LinkError::UnitGone;
     const std::uint8_t resetCode = 15;
     std::size_t returned = 0;
     return m_driver.ioControl(unit, kIoctlResetUnit, &resetCode, 1, nullptr, 0, &returned);
@@ -148,8 +166,8 @@ std::size_t CTransport::controlRead(DriverHandle unit, std::uint16_t function, s
     auto bytes = encodeControlHeader(header);
     std::size_t outLength = buffer != nullptr ? (length & 0xFFFF) : 0;
     std::size_t returned = 0;
-    if (!m_driver.ioControl(unit, kIoctlControlRead, bytes.data(), bytes.size(), buffer, outLength,
-                            &returned)) {
+    if (m_driver.ioControl(unit, kIoctlControlRead, bytes.data(), bytes.size(), buffer, outLength,
+                           &returned) != LinkError::None) {
         return 0;
     }
     return returned <= outLength ? returned : outLength;
@@ -163,7 +181,8 @@ bool CTransport::controlWrite(DriverHandle unit, std::uint16_t function, std::ui
     std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
     if (buffer != nullptr) input.insert(input.end(), buffer, buffer + length);
     std::size_t returned = 0;
-    return m_driver.ioControl(unit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0, &returned);
+    return m_driver.ioControl(unit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0, &returned) ==
+           LinkError::None;
 }
 
 void CTransport::closeUnit(int slot) {

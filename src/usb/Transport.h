@@ -2,8 +2,8 @@
 // The program's thin layer over the unit driver: a table of opened units
 // addressed by small slot numbers, the search for a unit by its device
 // descriptor, the naming and opening of its pipes, and one operation per
-// driver request. Reports failures as false, 0, 1 or an invalid handle; it
-// never shows or logs anything (the command channel does).
+// driver request. Reports failures as a LinkError (a control request as 0
+// bytes); it never shows or logs anything (the command channel does).
 //
 // One table per CTransport object (128 slots). The program keeps one transport
 // per unit driver and one command channel at a time over it; tests make their
@@ -55,24 +55,28 @@ class CTransport {
     std::optional<std::string> getDevicePath(int n) const;
 
     // Opens the first present unit whose descriptor matches the fields selected
-    // by matchFlags and returns its slot, or -1. Units that cannot be opened,
-    // whose descriptor cannot be read or that do not match are closed again and
-    // skipped; so is a matching unit when the table is full.
-    int openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uint8_t deviceSubClass,
-                 std::uint16_t vendorId, std::uint16_t productId, std::uint8_t bcdDevice);
+    // by matchFlags and returns its slot. Units that cannot be opened, whose
+    // descriptor cannot be read or that do not match are closed again and
+    // skipped; so is a matching unit when the table is full. Without a match:
+    // slot -1 and the first cause met on the way (a unit that could not be
+    // opened: NoPermission, Busy, ...), else UnitGone.
+    LinkResult<int> openUnit(unsigned matchFlags, std::uint8_t deviceClass, std::uint8_t deviceSubClass,
+                             std::uint16_t vendorId, std::uint16_t productId, std::uint8_t bcdDevice);
 
-    // 1 when the slot is not valid; 0 when the unit reports a non-zero
-    // configuration (present and configured); 2 otherwise.
-    int unitCheck(int slot) const;
+    // None when the unit reports a non-zero configuration (present and
+    // configured); UnitGone when the slot is not valid; Protocol for a unit
+    // that is not configured; else why the request failed.
+    LinkError unitCheck(int slot) const;
 
     // Opens pipe `pipeNumber` of interface `interfaceNumber` of the slot's unit.
     // Every pipe of our drivers is cancellable, so `overlapped` only documents
-    // how the caller means to use it. Invalid handle when the slot is not valid
-    // or the pipe cannot be opened. The caller owns and closes the handle.
-    DriverHandle openPipe(int slot, int interfaceNumber, int pipeNumber, bool overlapped) const;
+    // how the caller means to use it. UnitGone when the slot is not valid, else
+    // the driver's answer. The caller owns and closes the handle.
+    LinkResult<DriverHandle> openPipe(int slot, int interfaceNumber, int pipeNumber, bool overlapped) const;
 
-    bool resetPipeHandle(DriverHandle pipe) const;
-    bool resetUnit(int slot) const;
+    // None, or why the reset failed (UnitGone for an invalid handle or slot).
+    LinkError resetPipeHandle(DriverHandle pipe) const;
+    LinkError resetUnit(int slot) const;
 
     // One vendor control transfer on the slot's unit. Direction 0 writes length
     // bytes from buffer; any other direction reads up to length (modulo 65536)
@@ -103,9 +107,9 @@ class CTransport {
     };
 
     int takeSlot(const std::string& path, DriverHandle handle);
-    bool descriptorMatches(DriverHandle handle, unsigned matchFlags, std::uint8_t deviceClass,
-                           std::uint8_t deviceSubClass, std::uint16_t vendorId, std::uint16_t productId,
-                           std::uint8_t bcdDevice) const;
+    LinkResult<bool> descriptorMatches(DriverHandle handle, unsigned matchFlags, std::uint8_t deviceClass,
+                                       std::uint8_t deviceSubClass, std::uint16_t vendorId,
+                                       std::uint16_t productId, std::uint8_t bcdDevice) const;
     std::size_t controlRead(DriverHandle unit, std::uint16_t function, std::uint8_t request,
                             std::uint16_t value, std::uint16_t index, std::size_t length,
                             std::uint8_t* buffer) const;

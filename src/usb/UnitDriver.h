@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "usb/LinkError.h"
+
 namespace hx {
 
 using DriverHandle = std::int32_t;
@@ -29,17 +31,12 @@ enum : std::uint32_t {
     kIoctlGetConfiguration = 0x220018,  // out: 4 bytes, non-zero when configured
 };
 
-enum class PipeStatus {
-    Ok,           // bytes transferred (may be 0)
-    BrokenPipe,   // the pipe needs a reset
-    DeviceError,  // the device failed (a unit reset may cure it)
-    Cancelled,    // cancelRead() ended the read
-    Gone,         // the handle or the unit no longer exists
-    OtherError,
-};
-
+// A pipe read: error None with the bytes transferred (may be 0); Protocol for a
+// stalled pipe (it needs a pipe reset), Io for a failed device (a unit reset may
+// cure it), Cancelled after cancelRead(), UnitGone for a handle or unit that no
+// longer exists.
 struct PipeReadResult {
-    PipeStatus status = PipeStatus::OtherError;
+    LinkError error = LinkError::Io;
     std::size_t bytes = 0;
     bool waited = false;  // the read did not finish at once (it was pending)
 };
@@ -53,29 +50,29 @@ class IUnitDriver {
     // Device paths of the present interfaces of the unit class, in system order.
     virtual std::vector<std::string> presentInterfaces() = 0;
 
-    // Opens a unit path or a pipe path; kInvalidHandle when it does not exist.
-    virtual DriverHandle open(const std::string& path) = 0;
+    // Opens a unit path or a pipe path: the handle, or why not (UnitGone when
+    // it does not exist, NoPermission, Busy, ...) with kInvalidHandle.
+    virtual LinkResult<DriverHandle> open(const std::string& path) = 0;
     virtual void close(DriverHandle handle) = 0;
 
-    // One device I/O control request. Returns success; *returned gets the bytes
-    // written to out.
-    virtual bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
-                           std::size_t inLength, std::uint8_t* out, std::size_t outLength,
-                           std::size_t* returned) = 0;
+    // One device I/O control request (the resets among them). Returns None on
+    // success, else the cause; *returned gets the bytes written to out.
+    virtual LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                                std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                std::size_t* returned) = 0;
 
     // Blocking read of up to length bytes (one record) from a pipe handle.
     virtual PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) = 0;
     // Ends a read in progress on the pipe (it returns Cancelled) and makes later
     // reads on that handle return Cancelled at once until the handle is closed.
     virtual void cancelRead(DriverHandle pipe) = 0;
-    // Writes a whole buffer to a pipe handle; returns success.
-    virtual bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) = 0;
+    // Writes a whole buffer to a pipe handle; None, or the cause.
+    virtual LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) = 0;
 
-    // Arrival and removal notices, called on a driver thread. Returns false
-    // when notices cannot be delivered (the caller then re-checks on its own),
-    // with errno telling why when the driver knows (else it is left alone).
+    // Arrival and removal notices, called on a driver thread. Returns why
+    // notices cannot be delivered (the caller then re-checks on its own), or None.
     using NoticeHandler = std::function<void(DeviceNotice, const std::string& devicePath)>;
-    virtual bool setNoticeHandler(NoticeHandler handler) = 0;
+    virtual LinkError setNoticeHandler(NoticeHandler handler) = 0;
 };
 
 }  // namespace hx

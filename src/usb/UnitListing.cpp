@@ -13,17 +13,22 @@ std::vector<UnitListing> listUnits(IUnitDriver& driver) {
         UnitListing unit;
         unit.devicePath = path;
         unit.deviceId = deviceIdFromPath(path);
-        DriverHandle handle = driver.open(path);
-        if (handle != kInvalidHandle) {
+        LinkResult<DriverHandle> opened = driver.open(path);
+        if (opened.ok()) {
             auto request = descriptorRequest();
             std::uint8_t descriptor[kDeviceDescriptorSize] = {};
             std::size_t returned = 0;
-            if (driver.ioControl(handle, kIoctlGetDescriptor, request.data(), request.size(), descriptor,
-                                 sizeof descriptor, &returned)) {
+            unit.problem = driver.ioControl(opened.value, kIoctlGetDescriptor, request.data(), request.size(),
+                                            descriptor, sizeof descriptor, &returned);
+            if (unit.problem == LinkError::None) {
                 if (auto fields = parseDeviceDescriptor(descriptor, returned))
                     unit.bcdDevice = fields->bcdDevice;
+                else
+                    unit.problem = LinkError::Protocol;
             }
-            driver.close(handle);
+            driver.close(opened.value);
+        } else {
+            unit.problem = opened.error;
         }
         units.push_back(std::move(unit));
     }
@@ -42,7 +47,9 @@ std::string formatUnitListing(const UnitListing& unit) {
         std::snprintf(version, sizeof version, "version ?");
     }
     std::string line = std::string("ID ") + id + "  " + version + "  " + unit.devicePath;
-    if (!unit.bcdDevice) line += "  (no access: is the udev rule installed?)";
+    if (!unit.bcdDevice)
+        line += "  (" +
+                linkErrorText(unit.problem == LinkError::None ? LinkError::NoPermission : unit.problem) + ")";
     return line;
 }
 

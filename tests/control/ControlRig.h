@@ -70,6 +70,7 @@ class RecordingUi : public IUiPort,
     void resultHandled(const HistoryRow& row, int code, bool show, const std::string& path) override {
         results.push_back({row, code, show, path});
     }
+    void linkProblem(int deviceId, LinkError cause) override { linkProblems.emplace_back(deviceId, cause); }
 
     std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& ids) override {
         choiceLists.push_back(ids);
@@ -133,6 +134,7 @@ class RecordingUi : public IUiPort,
     std::vector<HistoryCells> history;
     std::vector<ResultSeen> results;
     std::vector<std::vector<std::int16_t>> choiceLists;
+    std::vector<std::pair<int, LinkError>> linkProblems;
     int drawBatches = 0, animalDialogs = 0, menuDialogs = 0, clockDialogs = 0;
     AnimalDialogModel animalModelSeen;
     ClockDialogModel* clockModel = nullptr;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -83,8 +82,9 @@ TEST(HotPlug, WithoutNoticesUnitsAreRecheckedOnATimer) {
     CSimUnit& unit = rig.addUnit(0);
     rig.sim.unplug(unit);
     rig.start();
-    const std::string told = std::string("Halnor40KU|") + std::strerror(ENOTSUP);
-    EXPECT_EQ(std::count(rig.ui.messages.begin(), rig.ui.messages.end(), told), 1) << "the system's text";
+    const std::string told =
+        "Halnor40KU|No arrival and removal notices of units: " + linkErrorText(LinkError::NotSupported);
+    EXPECT_EQ(std::count(rig.ui.messages.begin(), rig.ui.messages.end(), told), 1) << "the link's cause";
     rig.runFor(3000);
     EXPECT_TRUE(rig.doc().deviceIds().empty());
 
@@ -93,6 +93,21 @@ TEST(HotPlug, WithoutNoticesUnitsAreRecheckedOnATimer) {
     rig.sim.unplug(unit);
     ASSERT_TRUE(rig.settleUntil([&] { return rig.doc().deviceIds().empty(); }, 10000));
     EXPECT_FALSE(rig.controller().connected());
+}
+
+TEST(HotPlug, WhyAUnitCannotBeOpenedIsToldOnceAndClearedWhenItOpens) {
+    // Before: the cause was lost in the channel; the window only saw no connection.
+    ControlRig rig;
+    rig.addUnit(0);
+    rig.sim.refuseOpening(LinkError::NoPermission);
+    rig.start();
+    rig.runFor(5000);  // several attempts, one notice
+    ASSERT_EQ(rig.ui.linkProblems, (std::vector<std::pair<int, LinkError>>{{0, LinkError::NoPermission}}));
+    EXPECT_FALSE(rig.controller().connected());
+
+    rig.sim.refuseOpening(LinkError::None);
+    ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }));
+    EXPECT_EQ(rig.ui.linkProblems.back(), std::make_pair(0, LinkError::None));
 }
 
 TEST(ReadErrors, ErrorThatAResetCuresIsNotNoticed) {

@@ -61,15 +61,15 @@ class FuzzPipeDriver : public IUnitDriver {
     }
 
     std::vector<std::string> presentInterfaces() override { return {kPath}; }
-    DriverHandle open(const std::string& path) override {
-        if (path == kPath) return 1;
-        if (path == std::string(kPath) + "\\if000pipe000") return 2;
-        if (path == std::string(kPath) + "\\if000pipe001") return 3;
-        return kInvalidHandle;
+    LinkResult<DriverHandle> open(const std::string& path) override {
+        if (path == kPath) return {1, LinkError::None};
+        if (path == std::string(kPath) + "\\if000pipe000") return {2, LinkError::None};
+        if (path == std::string(kPath) + "\\if000pipe001") return {3, LinkError::None};
+        return {kInvalidHandle, LinkError::UnitGone};
     }
     void close(DriverHandle) override {}
-    bool ioControl(DriverHandle, std::uint32_t code, const std::uint8_t*, std::size_t, std::uint8_t* out,
-                   std::size_t outLength, std::size_t* returned) override {
+    LinkError ioControl(DriverHandle, std::uint32_t code, const std::uint8_t*, std::size_t, std::uint8_t* out,
+                        std::size_t outLength, std::size_t* returned) override {
         *returned = 0;
         if (code == kIoctlGetDescriptor && outLength >= kDeviceDescriptorSize) {
             auto descriptor = makeDeviceDescriptor({0, 0, 0x1A2B, 0x0113, 0x0100});
@@ -80,18 +80,18 @@ class FuzzPipeDriver : public IUnitDriver {
             out[1] = out[2] = out[3] = 0;
             *returned = 4;
         }
-        return true;
+        return LinkError::None;
     }
     PipeReadResult readPipe(DriverHandle, std::uint8_t* buffer, std::size_t length) override {
         std::unique_lock lock(m_mutex);
         if (m_reads.empty()) {
             m_drained = true;
             m_changed.wait(lock, [this] { return m_cancelled; });
-            return {PipeStatus::Cancelled, 0, true};
+            return {LinkError::Cancelled, 0, true};
         }
         PipeReadResult read = m_reads.front();
         m_reads.pop_front();
-        if (read.status == PipeStatus::Ok) {
+        if (read.error == LinkError::None) {
             Bytes bytes = std::move(m_data.front());
             m_data.pop_front();
             read.bytes = std::min(bytes.size(), length);
@@ -104,8 +104,8 @@ class FuzzPipeDriver : public IUnitDriver {
         m_cancelled = true;
         m_changed.notify_all();
     }
-    bool writePipe(DriverHandle, const std::uint8_t*, std::size_t) override { return true; }
-    bool setNoticeHandler(NoticeHandler) override { return false; }
+    LinkError writePipe(DriverHandle, const std::uint8_t*, std::size_t) override { return LinkError::None; }
+    LinkError setNoticeHandler(NoticeHandler) override { return LinkError::NotSupported; }
 
   private:
     mutable std::mutex m_mutex;
@@ -292,13 +292,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (length == 0) break;
         switch (control >> 6) {
             case 1:
-                reads.push_back({PipeStatus::BrokenPipe, 0, false});
+                reads.push_back({LinkError::Protocol, 0, false});
                 break;
             case 2:
-                reads.push_back({PipeStatus::DeviceError, 0, true});
+                reads.push_back({LinkError::Io, 0, true});
                 break;
             case 3:
-                reads.push_back({PipeStatus::Ok, 0, true});
+                reads.push_back({LinkError::None, 0, true});
                 records.emplace_back();
                 break;
             default:
@@ -306,7 +306,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         Bytes record(data + at, data + at + length);
         at += length;
-        reads.push_back({PipeStatus::Ok, 0, false});
+        reads.push_back({LinkError::None, 0, false});
         records.push_back(record);
         ++expected.records;
         switch (recordType(record[0])) {
@@ -336,7 +336,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingClock clock;
     auto channel = std::make_unique<CCommandChannel>(driver, clock);
     channel->setLogWriter([](std::string_view, char, char) {});
-    check(channel->ResetPipe(0x113));
+    check(channel->ResetPipe(0x113) == LinkError::None);
 
     QueueSink sink;
     CEvent stop, go, handOver;

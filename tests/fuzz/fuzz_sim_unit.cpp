@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.versionText = (in.byte() & 1) ? "HX-40K V1.05" : "HX-40K V1.01";
         CSimUnit& unit = driver.addUnit(in.byte() & 0x0F, options);
         const std::string path = unit.devicePath();
-        DriverHandle device = driver.open(path);
-        DriverHandle pipeIn = driver.open(path + "\\if000pipe000");
-        DriverHandle pipeOut = driver.open(path + "\\if000pipe001");
+        DriverHandle device = driver.open(path).value;
+        DriverHandle pipeIn = driver.open(path + "\\if000pipe000").value;
+        DriverHandle pipeOut = driver.open(path + "\\if000pipe001").value;
 
         for (int op = 0; op < 64 && !in.empty(); ++op) {
             std::size_t returned = 0;
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     header[9] = in.byte();
                     std::vector<std::uint8_t> reply(in.byte() % 16);
                     if (driver.ioControl(device, kIoctlControlRead, header.data(), header.size(),
-                                         reply.data(), reply.size(), &returned)) {
+                                         reply.data(), reply.size(), &returned) == LinkError::None) {
                         check(returned <= reply.size());
                     }
                     break;
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const DriverHandle target = (in.byte() & 1) ? device : pipeIn;
                     if (driver.ioControl(target, code, buffer.empty() ? nullptr : buffer.data(),
                                          buffer.size(), out.empty() ? nullptr : out.data(), out.size(),
-                                         &returned)) {
+                                         &returned) == LinkError::None) {
                         check(returned <= out.size());
                     }
                     break;
@@ -115,9 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     } else {
                         driver.replug(unit);
                         for (DriverHandle h : {device, pipeIn, pipeOut}) driver.close(h);
-                        device = driver.open(path);
-                        pipeIn = driver.open(path + "\\if000pipe000");
-                        pipeOut = driver.open(path + "\\if000pipe001");
+                        device = driver.open(path).value;
+                        pipeIn = driver.open(path + "\\if000pipe000").value;
+                        pipeOut = driver.open(path + "\\if000pipe001").value;
                     }
                     break;
                 case 7:
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     while (unit.queuedRecords() > 0) {
                         readBack.assign(80, 0);
                         const PipeReadResult r = driver.readPipe(pipeIn, readBack.data(), 64);
-                        if (r.status != PipeStatus::Ok) break;
+                        if (r.error != LinkError::None) break;
                         check(r.bytes >= 1 && r.bytes <= 64);
                         clock.endActivity();
                     }

@@ -49,7 +49,7 @@ class LinkSimTest : public ::testing::Test {
     }
 
     void openAndListen() {
-        ASSERT_TRUE(channel->ResetPipe(kProductIdBase + 3));
+        ASSERT_EQ(channel->ResetPipe(kProductIdBase + 3), LinkError::None);
         ReceiverParams p;
         p.channel = channel.get();
         p.sink = &sink;
@@ -93,25 +93,23 @@ class LinkSimTest : public ::testing::Test {
 };
 
 TEST_F(LinkSimTest, TheChannelOpensTheUnitWithItsProductId) {
-    ASSERT_TRUE(channel->ResetPipe(kProductIdBase + 3));
+    ASSERT_EQ(channel->ResetPipe(kProductIdBase + 3), LinkError::None);
     EXPECT_EQ(transport.slotPath(channel->deviceSlot()), unit->devicePath());
 
     CCommandChannel absent(driver, clock);
     absent.setLogWriter([](std::string_view, char, char) {});
-    EXPECT_FALSE(absent.ResetPipe(kProductIdBase + 7));
-    EXPECT_EQ(absent.openStatus(), CCommandChannel::kNoUnit);
+    EXPECT_EQ(absent.ResetPipe(kProductIdBase + 7), LinkError::UnitGone);
 }
 
 TEST_F(LinkSimTest, AnUnconfiguredUnitIsNotOpened) {
     unit->setConfigured(false);
-    EXPECT_FALSE(channel->ResetPipe(kProductIdBase + 3));
-    EXPECT_EQ(channel->openStatus(), CCommandChannel::kNotConfigured);
+    EXPECT_EQ(channel->ResetPipe(kProductIdBase + 3), LinkError::Protocol);
     EXPECT_FALSE(channel->sendCMD(CR_VIEW));
     EXPECT_EQ(unit->countRequests(kRequestCommand), 0);
 }
 
 TEST_F(LinkSimTest, RequestsChangeWhatTheUnitHolds) {
-    ASSERT_TRUE(channel->ResetPipe(kProductIdBase + 3));
+    ASSERT_EQ(channel->ResetPipe(kProductIdBase + 3), LinkError::None);
     EXPECT_TRUE(channel->sendCMD(CR_VIEW));
     EXPECT_EQ(unit->countRequests(kRequestCommand, CR_VIEW), 1);
     EXPECT_EQ(channel->getState(), unit->state());

@@ -97,7 +97,7 @@ class ChannelTest : public ::testing::Test {
     }
 
     void open() {
-        ASSERT_TRUE(channel.ResetPipe(0x113));
+        ASSERT_EQ(channel.ResetPipe(0x113), LinkError::None);
         lines.clear();
         driver.clearLog();
     }
@@ -110,27 +110,27 @@ class ChannelTest : public ::testing::Test {
     std::vector<std::string> kinds;
 };
 
-TEST_F(ChannelTest, OpeningGivesItsStatusAndLogsOnlyOnSuccess) {
-    EXPECT_FALSE(channel.ResetPipe(0x111));
-    EXPECT_EQ(channel.openStatus(), CCommandChannel::kNoUnit);
-    EXPECT_TRUE(lines.empty());
+TEST_F(ChannelTest, OpeningGivesItsCauseAndLogsOnlyOnSuccess) {
+    EXPECT_EQ(channel.ResetPipe(0x111), LinkError::UnitGone);
 
     driver.unit(unitIndex).configuration = 0;
-    EXPECT_FALSE(channel.ResetPipe(0x113));
-    EXPECT_EQ(channel.openStatus(), CCommandChannel::kNotConfigured);
+    EXPECT_EQ(channel.ResetPipe(0x113), LinkError::Protocol);
+
+    // The driver's cause comes through: the unit's device file is not ours to open.
+    driver.unit(unitIndex).configuration = 1;
+    driver.unit(unitIndex).openError = LinkError::NoPermission;
+    EXPECT_EQ(channel.ResetPipe(0x113), LinkError::NoPermission);
     EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(ChannelTest, OpeningFailsWhenAPipeCannotBeOpened) {
     driver.unit(unitIndex).failingPipes = {1};
-    EXPECT_FALSE(channel.ResetPipe(0x113));
-    EXPECT_EQ(channel.openStatus(), CCommandChannel::kPipeFailed);
+    EXPECT_EQ(channel.ResetPipe(0x113), LinkError::Busy);
     EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(ChannelTest, OpeningResetsBothPipesAndLogsTheInboundHandle) {
-    ASSERT_TRUE(channel.ResetPipe(0x113));
-    EXPECT_EQ(channel.openStatus(), CCommandChannel::kOpened);
+    ASSERT_EQ(channel.ResetPipe(0x113), LinkError::None);
     const std::string& path = driver.unit(unitIndex).path;
     EXPECT_EQ(driver.pathOf(channel.inPipe()), path + "\\if000pipe000");
     EXPECT_EQ(driver.pathOf(channel.outPipe()), path + "\\if000pipe001");
@@ -147,7 +147,7 @@ TEST_F(ChannelTest, DeletingTheChannelClosesItsPipesAndFreesTheTable) {
     {
         CCommandChannel other(transport, CSystemClock::instance());
         other.setLogWriter([](std::string_view, char, char) {});
-        ASSERT_TRUE(other.ResetPipe(0x113));
+        ASSERT_EQ(other.ResetPipe(0x113), LinkError::None);
         EXPECT_EQ(driver.openHandleCount(), 3);
     }
     EXPECT_EQ(driver.openHandleCount(), 0);
@@ -322,12 +322,13 @@ TEST_F(ChannelTest, ControlRequestsFromSeveralThreadsNeverOverlap) {
     // A driver that notices when two control requests are in flight at once.
     class OverlapDriver : public ScriptedDriver {
       public:
-        bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                       std::uint8_t* out, std::size_t outLength, std::size_t* returned) override {
+        LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                            std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                            std::size_t* returned) override {
             bool control = code == kIoctlControlRead || code == kIoctlControlWrite;
             if (control && inFlight.fetch_add(1) != 0) overlapped = true;
             if (control) std::this_thread::sleep_for(std::chrono::microseconds(200));
-            bool ok = ScriptedDriver::ioControl(handle, code, in, inLength, out, outLength, returned);
+            LinkError ok = ScriptedDriver::ioControl(handle, code, in, inLength, out, outLength, returned);
             if (control) inFlight.fetch_sub(1);
             return ok;
         }
@@ -338,7 +339,7 @@ TEST_F(ChannelTest, ControlRequestsFromSeveralThreadsNeverOverlap) {
     overlapDriver.addUnit(0x113);
     CCommandChannel shared(overlapDriver, CSystemClock::instance());
     shared.setLogWriter([](std::string_view, char, char) {});
-    ASSERT_TRUE(shared.ResetPipe(0x113));
+    ASSERT_EQ(shared.ResetPipe(0x113), LinkError::None);
 
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
@@ -356,32 +357,35 @@ TEST_F(ChannelTest, ControlRequestsFromSeveralThreadsNeverOverlap) {
 
 // --- reading records ---------------------------------------------------------
 
+// 1 a record, 0 a failed read recovered from (or cancelled), -1 the unit lost.
+int kind(const RecordRead& read) { return read.unitLost ? -1 : read.error == LinkError::None ? 1 : 0; }
+
 TEST_F(ChannelTest, ReadsGiveTheRecordWhetherAtOnceOrAfterWaiting) {
     open();
     driver.queueRecord({0x04, 1, 2}, false);
     driver.queueRecord({0x07, 'A'}, true);
     driver.queueRecord({}, true);
     std::uint8_t buffer[64] = {};
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 1);
-    EXPECT_EQ(bytes, 3u);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 1);
+    EXPECT_EQ(read.bytes, 3u);
     EXPECT_EQ(buffer[2], 2);
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 1);
-    EXPECT_EQ(bytes, 2u);
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 1);
-    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 1);
+    EXPECT_EQ(read.bytes, 2u);
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 1);
+    EXPECT_EQ(read.bytes, 0u);
     EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(ChannelTest, ABrokenPipeIsResetAndLogged) {
     open();
-    driver.queueRead({PipeStatus::BrokenPipe, {}, false});
-    driver.queueRead({PipeStatus::BrokenPipe, {}, true});
+    driver.queueRead({LinkError::Protocol, {}, false});
+    driver.queueRead({LinkError::Protocol, {}, true});
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
-    EXPECT_EQ(bytes, 0u);
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
+    EXPECT_EQ(read.bytes, 0u);
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
     auto resets = driver.calls(kIoctlResetPipe);
     ASSERT_EQ(resets.size(), 2u);
     EXPECT_EQ(resets[0].handle, channel.inPipe());
@@ -391,14 +395,14 @@ TEST_F(ChannelTest, ABrokenPipeIsResetAndLogged) {
 
 TEST_F(ChannelTest, ADeviceErrorResetsTheUnitAndTellsWhetherThatHelped) {
     open();
-    driver.queueRead({PipeStatus::DeviceError, {}, false});
-    driver.queueRead({PipeStatus::DeviceError, {}, true});
+    driver.queueRead({LinkError::Io, {}, false});
+    driver.queueRead({LinkError::Io, {}, true});
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
-    EXPECT_EQ(bytes, 0u);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
+    EXPECT_EQ(read.bytes, 0u);
     driver.setResetUnitResult(false);
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), -1);
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), -1);
     EXPECT_EQ(driver.calls(kIoctlResetUnit).size(), 2u);
     EXPECT_EQ(lines, (std::vector<std::string>{
                          hexHandle("ResetDevice: ERROR_IO_DEVICE m_hInPip:0x%Xd", channel.inPipe()),
@@ -407,25 +411,25 @@ TEST_F(ChannelTest, ADeviceErrorResetsTheUnitAndTellsWhetherThatHelped) {
 
 TEST_F(ChannelTest, OtherReadFailuresAreQuietAndCostNothing) {
     open();
-    driver.queueRead({PipeStatus::OtherError, {}, true});
+    driver.queueRead({LinkError::TimedOut, {}, true});
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
-    EXPECT_EQ(bytes, 0u);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
+    EXPECT_EQ(read.bytes, 0u);
     EXPECT_TRUE(lines.empty());
     EXPECT_TRUE(driver.calls().empty());
 }
 
 TEST_F(ChannelTest, AUnitGoneUnderTheReadEndsReadingWhenItCannotBeReset) {
     open();
-    driver.queueRead({PipeStatus::Gone, {}, true});
-    driver.queueRead({PipeStatus::Gone, {}, true});
+    driver.queueRead({LinkError::UnitGone, {}, true});
+    driver.queueRead({LinkError::UnitGone, {}, true});
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);  // the reset worked: read on
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);  // the reset worked: read on
     driver.setResetUnitResult(false);
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), -1);
-    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), -1);
+    EXPECT_EQ(read.bytes, 0u);
     EXPECT_EQ(driver.calls(kIoctlResetUnit).size(), 2u);
     EXPECT_TRUE(lines.empty());
 }
@@ -435,8 +439,7 @@ TEST_F(ChannelTest, CancellingEndsAPendingReadAndEveryLaterOne) {
     std::atomic<int> result{99};
     std::thread reader([&] {
         std::uint8_t buffer[64];
-        std::size_t bytes = 0;
-        result = channel.readRecord(buffer, 64, &bytes);
+        result = kind(channel.readRecord(buffer, 64));
     });
     ASSERT_TRUE(driver.waitForReads(1));
     channel.cancelRead();
@@ -445,16 +448,16 @@ TEST_F(ChannelTest, CancellingEndsAPendingReadAndEveryLaterOne) {
 
     driver.queueRecord({0x04});
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
-    EXPECT_EQ(bytes, 0u);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
+    EXPECT_EQ(read.bytes, 0u);
 }
 
 TEST_F(ChannelTest, AnUnopenedChannelReadsNothing) {
     std::uint8_t buffer[64];
-    std::size_t bytes = 99;
-    EXPECT_EQ(channel.readRecord(buffer, 64, &bytes), 0);
-    EXPECT_EQ(bytes, 0u);
+    RecordRead read;
+    EXPECT_EQ(kind(read = channel.readRecord(buffer, 64)), 0);
+    EXPECT_EQ(read.bytes, 0u);
     EXPECT_EQ(driver.readsStarted(), 0);
 }
 

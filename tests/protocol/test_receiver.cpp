@@ -43,7 +43,7 @@ class ReceiverTest : public ::testing::Test {
         driver.addUnit(0x113);
         channel = std::make_unique<CCommandChannel>(transport, clock);
         channel->setLogWriter([](std::string_view, char, char) {});
-        EXPECT_TRUE(channel->ResetPipe(0x113));
+        EXPECT_EQ(channel->ResetPipe(0x113), LinkError::None);
         resultArea.fill(kUntouched);
         waveArea.fill(kUntouched);
         animalArea.fill(kUntouched);
@@ -208,7 +208,7 @@ TEST_F(ReceiverTest, AMenuNoticeHoldsTheThreadUntilItIsClosed) {
 TEST_F(ReceiverTest, AnIncurableReadErrorIsAnnouncedAndEndsTheThread) {
     driver.setResetUnitResult(false);
     start();
-    driver.queueRead({PipeStatus::DeviceError, {}, true});
+    driver.queueRead({LinkError::Io, {}, true});
     ASSERT_TRUE(sink.waitForMessages(1));
     EXPECT_EQ(sink.messages()[0].id, kMsgReadError);
     EXPECT_EQ(sink.messages()[0].wParam, 0x77u);
@@ -223,7 +223,7 @@ TEST_F(ReceiverTest, AfterAReadErrorTheChannelMayGoBeforeTheThreadIsStopped) {
     // stopping the thread afterwards must not reach into the deleted channel.
     driver.setResetUnitResult(false);
     start();
-    driver.queueRead({PipeStatus::DeviceError, {}, false});
+    driver.queueRead({LinkError::Io, {}, false});
     ASSERT_TRUE(sink.waitForMessages(1));
     channel.reset();
     receiver.stop();
@@ -232,9 +232,9 @@ TEST_F(ReceiverTest, AfterAReadErrorTheChannelMayGoBeforeTheThreadIsStopped) {
 
 TEST_F(ReceiverTest, RecoveredReadFailuresPauseBrieflyAndReadAgain) {
     start();
-    driver.queueRead({PipeStatus::BrokenPipe, {}, false});
-    driver.queueRead({PipeStatus::DeviceError, {}, false});  // the unit reset cures it
-    driver.queueRecord({});                                  // a read of no bytes
+    driver.queueRead({LinkError::Protocol, {}, false});
+    driver.queueRead({LinkError::Io, {}, false});  // the unit reset cures it
+    driver.queueRecord({});                        // a read of no bytes
     driver.queueRecord(record(0x02, 64, 1));
     ASSERT_TRUE(driver.waitForReads(5));
     receiver.stop();
@@ -276,7 +276,7 @@ TEST_F(ReceiverTest, StopDoesNotWaitForAUnitResetThatHangs) {
     p.keepAlive = shared;
     driver.holdUnitResets(true);
     ASSERT_TRUE(receiver.start(p));
-    driver.queueRead({PipeStatus::DeviceError, {}, false});
+    driver.queueRead({LinkError::Io, {}, false});
     ASSERT_TRUE(driver.waitForHeldReset());
 
     auto stopped = std::async(std::launch::async, [&] { receiver.stop(); });
@@ -318,7 +318,7 @@ TEST_F(ReceiverTest, AStoppedThreadIsFollowedByANewOneOnAFreshChannel) {
     auto fresh = std::make_unique<CCommandChannel>(transport, clock);
     fresh->setLogWriter([](std::string_view, char, char) {});
     channel.reset();
-    ASSERT_TRUE(fresh->ResetPipe(0x113));
+    ASSERT_EQ(fresh->ResetPipe(0x113), LinkError::None);
     channel = std::move(fresh);
     ASSERT_TRUE(receiver.start(params()));
     EXPECT_FALSE(stopEvent.isSet());

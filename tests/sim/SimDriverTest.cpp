@@ -23,10 +23,10 @@ TEST(SimDriverPaths, PathCarriesProductIdAndPipesOpenByName) {
     const auto paths = link.driver.presentInterfaces();
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_EQ(paths[0], "\\\\?\\usb#vid_1a2b&pid_0113#sim0003#{c14d9f44-b151-42da-9a94-d2c4932b4624}");
-    EXPECT_NE(link.driver.open(paths[0] + "\\if000pipe000"), kInvalidHandle);
-    EXPECT_NE(link.driver.open(paths[0] + "\\IF000PIPE001"), kInvalidHandle);  // names are not case-sensitive
-    EXPECT_EQ(link.driver.open(paths[0] + "\\if000pipe002"), kInvalidHandle);
-    EXPECT_EQ(link.driver.open("\\\\?\\usb#vid_1a2b&pid_0114#sim0004#x"), kInvalidHandle);
+    EXPECT_TRUE(link.driver.open(paths[0] + "\\if000pipe000").ok());
+    EXPECT_TRUE(link.driver.open(paths[0] + "\\IF000PIPE001").ok());  // names are not case-sensitive
+    EXPECT_EQ(link.driver.open(paths[0] + "\\if000pipe002").error, LinkError::UnitGone);
+    EXPECT_EQ(link.driver.open("\\\\?\\usb#vid_1a2b&pid_0114#sim0004#x").error, LinkError::UnitGone);
 
     // A duplicate ID is a second unit with its own path but the same product ID.
     CSimUnit& twin = link.driver.addUnit(3, SimLink::fastOptions());
@@ -45,7 +45,8 @@ TEST(SimDriverRequests, DescriptorAndConfigurationBuffers) {
     const std::uint8_t request[4] = {1, 0, 0, 0};
     std::uint8_t d[18] = {};
     std::size_t returned = 0;
-    ASSERT_TRUE(link.driver.ioControl(link.device, kIoctlGetDescriptor, request, 4, d, 18, &returned));
+    ASSERT_EQ(link.driver.ioControl(link.device, kIoctlGetDescriptor, request, 4, d, 18, &returned),
+              LinkError::None);
     EXPECT_EQ(returned, 18u);
     EXPECT_EQ(d[0], 18);
     EXPECT_EQ(d[1], 1);
@@ -53,18 +54,24 @@ TEST(SimDriverRequests, DescriptorAndConfigurationBuffers) {
     EXPECT_EQ(d[10] | d[11] << 8, 0x0113);
 
     std::uint8_t config[4] = {};
-    ASSERT_TRUE(link.driver.ioControl(link.device, kIoctlGetConfiguration, nullptr, 0, config, 4, &returned));
+    ASSERT_EQ(link.driver.ioControl(link.device, kIoctlGetConfiguration, nullptr, 0, config, 4, &returned),
+              LinkError::None);
     EXPECT_NE(config[0] | config[1] | config[2] | config[3], 0);
 
     // Requests on the wrong kind of handle, or with short buffers, fail.
-    EXPECT_FALSE(link.driver.ioControl(link.in, kIoctlGetDescriptor, request, 4, d, 18, &returned));
-    EXPECT_FALSE(link.driver.ioControl(link.device, kIoctlControlRead, request, 4, d, 18, &returned));
-    EXPECT_FALSE(link.driver.ioControl(link.device, 0x22001C, nullptr, 0, nullptr, 0, &returned));
-    EXPECT_TRUE(link.driver.ioControl(link.in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_NE(link.driver.ioControl(link.in, kIoctlGetDescriptor, request, 4, d, 18, &returned),
+              LinkError::None);
+    EXPECT_NE(link.driver.ioControl(link.device, kIoctlControlRead, request, 4, d, 18, &returned),
+              LinkError::None);
+    EXPECT_NE(link.driver.ioControl(link.device, 0x22001C, nullptr, 0, nullptr, 0, &returned),
+              LinkError::None);
+    EXPECT_EQ(link.driver.ioControl(link.in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned),
+              LinkError::None);
 
     // A stuck unit: configuration 0, and it takes no control request.
     link.unit->setConfigured(false);
-    ASSERT_TRUE(link.driver.ioControl(link.device, kIoctlGetConfiguration, nullptr, 0, config, 4, &returned));
+    ASSERT_EQ(link.driver.ioControl(link.device, kIoctlGetConfiguration, nullptr, 0, config, 4, &returned),
+              LinkError::None);
     EXPECT_EQ(config[0] | config[1] | config[2] | config[3], 0);
     EXPECT_FALSE(link.command(kSimCmdView));
     EXPECT_EQ(link.state(), -1);
@@ -146,7 +153,7 @@ TEST(SimDriverRecords, AnimalBlockInBothFormsAndPcWrites) {
         // The PC writes a block; the unit keeps its texts and sends the same bytes back.
         SimAnimalInfo info{"RAT-0042", "ST-77", "350g", "M/12w", "tail cuff, warm box 32C, calm ok!"};
         auto block = encodeAnimalBlock(info, longId, 6);
-        ASSERT_TRUE(link.driver.writePipe(link.out, block.data(), block.size()));
+        ASSERT_EQ(link.driver.writePipe(link.out, block.data(), block.size()), LinkError::None);
         const SimAnimalInfo stored = link.unit->animalInfo();
         EXPECT_EQ(stored.animalNumber, longId ? "RAT-0042" : "042");
         EXPECT_EQ(stored.comment, longId ? info.comment.substr(0, 32) : info.comment.substr(0, 32));
@@ -181,9 +188,9 @@ TEST(SimDriverRecords, PcVersionFrameIsStored) {
     frame[0] = 8;
     const std::string text = "Halnor40KU1.0.2.0";
     std::copy(text.begin(), text.end(), frame.begin() + 1);
-    ASSERT_TRUE(link.driver.writePipe(link.out, frame.data(), frame.size()));
+    ASSERT_EQ(link.driver.writePipe(link.out, frame.data(), frame.size()), LinkError::None);
     EXPECT_EQ(link.unit->pcVersionText(), text);
-    EXPECT_FALSE(link.driver.writePipe(link.in, frame.data(), frame.size()));
+    EXPECT_NE(link.driver.writePipe(link.in, frame.data(), frame.size()), LinkError::None);
 }
 
 TEST(SimDriverRecords, InjectedNoticesShortAndUnknownRecordsArriveAsMade) {
@@ -211,10 +218,11 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
     SimLink link;
     std::mutex m;
     std::vector<std::pair<DeviceNotice, std::string>> notices;
-    ASSERT_TRUE(link.driver.setNoticeHandler([&](DeviceNotice n, const std::string& p) {
+    ASSERT_EQ(link.driver.setNoticeHandler([&](DeviceNotice n, const std::string& p) {
         std::lock_guard lock(m);
         notices.emplace_back(n, p);
-    }));
+    }),
+              LinkError::None);
     ASSERT_TRUE(link.openAll());
     ASSERT_TRUE(link.command(kSimCmdLinkOff));
     link.drain();
@@ -227,23 +235,23 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
     std::atomic<int> status{-1};
     std::thread reader([&] {
         std::uint8_t buffer[64];
-        status = static_cast<int>(link.driver.readPipe(link.in, buffer, 64).status);
+        status = static_cast<int>(link.driver.readPipe(link.in, buffer, 64).error);
     });
     ASSERT_TRUE(link.controlWrite(14, 0));  // queued, then dropped by the unplug if not yet read
     link.driver.unplug(*link.unit);
     reader.join();
     // The reader either got the version record first or was ended by the unplug.
-    if (status == static_cast<int>(PipeStatus::Ok)) {
+    if (status == static_cast<int>(LinkError::None)) {
         link.clock.endActivity();
         std::uint8_t buffer[64];
-        EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::Gone);
+        EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::UnitGone);
     } else {
-        EXPECT_EQ(status, static_cast<int>(PipeStatus::Gone));
+        EXPECT_EQ(status, static_cast<int>(LinkError::UnitGone));
     }
     link.driver.flushNotices();  // a notice is in flight until its handler returns
     EXPECT_EQ(link.clock.inFlight(), 0);
     EXPECT_TRUE(link.driver.presentInterfaces().empty());
-    EXPECT_EQ(link.driver.open(link.unit->devicePath()), kInvalidHandle);
+    EXPECT_EQ(link.driver.open(link.unit->devicePath()).error, LinkError::UnitGone);
     EXPECT_EQ(link.state(), -1);
 
     link.driver.replug(*link.unit);
@@ -265,7 +273,8 @@ TEST(SimDriverFaults, UnplugEndsBlockedReadWithGoneAndNotifies) {
 TEST(SimDriverFaults, NoticesNotSupported) {
     SimLink link;
     link.driver.setNoticesSupported(false);
-    EXPECT_FALSE(link.driver.setNoticeHandler([](DeviceNotice, const std::string&) { FAIL(); }));
+    EXPECT_EQ(link.driver.setNoticeHandler([](DeviceNotice, const std::string&) { FAIL(); }),
+              LinkError::NotSupported);
     link.driver.unplug(*link.unit);
     link.driver.flushNotices();
     EXPECT_EQ(link.clock.inFlight(), 0);
@@ -276,10 +285,11 @@ TEST(SimDriverFaults, ReadErrorThatAResetCures) {
     ASSERT_TRUE(link.openAll());
     link.unit->injectReadError(true);
     std::uint8_t buffer[64];
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::DeviceError);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Io);
     const std::uint8_t fifteen = 15;
     std::size_t returned = 0;
-    EXPECT_TRUE(link.driver.ioControl(link.device, kIoctlResetUnit, &fifteen, 1, nullptr, 0, &returned));
+    EXPECT_EQ(link.driver.ioControl(link.device, kIoctlResetUnit, &fifteen, 1, nullptr, 0, &returned),
+              LinkError::None);
     link.runFor(200);  // streams on in View
     EXPECT_FALSE(link.records.empty());
 }
@@ -289,10 +299,11 @@ TEST(SimDriverFaults, BrokenPipeLastsUntilThePipeIsReset) {
     ASSERT_TRUE(link.openAll());
     link.unit->injectBrokenPipe();
     std::uint8_t buffer[64];
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::BrokenPipe);
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::BrokenPipe);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Protocol);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Protocol);
     std::size_t returned = 0;
-    EXPECT_TRUE(link.driver.ioControl(link.in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_EQ(link.driver.ioControl(link.in, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned),
+              LinkError::None);
     link.runFor(200);
     EXPECT_FALSE(link.records.empty());
 }
@@ -304,9 +315,10 @@ TEST(SimDriverFaults, ReadErrorThatAResetDoesNotCureLastsUntilReplug) {
     std::uint8_t buffer[64];
     const std::uint8_t fifteen = 15;
     std::size_t returned = 0;
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::DeviceError);
-    EXPECT_FALSE(link.driver.ioControl(link.device, kIoctlResetUnit, &fifteen, 1, nullptr, 0, &returned));
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::DeviceError);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Io);
+    EXPECT_NE(link.driver.ioControl(link.device, kIoctlResetUnit, &fifteen, 1, nullptr, 0, &returned),
+              LinkError::None);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Io);
 
     link.driver.unplug(*link.unit);
     link.driver.replug(*link.unit);
@@ -331,11 +343,11 @@ TEST(SimDriverFaults, CancelReadEndsABlockedReadAndLaterReads) {
     while (!started) std::this_thread::yield();
     link.driver.cancelRead(link.in);
     reader.join();
-    EXPECT_EQ(result.status, PipeStatus::Cancelled);
+    EXPECT_EQ(result.error, LinkError::Cancelled);
 
     ASSERT_TRUE(link.controlWrite(14, 0));  // even with a record waiting
     std::uint8_t buffer[64];
-    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).status, PipeStatus::Cancelled);
+    EXPECT_EQ(link.driver.readPipe(link.in, buffer, 64).error, LinkError::Cancelled);
     // Closing the last inbound handle drops the waiting record and its activity.
     link.closeAll();
     EXPECT_EQ(link.clock.inFlight(), 0);
@@ -345,17 +357,17 @@ TEST(SimDriverFaults, DestroyingTheDriverEndsAReadStillBlocked) {
     CVirtualClock clock;
     auto driver = std::make_unique<CSimDriver>(clock);
     CSimUnit& unit = driver->addUnit(1, test::simFastOptions());
-    const DriverHandle in = driver->open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver->open(unit.devicePath() + "\\if000pipe000").value;
     CSimDriver* raw = driver.get();
-    PipeStatus status = PipeStatus::Ok;
+    LinkError status = LinkError::None;
     std::thread reader([&] {
         std::uint8_t buffer[64];
-        status = raw->readPipe(in, buffer, 64).status;  // nothing due: virtual time stands still
+        status = raw->readPipe(in, buffer, 64).error;  // nothing due: virtual time stands still
     });
     while (raw->activeReads() == 0) std::this_thread::yield();
     driver.reset();
     reader.join();
-    EXPECT_EQ(status, PipeStatus::Gone);
+    EXPECT_EQ(status, LinkError::UnitGone);
     EXPECT_EQ(clock.inFlight(), 0);
 }
 
@@ -365,9 +377,9 @@ TEST(SimDriverFaults, ClosedOrUnknownHandles) {
     const DriverHandle in = link.in;
     link.closeAll();
     std::uint8_t buffer[64];
-    EXPECT_EQ(link.driver.readPipe(in, buffer, 64).status, PipeStatus::Gone);
-    EXPECT_EQ(link.driver.readPipe(12345, buffer, 64).status, PipeStatus::Gone);
-    EXPECT_FALSE(link.driver.writePipe(12345, buffer, 64));
+    EXPECT_EQ(link.driver.readPipe(in, buffer, 64).error, LinkError::UnitGone);
+    EXPECT_EQ(link.driver.readPipe(12345, buffer, 64).error, LinkError::UnitGone);
+    EXPECT_NE(link.driver.writePipe(12345, buffer, 64), LinkError::None);
     link.driver.cancelRead(12345);
     link.driver.close(12345);
 }
@@ -384,7 +396,7 @@ TEST(SimDriverVirtualTime, LoopJumpsOnlyWhenTheReaderHasTakenEverything) {
         for (;;) {
             Record r(64, 0);
             const PipeReadResult res = link.driver.readPipe(link.in, r.data(), r.size());
-            if (res.status != PipeStatus::Ok) return;
+            if (res.error != LinkError::None) return;
             r.resize(res.bytes);
             {
                 std::lock_guard lock(m);
@@ -429,7 +441,7 @@ TEST(SimDriverRealTime, StreamsWavePacketsOnItsOwnThread) {
     SimUnitOptions o;
     o.adjustMs = 0;
     CSimUnit& unit = driver.addUnit(0, o);
-    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000").value;
     ASSERT_NE(in, kInvalidHandle);
     std::uint8_t buffer[64];
     // A read blocks until the unit's thread has made a packet; the watchdog
@@ -442,7 +454,7 @@ TEST(SimDriverRealTime, StreamsWavePacketsOnItsOwnThread) {
     const PipeReadResult r = driver.readPipe(in, buffer, 64);
     done = true;
     watchdog.join();
-    ASSERT_EQ(r.status, PipeStatus::Ok);
+    ASSERT_EQ(r.error, LinkError::None);
     EXPECT_EQ(buffer[0] & 0x0F, 4);
     EXPECT_EQ(be16(&buffer[2]), static_cast<std::int16_t>(0x8000));  // the first sweep starts marked
     driver.close(in);

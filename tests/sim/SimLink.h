@@ -32,9 +32,9 @@ class SimLink {
     static SimUnitOptions fastOptions(std::uint32_t seed = 7) { return simFastOptions(seed); }
 
     bool openAll() {
-        device = driver.open(unit->devicePath());
-        in = driver.open(unit->devicePath() + "\\if000pipe000");
-        out = driver.open(unit->devicePath() + "\\if000pipe001");
+        device = driver.open(unit->devicePath()).value;
+        in = driver.open(unit->devicePath() + "\\if000pipe000").value;
+        out = driver.open(unit->devicePath() + "\\if000pipe001").value;
         return device != kInvalidHandle && in != kInvalidHandle && out != kInvalidHandle;
     }
     void closeAll() {
@@ -58,14 +58,14 @@ class SimLink {
         buffer.insert(buffer.end(), data.begin(), data.end());
         std::size_t returned = 0;
         return driver.ioControl(device, kIoctlControlWrite, buffer.data(), buffer.size(), nullptr, 0,
-                                &returned);
+                                &returned) == LinkError::None;
     }
     std::vector<std::uint8_t> controlRead(int request, std::size_t length) {
         const std::vector<std::uint8_t> h = header(request, 0, true);
         std::vector<std::uint8_t> reply(length, 0xEE);
         std::size_t returned = 0;
-        if (!driver.ioControl(device, kIoctlControlRead, h.data(), h.size(), reply.data(), reply.size(),
-                              &returned)) {
+        if (driver.ioControl(device, kIoctlControlRead, h.data(), h.size(), reply.data(), reply.size(),
+                             &returned) != LinkError::None) {
             return {};
         }
         reply.resize(returned);
@@ -83,7 +83,7 @@ class SimLink {
         while (unit->queuedRecords() > 0) {
             Record r(64, 0);
             const PipeReadResult res = driver.readPipe(in, r.data(), r.size());
-            if (res.status != PipeStatus::Ok) break;
+            if (res.error != LinkError::None) break;
             r.resize(res.bytes);
             clock.endActivity();
             got.push_back(std::move(r));

@@ -68,7 +68,7 @@ void ScriptedDriver::setWriteResult(bool ok) {
 }
 
 void ScriptedDriver::queueRecord(std::vector<std::uint8_t> bytes, bool waited) {
-    queueRead({PipeStatus::Ok, std::move(bytes), waited});
+    queueRead({LinkError::None, std::move(bytes), waited});
 }
 
 void ScriptedDriver::queueRead(ScriptedRead read) {
@@ -171,7 +171,7 @@ std::vector<std::string> ScriptedDriver::presentInterfaces() {
     return paths;
 }
 
-DriverHandle ScriptedDriver::open(const std::string& path) {
+LinkResult<DriverHandle> ScriptedDriver::open(const std::string& path) {
     std::lock_guard lock(m_mutex);
     m_openedPaths.push_back(path);
     for (std::size_t i = 0; i < m_units.size(); ++i) {
@@ -180,20 +180,20 @@ DriverHandle ScriptedDriver::open(const std::string& path) {
         std::string rest = path.substr(unit.path.size());
         Opened opened{static_cast<int>(i), -1};
         if (rest.empty()) {
-            if (!unit.openable) return kInvalidHandle;
+            if (unit.openError != LinkError::None) return {kInvalidHandle, unit.openError};
         } else {
             int pipe = -1;
             char tail = 0;
             if (std::sscanf(rest.c_str(), "\\if000pipe%3d%c", &pipe, &tail) != 1 || rest.size() != 13)
                 continue;
-            if (pipe > 1 || unit.failingPipes.count(pipe) != 0) return kInvalidHandle;
+            if (pipe > 1 || unit.failingPipes.count(pipe) != 0) return {kInvalidHandle, LinkError::Busy};
             opened.pipe = pipe;
         }
         DriverHandle handle = m_nextHandle++;
         m_open[handle] = opened;
-        return handle;
+        return {handle, LinkError::None};
     }
-    return kInvalidHandle;
+    return {kInvalidHandle, LinkError::UnitGone};
 }
 
 void ScriptedDriver::close(DriverHandle handle) {
@@ -204,9 +204,9 @@ void ScriptedDriver::close(DriverHandle handle) {
     m_changed.notify_all();
 }
 
-bool ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
-                               std::size_t inLength, std::uint8_t* out, std::size_t outLength,
-                               std::size_t* returned) {
+LinkError ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in,
+                                    std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                    std::size_t* returned) {
     std::unique_lock lock(m_mutex);
     if (code == kIoctlResetUnit && m_holdResets) {
         ++m_heldResets;
@@ -219,29 +219,30 @@ bool ScriptedDriver::ioControl(DriverHandle handle, std::uint32_t code, const st
     if (in != nullptr) call.input.assign(in, in + inLength);
     m_calls.push_back(call);
     auto it = m_open.find(handle);
-    if (it == m_open.end()) return false;
+    if (it == m_open.end()) return LinkError::UnitGone;
     return answer(it->second, code, in, inLength, out, outLength, returned);
 }
 
-bool ScriptedDriver::answer(const Opened& target, std::uint32_t code, const std::uint8_t* in,
-                            std::size_t inLength, std::uint8_t* out, std::size_t outLength,
-                            std::size_t* returned) {
+LinkError ScriptedDriver::answer(const Opened& target, std::uint32_t code, const std::uint8_t* in,
+                                 std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                                 std::size_t* returned) {
     const Unit& unit = m_units[static_cast<std::size_t>(target.unit)];
     auto give = [&](const std::uint8_t* bytes, std::size_t count) {
         count = std::min(count, outLength);
         if (count > 0) std::memcpy(out, bytes, count);
         *returned = count;
     };
+    auto done = [](bool ok) { return ok ? LinkError::None : LinkError::Io; };
     switch (code) {
         case kIoctlResetPipe:
-            return target.pipe >= 0 && m_resetPipeOk;
+            return done(target.pipe >= 0 && m_resetPipeOk);
         case kIoctlResetUnit:
-            return target.pipe < 0 && inLength == 1 && in[0] == 15 && m_resetUnitOk;
+            return done(target.pipe < 0 && inLength == 1 && in[0] == 15 && m_resetUnitOk);
         case kIoctlGetDescriptor: {
-            if (!unit.descriptorReadable || inLength != kDescriptorRequestSize) return false;
+            if (!unit.descriptorReadable || inLength != kDescriptorRequestSize) return LinkError::Protocol;
             auto bytes = makeDeviceDescriptor(unit.descriptor);
             give(bytes.data(), bytes.size());
-            return true;
+            return LinkError::None;
         }
         case kIoctlGetConfiguration: {
             std::uint8_t bytes[4] = {static_cast<std::uint8_t>(unit.configuration),
@@ -249,20 +250,20 @@ bool ScriptedDriver::answer(const Opened& target, std::uint32_t code, const std:
                                      static_cast<std::uint8_t>(unit.configuration >> 16),
                                      static_cast<std::uint8_t>(unit.configuration >> 24)};
             give(bytes, sizeof bytes);
-            return true;
+            return LinkError::None;
         }
         case kIoctlControlRead:
         case kIoctlControlWrite: {
             auto header = decodeControlHeader(in, inLength);
-            if (!header || m_failingControls.count(header->request) != 0) return false;
+            if (!header || m_failingControls.count(header->request) != 0) return LinkError::Protocol;
             if (code == kIoctlControlRead) {
                 const std::vector<std::uint8_t>& reply = m_controlReplies[header->request];
                 give(reply.data(), reply.size());
             }
-            return true;
+            return LinkError::None;
         }
         default:
-            return false;
+            return LinkError::Protocol;
     }
 }
 
@@ -274,14 +275,14 @@ PipeReadResult ScriptedDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer,
         return !m_inbound.empty() || m_cancelled.count(pipe) != 0 || m_open.count(pipe) == 0;
     };
     m_changed.wait(lock, ready);
-    if (m_cancelled.count(pipe) != 0) return {PipeStatus::Cancelled, 0, true};
-    if (m_open.count(pipe) == 0) return {PipeStatus::Gone, 0, true};
+    if (m_cancelled.count(pipe) != 0) return {LinkError::Cancelled, 0, true};
+    if (m_open.count(pipe) == 0) return {LinkError::UnitGone, 0, true};
     ScriptedRead read = std::move(m_inbound.front());
     m_inbound.pop_front();
     m_changed.notify_all();
     std::size_t count = std::min(read.bytes.size(), length);
     if (count > 0) std::memcpy(buffer, read.bytes.data(), count);
-    return {read.status, read.status == PipeStatus::Ok ? count : 0, read.waited};
+    return {read.error, read.error == LinkError::None ? count : 0, read.waited};
 }
 
 void ScriptedDriver::cancelRead(DriverHandle pipe) {
@@ -291,18 +292,18 @@ void ScriptedDriver::cancelRead(DriverHandle pipe) {
     m_changed.notify_all();
 }
 
-bool ScriptedDriver::writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) {
+LinkError ScriptedDriver::writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) {
     std::lock_guard lock(m_mutex);
     auto it = m_open.find(pipe);
-    if (it == m_open.end() || it->second.pipe != 1) return false;
+    if (it == m_open.end() || it->second.pipe != 1) return LinkError::UnitGone;
     m_writes.emplace_back(data, data + length);
-    return m_writeOk;
+    return m_writeOk ? LinkError::None : LinkError::Io;
 }
 
-bool ScriptedDriver::setNoticeHandler(NoticeHandler handler) {
+LinkError ScriptedDriver::setNoticeHandler(NoticeHandler handler) {
     std::lock_guard lock(m_mutex);
     m_handler = std::move(handler);
-    return true;
+    return LinkError::None;
 }
 
 void ScriptedDriver::notify(DeviceNotice notice, const std::string& path) {

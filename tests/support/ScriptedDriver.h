@@ -32,7 +32,7 @@ struct SeenControl {
 };
 
 struct ScriptedRead {
-    PipeStatus status = PipeStatus::Ok;
+    LinkError error = LinkError::None;
     std::vector<std::uint8_t> bytes;
     bool waited = true;
 };
@@ -44,7 +44,7 @@ class ScriptedDriver : public IUnitDriver {
         DeviceDescriptorFields descriptor;
         std::uint32_t configuration = 1;  // 0: present but not configured
         bool present = true;
-        bool openable = true;
+        LinkError openError = LinkError::None;  // why opening the unit fails, or None
         bool descriptorReadable = true;
         std::set<int> failingPipes;  // pipe numbers that cannot be opened
     };
@@ -90,14 +90,14 @@ class ScriptedDriver : public IUnitDriver {
 
     // IUnitDriver
     std::vector<std::string> presentInterfaces() override;
-    DriverHandle open(const std::string& path) override;
+    LinkResult<DriverHandle> open(const std::string& path) override;
     void close(DriverHandle handle) override;
-    bool ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                   std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
+    LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
+                        std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
     void cancelRead(DriverHandle pipe) override;
-    bool writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
-    bool setNoticeHandler(NoticeHandler handler) override;
+    LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
+    LinkError setNoticeHandler(NoticeHandler handler) override;
     void notify(DeviceNotice notice, const std::string& path);
 
   private:
@@ -106,8 +106,8 @@ class ScriptedDriver : public IUnitDriver {
         int pipe = -1;  // -1: the unit itself
     };
 
-    bool answer(const Opened& target, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
-                std::uint8_t* out, std::size_t outLength, std::size_t* returned);
+    LinkError answer(const Opened& target, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
+                     std::uint8_t* out, std::size_t outLength, std::size_t* returned);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -91,12 +91,14 @@ TEST(LibusbDescriptor, BytesAreTheStandardLayout) {
     EXPECT_EQ(*fields, (DeviceDescriptorFields{0xFF, 2, 0x1A2B, 0x0113, 0x0142}));
 }
 
-TEST(LibusbStatus, ErrorsMapToWhatTheChannelRecoversFrom) {
-    EXPECT_EQ(pipeStatusFromLibusbError(LIBUSB_SUCCESS), PipeStatus::Ok);
-    EXPECT_EQ(pipeStatusFromLibusbError(LIBUSB_ERROR_PIPE), PipeStatus::BrokenPipe);
-    EXPECT_EQ(pipeStatusFromLibusbError(LIBUSB_ERROR_IO), PipeStatus::DeviceError);
-    EXPECT_EQ(pipeStatusFromLibusbError(LIBUSB_ERROR_NO_DEVICE), PipeStatus::Gone);
-    EXPECT_EQ(pipeStatusFromLibusbError(LIBUSB_ERROR_OVERFLOW), PipeStatus::OtherError);
+TEST(LibusbStatus, ErrorsMapToTheLinksCauses) {
+    // What the channel recovers from, and what the user is told about an open.
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_SUCCESS), LinkError::None);
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_ERROR_PIPE), LinkError::Protocol);
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_ERROR_IO), LinkError::Io);
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_ERROR_NO_DEVICE), LinkError::UnitGone);
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_ERROR_ACCESS), LinkError::NoPermission);
+    EXPECT_EQ(linkErrorFromLibusb(LIBUSB_ERROR_BUSY), LinkError::Busy);
 }
 
 TEST(LibusbVendor, VendorIdIsHexWithOrWithoutPrefix) {
@@ -110,25 +112,26 @@ TEST(LibusbVendor, VendorIdIsHexWithOrWithoutPrefix) {
 TEST(LibusbDriver, WithoutAVendorNothingIsListedOrOpened) {
     CLibusbDriver driver(std::nullopt);
     EXPECT_TRUE(driver.presentInterfaces().empty());
-    EXPECT_EQ(driver.open("usb#vid_1a2b&pid_0113#bus001&addr002"), kInvalidHandle);
-    EXPECT_TRUE(driver.setNoticeHandler([](DeviceNotice, const std::string&) {}));
+    EXPECT_FALSE(driver.open("usb#vid_1a2b&pid_0113#bus001&addr002").ok());
+    EXPECT_EQ(driver.setNoticeHandler([](DeviceNotice, const std::string&) {}), LinkError::None);
 }
 
 TEST(LibusbDriver, PathsOfAnotherVendorOrAbsentUnitsDoNotOpen) {
     CLibusbDriver driver(0x1A2B);
-    EXPECT_EQ(driver.open("usb#vid_9999&pid_0113#bus001&addr002"), kInvalidHandle);
-    EXPECT_EQ(driver.open("usb#vid_1a2b&pid_0113#bus255&addr255"), kInvalidHandle);
-    EXPECT_EQ(driver.open("not a path"), kInvalidHandle);
+    EXPECT_FALSE(driver.open("usb#vid_9999&pid_0113#bus001&addr002").ok());
+    EXPECT_FALSE(driver.open("usb#vid_1a2b&pid_0113#bus255&addr255").ok());
+    EXPECT_FALSE(driver.open("not a path").ok());
     std::size_t returned = 7;
-    EXPECT_FALSE(driver.ioControl(42, kIoctlGetConfiguration, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_NE(driver.ioControl(42, kIoctlGetConfiguration, nullptr, 0, nullptr, 0, &returned),
+              LinkError::None);
     EXPECT_EQ(returned, 0u);
     std::uint8_t buffer[64];
-    EXPECT_EQ(driver.readPipe(42, buffer, sizeof buffer).status, PipeStatus::Gone);
-    EXPECT_FALSE(driver.writePipe(42, buffer, sizeof buffer));
+    EXPECT_EQ(driver.readPipe(42, buffer, sizeof buffer).error, LinkError::UnitGone);
+    EXPECT_NE(driver.writePipe(42, buffer, sizeof buffer), LinkError::None);
 
     // The transport finds no unit of this vendor here and leaves its table empty.
     CTransport transport(driver);
-    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), -1);
+    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value, -1);
     EXPECT_EQ(transport.slotsInUse(), 0);
 }
 
@@ -137,11 +140,11 @@ TEST(LibusbDriver, HotplugWatchingStartsAndEndsWithTheDriver) {
     // and destroying the driver must end its event thread.
     for (int round = 0; round < 2; ++round) {
         CLibusbDriver driver(0x1A2B);
-        bool watched = driver.setNoticeHandler([](DeviceNotice, const std::string&) {});
+        bool watched = driver.setNoticeHandler([](DeviceNotice, const std::string&) {}) == LinkError::None;
         if (driver.available() && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
             EXPECT_TRUE(watched);
         }
-        EXPECT_TRUE(driver.setNoticeHandler(nullptr) || !watched);
+        EXPECT_TRUE(driver.setNoticeHandler(nullptr) == LinkError::None || !watched);
     }
 }
 

@@ -20,7 +20,7 @@ class TransportTest : public ::testing::Test {
 
 TEST_F(TransportTest, NoUnitAttachedOpensNothingAndLeavesEverySlotFree) {
     transport.initTransport();
-    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), -1);
+    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).error, LinkError::UnitGone);
     EXPECT_EQ(transport.slotsInUse(), 0);
     EXPECT_FALSE(transport.getDevicePath(0).has_value());
 }
@@ -30,7 +30,7 @@ TEST_F(TransportTest, MatchingByProductOpensTheRightUnitAndClosesTheOthers) {
     int second = driver.addUnit(0x113);
     transport.initTransport();
 
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
     ASSERT_EQ(slot, 0);
     EXPECT_EQ(transport.slotPath(slot), driver.unit(second).path);
     // The first unit was opened to read its descriptor and closed again.
@@ -65,7 +65,7 @@ TEST_F(TransportTest, EachMatchFlagComparesOnlyItsField) {
     };
     for (const Case& c : cases) {
         transport.initTransport();
-        int slot = transport.openUnit(c.flags, c.cls, c.sub, c.vendor, c.product, c.bcd);
+        int slot = transport.openUnit(c.flags, c.cls, c.sub, c.vendor, c.product, c.bcd).value;
         EXPECT_EQ(slot != -1, c.opens) << "flags " << c.flags;
     }
 }
@@ -74,32 +74,35 @@ TEST_F(TransportTest, BcdDeviceIsComparedAsAWhole16BitField) {
     int index = driver.addUnit(0x112);
     driver.unit(index).descriptor.bcdDevice = 0x0142;
     // The low byte matches, but the field as a whole does not.
-    EXPECT_EQ(transport.openUnit(kMatchBcdDevice, 0, 0, 0, 0, 0x42), -1);
+    EXPECT_EQ(transport.openUnit(kMatchBcdDevice, 0, 0, 0, 0, 0x42).value, -1);
 }
 
 TEST_F(TransportTest, UnitsThatCannotBeOpenedOrDescribedAreSkipped) {
     int closedUnit = driver.addUnit(0x113);
     int silentUnit = driver.addUnit(0x113);
     int good = driver.addUnit(0x113);
-    driver.unit(closedUnit).openable = false;
+    driver.unit(closedUnit).openError = LinkError::NoPermission;
     driver.unit(silentUnit).descriptorReadable = false;
 
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
     ASSERT_NE(slot, -1);
     EXPECT_EQ(transport.slotPath(slot), driver.unit(good).path);
     EXPECT_EQ(driver.openHandleCount(), 1);
+    // Without the good unit, the first cause met is given.
+    driver.unit(good).present = false;
+    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).error, LinkError::NoPermission);
 }
 
 TEST_F(TransportTest, AFullTableSkipsTheUnitAndClosesItsHandle) {
     driver.addUnit(0x113);
     for (int i = 0; i < CTransport::kSlotCount; ++i)
-        ASSERT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), i);
-    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), -1);
+        ASSERT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value, i);
+    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value, -1);
     EXPECT_EQ(driver.openHandleCount(), CTransport::kSlotCount);
 
     // A freed slot is taken again, lowest first.
     transport.closeUnit(5);
-    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0), 5);
+    EXPECT_EQ(transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value, 5);
 
     transport.closeAllUnits();
     EXPECT_EQ(transport.slotsInUse(), 0);
@@ -108,17 +111,17 @@ TEST_F(TransportTest, AFullTableSkipsTheUnitAndClosesItsHandle) {
 
 TEST_F(TransportTest, UnitCheckTellsInvalidFromUnconfigured) {
     int index = driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
-    EXPECT_EQ(transport.unitCheck(slot), 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
+    EXPECT_EQ(transport.unitCheck(slot), LinkError::None);
     driver.unit(index).configuration = 0;
-    EXPECT_EQ(transport.unitCheck(slot), 2);
+    EXPECT_EQ(transport.unitCheck(slot), LinkError::Protocol);
     driver.unit(index).configuration = 0x01000000;  // any non-zero 32-bit value counts
-    EXPECT_EQ(transport.unitCheck(slot), 0);
+    EXPECT_EQ(transport.unitCheck(slot), LinkError::None);
 
-    EXPECT_EQ(transport.unitCheck(-1), 1);
-    EXPECT_EQ(transport.unitCheck(CTransport::kSlotCount), 1);
+    EXPECT_EQ(transport.unitCheck(-1), LinkError::UnitGone);
+    EXPECT_EQ(transport.unitCheck(CTransport::kSlotCount), LinkError::UnitGone);
     transport.closeUnit(slot);
-    EXPECT_EQ(transport.unitCheck(slot), 1);
+    EXPECT_EQ(transport.unitCheck(slot), LinkError::UnitGone);
 }
 
 TEST_F(TransportTest, PipesAreNamedFromTheUnitPathModulo256) {
@@ -127,17 +130,17 @@ TEST_F(TransportTest, PipesAreNamedFromTheUnitPathModulo256) {
     EXPECT_EQ(CTransport::pipeName("P", -1, 0), "P\\if255pipe000");
 
     int index = driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
-    DriverHandle pipe = transport.openPipe(slot, 0, 1, false);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
+    DriverHandle pipe = transport.openPipe(slot, 0, 1, false).value;
     ASSERT_NE(pipe, kInvalidHandle);
     EXPECT_EQ(driver.openedPaths().back(), driver.unit(index).path + "\\if000pipe001");
-    EXPECT_EQ(transport.openPipe(-1, 0, 0, true), kInvalidHandle);
-    EXPECT_EQ(transport.openPipe(slot, 0, 7, true), kInvalidHandle);  // no such pipe
+    EXPECT_FALSE(transport.openPipe(-1, 0, 0, true).ok());
+    EXPECT_FALSE(transport.openPipe(slot, 0, 7, true).ok());  // no such pipe
 }
 
 TEST_F(TransportTest, AnEightByteWriteSendsHeaderAndDataInOneBuffer) {
     driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
     driver.clearLog();
     std::uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(transport.controlRequest(slot, kDirectionOut, 0, 10, 0x1234, 0x5678, sizeof data, data), 1u);
@@ -152,7 +155,7 @@ TEST_F(TransportTest, AnEightByteWriteSendsHeaderAndDataInOneBuffer) {
 
 TEST_F(TransportTest, AReadAsksWithFlagsTwoAndReturnsTheBytesReceived) {
     driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
     driver.setControlReply(3, {9, 8, 7});
     std::uint8_t reply[8] = {};
     EXPECT_EQ(transport.controlRequest(slot, kDirectionIn, 2, 3, 0, 1, sizeof reply, reply), 3u);
@@ -170,7 +173,7 @@ TEST_F(TransportTest, AReadAsksWithFlagsTwoAndReturnsTheBytesReceived) {
 
 TEST_F(TransportTest, RequestTypesSelectTheRecipientAndOthersSendNothing) {
     driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
     driver.clearLog();
     for (int type = 0; type < 4; ++type)
         transport.controlRequest(slot, kDirectionOut, type, 1, 0, 0, 0, nullptr);
@@ -190,23 +193,23 @@ TEST_F(TransportTest, RequestTypesSelectTheRecipientAndOthersSendNothing) {
 
 TEST_F(TransportTest, ResetsUseTheirRequestsAndFailOnInvalidTargets) {
     driver.addUnit(0x113);
-    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0);
-    DriverHandle pipe = transport.openPipe(slot, 0, 0, true);
+    int slot = transport.openUnit(kMatchProduct, 0, 0, 0, 0x113, 0).value;
+    DriverHandle pipe = transport.openPipe(slot, 0, 0, true).value;
     driver.clearLog();
 
-    EXPECT_TRUE(transport.resetUnit(slot));
+    EXPECT_EQ(transport.resetUnit(slot), LinkError::None);
     auto unitResets = driver.calls(kIoctlResetUnit);
     ASSERT_EQ(unitResets.size(), 1u);
     EXPECT_EQ(unitResets[0].input, std::vector<std::uint8_t>{15});
     EXPECT_EQ(unitResets[0].handle, transport.slotHandle(slot));
 
-    EXPECT_TRUE(transport.resetPipeHandle(pipe));
+    EXPECT_EQ(transport.resetPipeHandle(pipe), LinkError::None);
     EXPECT_EQ(driver.calls(kIoctlResetPipe).size(), 1u);
 
     driver.setResetUnitResult(false);
-    EXPECT_FALSE(transport.resetUnit(slot));
-    EXPECT_FALSE(transport.resetUnit(-1));
-    EXPECT_FALSE(transport.resetPipeHandle(kInvalidHandle));
+    EXPECT_NE(transport.resetUnit(slot), LinkError::None);
+    EXPECT_NE(transport.resetUnit(-1), LinkError::None);
+    EXPECT_NE(transport.resetPipeHandle(kInvalidHandle), LinkError::None);
 }
 
 TEST_F(TransportTest, InitClosesWhatAnEarlierUserLeftOpen) {

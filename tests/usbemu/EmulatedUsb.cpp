@@ -119,7 +119,7 @@ void CUsbTestbed::pullOut(CEmulatedUnit& unit) {
 
 CEmulatedUnit::CEmulatedUnit(CSimDriver& sim, CSimUnit& unit, int bus)
     : m_sim(sim), m_unit(unit), m_bus(bus), m_handler(umockdev_ioctl_base_new()) {
-    m_simUnit = m_sim.open(m_unit.devicePath());
+    m_simUnit = m_sim.open(m_unit.devicePath()).value;
     g_signal_connect_after(m_handler, "handle-ioctl", G_CALLBACK(onHandleIoctl), this);
     m_pump = std::thread(&CEmulatedUnit::pump, this);
 }
@@ -232,13 +232,15 @@ bool CEmulatedUnit::handleIoctl(UMockdevIoctlClient* client) {
                                                   : kInvalidHandle;
             }
             std::size_t returned = 0;
-            bool ok = m_sim.ioControl(pipe, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned);
+            bool ok =
+                m_sim.ioControl(pipe, kIoctlResetPipe, nullptr, 0, nullptr, 0, &returned) == LinkError::None;
             return ok ? complete(0, 0) : complete(-1, EINVAL);
         }
         case USBDEVFS_RESET: {
             const std::uint8_t code = 15;
             std::size_t returned = 0;
-            if (m_sim.ioControl(m_simUnit, kIoctlResetUnit, &code, 1, nullptr, 0, &returned))
+            if (m_sim.ioControl(m_simUnit, kIoctlResetUnit, &code, 1, nullptr, 0, &returned) ==
+                LinkError::None)
                 return complete(0, 0);
             return complete(-1, m_unit.present() ? EIO : ENODEV);
         }
@@ -281,7 +283,8 @@ int CEmulatedUnit::submit(void* urbPointer) {
     if (urb->endpoint == kOutEndpoint) {
         openPipesLocked();
         const auto* data = static_cast<const std::uint8_t*>(urb->buffer);
-        bool ok = m_sim.writePipe(m_outPipe, data, static_cast<std::size_t>(urb->buffer_length));
+        bool ok =
+            m_sim.writePipe(m_outPipe, data, static_cast<std::size_t>(urb->buffer_length)) == LinkError::None;
         finishLocked(urbPointer, ok ? 0 : (m_unit.present() ? -EPIPE : -ENODEV),
                      ok ? static_cast<std::size_t>(urb->buffer_length) : 0);
         return 0;
@@ -327,12 +330,12 @@ int CEmulatedUnit::controlUrb(void* urbPointer) {
     bool ok = false;
     if (in) {
         ok = m_sim.ioControl(m_simUnit, kIoctlControlRead, header.data(), header.size(), setup + kSetupSize,
-                             length, &returned);
+                             length, &returned) == LinkError::None;
     } else {
         std::vector<std::uint8_t> input(header.begin(), header.end());
         input.insert(input.end(), setup + kSetupSize, setup + kSetupSize + length);
-        ok =
-            m_sim.ioControl(m_simUnit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0, &returned);
+        ok = m_sim.ioControl(m_simUnit, kIoctlControlWrite, input.data(), input.size(), nullptr, 0,
+                             &returned) == LinkError::None;
         returned = length;
     }
     if (!ok) return m_unit.present() ? -EPIPE : -ENODEV;
@@ -351,7 +354,7 @@ void CEmulatedUnit::finishLocked(void* urbPointer, int status, std::size_t actua
 void CEmulatedUnit::deliverLocked(void* urbPointer, const ReadOutcome& outcome) {
     usbdevfs_urb* urb = urbOf(urbPointer);
     switch (outcome.status) {
-        case PipeStatus::Ok: {
+        case LinkError::None: {
             const std::size_t room = static_cast<std::size_t>(urb->buffer_length);
             if (outcome.bytes.size() > room) {
                 finishLocked(urbPointer, -EOVERFLOW, 0);
@@ -361,13 +364,13 @@ void CEmulatedUnit::deliverLocked(void* urbPointer, const ReadOutcome& outcome) 
             finishLocked(urbPointer, 0, outcome.bytes.size());
             return;
         }
-        case PipeStatus::BrokenPipe:
+        case LinkError::Protocol:
             finishLocked(urbPointer, -EPIPE, 0);
             return;
-        case PipeStatus::DeviceError:
+        case LinkError::Io:
             finishLocked(urbPointer, -EPROTO, 0);
             return;
-        case PipeStatus::Gone:
+        case LinkError::UnitGone:
             finishLocked(urbPointer, -ENODEV, 0);
             return;
         default:
@@ -377,8 +380,8 @@ void CEmulatedUnit::deliverLocked(void* urbPointer, const ReadOutcome& outcome) 
 }
 
 void CEmulatedUnit::openPipesLocked() {
-    if (m_inPipe == kInvalidHandle) m_inPipe = m_sim.open(m_unit.devicePath() + "\\if000pipe000");
-    if (m_outPipe == kInvalidHandle) m_outPipe = m_sim.open(m_unit.devicePath() + "\\if000pipe001");
+    if (m_inPipe == kInvalidHandle) m_inPipe = m_sim.open(m_unit.devicePath() + "\\if000pipe000").value;
+    if (m_outPipe == kInvalidHandle) m_outPipe = m_sim.open(m_unit.devicePath() + "\\if000pipe001").value;
     m_changed.notify_all();
 }
 
@@ -390,7 +393,7 @@ void CEmulatedUnit::closePipes(std::unique_lock<std::mutex>& lock) {
     if (in != kInvalidHandle) m_sim.cancelRead(in);
     m_changed.wait(lock, [this] { return !m_pumpReading; });
     for (const ReadOutcome& outcome : m_stash)
-        if (outcome.status == PipeStatus::Ok && !outcome.bytes.empty()) m_sim.clock().endActivity();
+        if (outcome.status == LinkError::None && !outcome.bytes.empty()) m_sim.clock().endActivity();
     m_stash.clear();
     lock.unlock();
     if (in != kInvalidHandle) m_sim.close(in);
@@ -414,9 +417,9 @@ void CEmulatedUnit::pump() {
         lock.lock();
         m_pumpReading = false;
         m_changed.notify_all();
-        if (read.status == PipeStatus::Cancelled) continue;
-        ReadOutcome outcome{read.status, {}};
-        if (read.status == PipeStatus::Ok)
+        if (read.error == LinkError::Cancelled) continue;
+        ReadOutcome outcome{read.error, {}};
+        if (read.error == LinkError::None)
             outcome.bytes.assign(buffer, buffer + std::min(read.bytes, sizeof buffer));
         if (!m_waitingIn.empty() && m_inPipe == pipe) {
             void* urb = m_waitingIn.front();
@@ -424,7 +427,7 @@ void CEmulatedUnit::pump() {
             deliverLocked(urb, outcome);
         } else if (m_inPipe == pipe) {
             m_stash.push_back(std::move(outcome));
-        } else if (outcome.status == PipeStatus::Ok && !outcome.bytes.empty()) {
+        } else if (outcome.status == LinkError::None && !outcome.bytes.empty()) {
             m_sim.clock().endActivity();  // read for a pipe that has been closed since
         }
     }

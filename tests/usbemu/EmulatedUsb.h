@@ -83,7 +83,7 @@ class CEmulatedUnit {
   private:
     struct Urb;
     struct ReadOutcome {
-        PipeStatus status = PipeStatus::Ok;
+        LinkError status = LinkError::None;
         std::vector<std::uint8_t> bytes;
     };
 

@@ -32,7 +32,7 @@ TEST(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
         CLibusbDriver libusb(kVendor);
         CCommandChannel channel(libusb, clock);
         channel.setLogWriter([](std::string_view, char, char) {});
-        ASSERT_TRUE(channel.ResetPipe(kProductIdBase + 2));
+        ASSERT_EQ(channel.ResetPipe(kProductIdBase + 2), LinkError::None);
 
         EXPECT_TRUE(channel.sendCMD(CR_VIEW));
         EXPECT_EQ(unit.countRequests(kRequestCommand, CR_VIEW), 1);

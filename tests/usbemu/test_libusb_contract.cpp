@@ -77,10 +77,11 @@ TEST(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
     EXPECT_TRUE(fourth.requestLog().empty());
 
     // A unit the user may not open is still listed, with the likely cause.
-    UnitListing locked{"usb#vid_1a2b&pid_0111#bus003&addr009", 1, std::nullopt};
+    UnitListing locked{"usb#vid_1a2b&pid_0111#bus003&addr009", 1, std::nullopt, LinkError::NoPermission};
     EXPECT_EQ(
         formatUnitListing(locked),
-        "ID 2  version ?  usb#vid_1a2b&pid_0111#bus003&addr009  (no access: is the udev rule installed?)");
+        "ID 2  version ?  usb#vid_1a2b&pid_0111#bus003&addr009  (no permission to open the unit: is the "
+        "udev rule installed?)");
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ std::vector<Measurement> sitting(const Row& row, std::uint32_t seed) {
     o.trainingMmHg = 0.0;  // a trained animal
     o.tail = row.tail;
     CSimUnit& unit = driver.addUnit(0, o);
-    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000");
+    const DriverHandle in = driver.open(unit.devicePath() + "\\if000pipe000").value;
     std::vector<Measurement> out;
     Measurement m;
     std::uint8_t buffer[64];
@@ -89,7 +89,7 @@ std::vector<Measurement> sitting(const Row& row, std::uint32_t seed) {
             while (unit.queuedRecords() > 0) {
                 const PipeReadResult r = driver.readPipe(in, buffer, sizeof buffer);
                 clock.endActivity();
-                if (r.status != PipeStatus::Ok || r.bytes < 8 || (buffer[0] & 0x0F) != 4) continue;
+                if (r.error != LinkError::None || r.bytes < 8 || (buffer[0] & 0x0F) != 4) continue;
                 const int mark = (buffer[2] << 8) | buffer[3];
                 int index = mark == kRestartMark ? 0 : mark % static_cast<int>(kRingSize);
                 const int pairs = std::min<int>(buffer[1] & 0x0F, (static_cast<int>(r.bytes) - 8) / 4);

@@ -22,6 +22,11 @@ void CConsoleUi::print(const std::string& line) {
     }
 }
 
+void CConsoleUi::linkProblem(int deviceId, LinkError cause) {
+    print("link: ID " + std::to_string(deviceId + 1) + ": " +
+          (cause == LinkError::None ? std::string("open") : linkErrorText(cause)));
+}
+
 void CConsoleUi::printChange(std::string& last, const std::string& text, const char* label) {
     if (text == last) return;
     last = text;

@@ -60,6 +60,8 @@ class CConsoleUi final : public IUiPort, public IStatusBar, public IDialogs {
     // Window
     void resultHandled(const HistoryRow& row, int errorCode, bool showMbpDbp,
                        const std::string& savedPath) override;
+    // "link: ID 3: no permission to open the unit: ..."; "link: ID 3: open" once it opened.
+    void linkProblem(int deviceId, LinkError cause) override;
 
     // Dialogs
     std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) override;
