@@ -53,8 +53,18 @@ if ! skip fuzz; then
     max_len=4096
     case "$name" in datafile|analysis) max_len=17060 ;; esac
     echo "--- $name"
-    "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len="$max_len" -print_final_stats=1 "$corpus" 2>&1 | tail -n 4
-    rm -rf "$corpus"
+    # A finding is shown whole (stack and the input that caused it), a clean run by its last lines.
+    out=$(mktemp)
+    if ! "$fuzzer" -max_total_time="$FUZZ_SECONDS" -max_len="$max_len" -print_final_stats=1 \
+        -artifact_prefix="$corpus/" "$corpus" >"$out" 2>&1; then
+      grep -v -E '^#[0-9]+\s+(NEW|REDUCE|pulse|INITED)' "$out" | tail -n 150
+      for input in "$corpus"/crash-* "$corpus"/leak-* "$corpus"/timeout-* "$corpus"/oom-*; do
+        [ -f "$input" ] && { echo "input $(basename "$input"):"; od -A d -c "$input" | head -n 40; }
+      done
+      exit 1
+    fi
+    tail -n 4 "$out"
+    rm -rf "$corpus" "$out"
   done
 fi
 echo; echo "All tests passed."
