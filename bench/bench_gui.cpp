@@ -67,9 +67,10 @@ void handOver(CHalnor55KUDoc& doc, int index) {
     std::copy(packet.begin(), packet.end(), doc.waveArea());
 }
 
-// The UI thread's work for one packet: decoding, drawing into the kept
-// picture and asking for the touched strip to be shown.
-void BM_WavePacket(benchmark::State& state) {
+// The UI thread's work for one packet: decoding, drawing into the kept picture and asking for the
+// touched strip to be shown; with `paint`, also the strip painted on the screen for every packet, the
+// most a packet can cost (the pane paints at most 50 strips a second).
+void runWavePackets(benchmark::State& state, bool paint) {
     Document d;
     CWaveView view;
     view.attach(&d.doc);
@@ -82,32 +83,17 @@ void BM_WavePacket(benchmark::State& state) {
         decodeWavePacket(d.doc);
         view.drawBatch();
         view.flushPending();
+        if (paint) QApplication::processEvents();
         index = (index + kPairsPerPacket) % static_cast<int>(kRingSize);
     }
     state.counters["packets"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
+
+void BM_WavePacket(benchmark::State& state) { runWavePackets(state, false); }
 BENCHMARK(BM_WavePacket)->Unit(benchmark::kMicrosecond);
 
-// As above, and the strip painted on the screen for every packet: the most a
-// packet can cost (the pane paints at most 50 strips a second).
-void BM_WavePacketPainted(benchmark::State& state) {
-    Document d;
-    CWaveView view;
-    view.attach(&d.doc);
-    view.resize(kMainWidth, kMainHeight);
-    view.show();
-    QApplication::processEvents();
-    int index = 0;
-    for (auto _ : state) {
-        handOver(d.doc, index);
-        decodeWavePacket(d.doc);
-        view.drawBatch();
-        view.flushPending();
-        QApplication::processEvents();
-        index = (index + kPairsPerPacket) % static_cast<int>(kRingSize);
-    }
-}
+void BM_WavePacketPainted(benchmark::State& state) { runWavePackets(state, true); }
 BENCHMARK(BM_WavePacketPainted)->Unit(benchmark::kMicrosecond);
 
 void BM_WaveFullRepaint(benchmark::State& state) {

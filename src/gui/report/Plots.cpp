@@ -5,6 +5,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace hx {
 
@@ -65,18 +66,44 @@ const QColor kGroupColours[] = {QColor(0x1F, 0x4E, 0xC8), QColor(0xD0, 0x30, 0x2
                                 QColor(0x90, 0x40, 0xB0), QColor(0xE0, 0x80, 0x00), QColor(0x40, 0x40, 0x40)};
 const Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine};
 
-}  // namespace
-
-void drawSessionPlot(QPainter& p, const QRectF& bounds, const SessionStats& stats, bool print) {
+// Opens a plot: white background, the frame of its area and the small font of its labels. The
+// caller restores the painter.
+void beginPlot(QPainter& p, const QRectF& bounds, const QRectF& area) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(bounds, Qt::white);
-    const QRectF area = bounds.adjusted(44, 20, -44, -26);
     p.setPen(QColor(0xC0, 0xC0, 0xC0));
     p.drawRect(area);
     QFont small = p.font();
     small.setPointSizeF(7.5);
     p.setFont(small);
+}
+
+// Five grid lines across the area, labelled on the left with [lo, hi] and, when a second range is
+// given, on the right with it.
+void drawGrid(QPainter& p, const QRectF& bounds, const QRectF& area, std::pair<double, double> left,
+              std::optional<std::pair<double, double>> right = std::nullopt) {
+    const auto label = [](std::pair<double, double> r, int t) {
+        return QString::number(std::lround(r.first + (r.second - r.first) * t / 4));
+    };
+    for (int t = 0; t <= 4; ++t) {
+        const double fy = area.bottom() - area.height() * t / 4;
+        p.setPen(QColor(0xE0, 0xE0, 0xE0));
+        p.drawLine(QPointF(area.left(), fy), QPointF(area.right(), fy));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(bounds.left(), fy - 8, area.left() - bounds.left() - 4, 16),
+                   Qt::AlignRight | Qt::AlignVCenter, label(left, t));
+        if (right)
+            p.drawText(QRectF(area.right() + 4, fy - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                       label(*right, t));
+    }
+}
+
+}  // namespace
+
+void drawSessionPlot(QPainter& p, const QRectF& bounds, const SessionStats& stats, bool print) {
+    const QRectF area = bounds.adjusted(44, 20, -44, -26);
+    beginPlot(p, bounds, area);
     const auto& cycles = stats.cycles;
     if (cycles.empty()) {
         p.setPen(Qt::darkGray);
@@ -101,17 +128,8 @@ void drawSessionPlot(QPainter& p, const QRectF& bounds, const SessionStats& stat
         const double lo = hr ? hLo : pLo, hi = hr ? hHi : pHi;
         return area.bottom() - area.height() * (v - lo) / (hi - lo);
     };
-    for (int t = 0; t <= 4; ++t) {
-        const double fy = area.bottom() - area.height() * t / 4;
-        p.setPen(QColor(0xE0, 0xE0, 0xE0));
-        p.drawLine(QPointF(area.left(), fy), QPointF(area.right(), fy));
-        p.setPen(Qt::black);
-        p.drawText(QRectF(bounds.left(), fy - 8, area.left() - bounds.left() - 4, 16),
-                   Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(std::lround(pLo + (pHi - pLo) * t / 4)));
-        p.drawText(QRectF(area.right() + 4, fy - 8, 40, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                   QString::number(std::lround(hLo + (hHi - hLo) * t / 4)));
-    }
+    drawGrid(p, bounds, area, {pLo, pHi}, std::pair{hLo, hHi});
+    p.setPen(Qt::black);
     const std::size_t step = std::max<std::size_t>(1, cycles.size() / 10);
     for (std::size_t i = 0; i < cycles.size(); i += step)
         p.drawText(QRectF(x(i) - 20, area.bottom() + 4, 40, 16), Qt::AlignCenter, QString::number(i + 1));
@@ -168,15 +186,8 @@ void drawSessionPlot(QPainter& p, const QRectF& bounds, const SessionStats& stat
 }
 
 void drawGroupPlot(QPainter& p, const QRectF& bounds, const StudyFigures& study, int value, bool print) {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(bounds, Qt::white);
     const QRectF area = bounds.adjusted(48, 24, -16, -34);
-    p.setPen(QColor(0xC0, 0xC0, 0xC0));
-    p.drawRect(area);
-    QFont small = p.font();
-    small.setPointSizeF(7.5);
-    p.setFont(small);
+    beginPlot(p, bounds, area);
     int firstDay = 0, lastDay = 0;
     double lo = 1e9, hi = -1e9;
     for (const auto& g : study.groups)
@@ -205,15 +216,8 @@ void drawGroupPlot(QPainter& p, const QRectF& bounds, const StudyFigures& study,
         return area.left() + area.width() * (0.04 + 0.92 * (day - firstDay) / static_cast<double>(span));
     };
     const auto y = [&](double v) { return area.bottom() - area.height() * (v - yLo) / (yHi - yLo); };
-    for (int t = 0; t <= 4; ++t) {
-        const double fy = area.bottom() - area.height() * t / 4;
-        p.setPen(QColor(0xE0, 0xE0, 0xE0));
-        p.drawLine(QPointF(area.left(), fy), QPointF(area.right(), fy));
-        p.setPen(Qt::black);
-        p.drawText(QRectF(bounds.left(), fy - 8, area.left() - bounds.left() - 4, 16),
-                   Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(std::lround(yLo + (yHi - yLo) * t / 4)));
-    }
+    drawGrid(p, bounds, area, {yLo, yHi});
+    p.setPen(Qt::black);
     const int dayStep = std::max(1, span / 12 + 1);
     for (int d = firstDay; d <= lastDay; d += dayStep)
         p.drawText(QRectF(x(d) - 20, area.bottom() + 3, 40, 14), Qt::AlignCenter, QString::number(d));
