@@ -60,6 +60,7 @@ LinkError CMainController::openUnit() {
     reportLinkProblem(opened);
     if (opened != LinkError::None) return opened;
     m_channel = std::move(channel);
+    m_ui.commandsChanged();
     m_doc.setPresetDeviceId(m_doc.deviceId());
     setProperty((kProductIdBase + m_doc.deviceId()) & 0xFFF);
     return LinkError::None;
@@ -98,7 +99,9 @@ void CMainController::stopReceiver() {
 
 void CMainController::deleteChannel() {
     stopReceiver();
+    const bool hadChannel = m_channel != nullptr;
     m_channel.reset();
+    if (hadChannel) m_ui.commandsChanged();
 }
 
 void CMainController::connectionStep() {
@@ -133,7 +136,7 @@ void CMainController::connectionStep() {
 }
 
 void CMainController::setUp() {
-    m_unitState = deviceState();
+    setUnitState(deviceState());
     m_versionRequestCount = 0;
 
     std::string software = softwareVersionText();

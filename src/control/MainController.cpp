@@ -154,6 +154,13 @@ void CMainController::handleTimer(int timerId) {
 // ---------------------------------------------------------------------------
 // Commands
 
+void CMainController::setUnitState(UnitState state) {
+    if (state == m_unitState) return;
+    m_unitState = state;
+    m_ui.unitStateChanged(state);
+    m_ui.commandsChanged();
+}
+
 bool CMainController::commandEnabled(int id) const {
     switch (id) {
         case kCmdStart:

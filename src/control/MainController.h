@@ -176,6 +176,8 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     // Connection.
     // Opens the chosen unit's channel; None, or why not (told to the UI port).
     LinkError openUnit();
+    // Takes a new unit state over and tells the UI port (state, then commands).
+    void setUnitState(UnitState state);
     // Tells the UI port the link's cause when it changed (None: the unit opened).
     void reportLinkProblem(LinkError cause);
     void startReceiver();

@@ -210,8 +210,7 @@ void CMainController::pollState() {
     }
     sleepMs(2);
     UnitState state = deviceState();
-    if (state != m_unitState) m_ui.unitStateChanged(state);
-    m_unitState = state;
+    setUnitState(state);
     m_ui.statusBar().setStatePane(unitStateName(state));
 
     if (isMeasuring(state)) {

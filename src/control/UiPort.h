@@ -139,8 +139,12 @@ class IUiPort {
     // For front ends that report results (the console).
     virtual void resultHandled(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/,
                                const std::string& /*savedPath*/) {}
-    // The unit state changed (the state pane text is set separately).
+    // The unit state changed (the state pane text is set separately); the
+    // controller holds the new state already.
     virtual void unitStateChanged(UnitState) {}
+    // The commands' enabled states may have changed (after every change of the
+    // unit state or of the connection): read them with commandEnabled().
+    virtual void commandsChanged() {}
     // Why the unit with this device ID (zero-based) cannot be used: it could
     // not be opened (NoPermission, Busy, UnitGone, ...) or its link failed for
     // good. Told when the cause changes, not at every retry of the connection;

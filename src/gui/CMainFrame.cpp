@@ -70,6 +70,7 @@ class CMainFrame::Port final : public IUiPort {
     void setLayout(WindowLayout layout) override { m_frame.setLayout(layout); }
     void focusMainWindow() override { m_frame.focusMainWindow(); }
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
+    void commandsChanged() override { m_frame.updateCommandEnabling(); }
     void resultHandled(const HistoryRow&, int, bool, const std::string&) override {
         ++m_frame.m_resultsHandled;
         m_frame.endReview();  // a live result takes the panes back
@@ -166,7 +167,6 @@ void CMainFrame::createActions() {
         const int commandId = id;
         connect(a, &QAction::triggered, this, [this, commandId] {
             if (m_controller) m_controller->command(commandId);
-            updateCommandEnabling();
         });
     }
 }
@@ -198,7 +198,7 @@ void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
     m_information->attach(
         &doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
     m_result->attach(&doc);
-    updateCommandEnabling();
+    updateCommandEnabling();  // the first pass; after it the controller's notice drives enabling
 }
 
 CSessionWindow& CMainFrame::showSessionStatistics() {
@@ -264,7 +264,6 @@ void CMainFrame::postCommand(int commandId) {
     QMetaObject::invokeMethod(
         this,
         [this, commandId] {
-            updateCommandEnabling();
             if (QAction* a = action(commandId)) a->trigger();  // does nothing while disabled
         },
         Qt::QueuedConnection);
@@ -349,19 +348,13 @@ void CMainFrame::setErrorPane(const std::string& text) {
 
 void CMainFrame::setStatePane(const std::string& text) {
     m_statusPanes[kState]->showText(QString::fromStdString(text));
-    updateCommandEnabling();
 }
 
-void CMainFrame::setTitle(const std::string& text) {
-    setWindowTitle(QString::fromStdString(text));
-    updateCommandEnabling();
-}
+void CMainFrame::setTitle(const std::string& text) { setWindowTitle(QString::fromStdString(text)); }
 
 void CMainFrame::unitStateChanged(UnitState state) {
-    // The information pane's layout follows the unit state (the controller
-    // takes the new state over after this call).
+    // The information pane's layout follows the unit state.
     m_information->repaintLayout(state);
-    updateCommandEnabling();
 }
 
 // ---------------------------------------------------------------------------

@@ -71,6 +71,9 @@ class RecordingUi : public IUiPort,
         results.push_back({row, code, show, path});
     }
     void linkProblem(int deviceId, LinkError cause) override { linkProblems.emplace_back(deviceId, cause); }
+    void commandsChanged() override {
+        if (onCommandsChanged) onCommandsChanged();
+    }
 
     std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& ids) override {
         choiceLists.push_back(ids);
@@ -126,6 +129,7 @@ class RecordingUi : public IUiPort,
     bool menuOk = false;
     std::function<void(MenuSettings&)> menuEdit;
     std::function<void(ClockDialogModel&)> duringClock;
+    std::function<void()> onCommandsChanged;
 
     // What was shown.
     std::vector<std::string> messages, fileDialogs, general, errorPanes, titles;

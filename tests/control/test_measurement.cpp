@@ -113,6 +113,37 @@ INSTANTIATE_TEST_SUITE_P(
                       SavePolicy{2, false, MsgAnswer::Yes, false}, SavePolicy{3, false, MsgAnswer::Yes, true},
                       SavePolicy{3, false, MsgAnswer::No, false}));
 
+std::vector<bool> unitCommandsEnabled(ControlRig& rig) {
+    std::vector<bool> states;
+    for (int id : {kCmdStart, kCmdUp, kCmdDown, kCmdMenu, kCmdAnimal, kCmdSweepSpeed})
+        states.push_back(rig.controller().commandEnabled(id));
+    return states;
+}
+
+TEST(Measurement, TheWindowIsToldOfEveryChangeOfTheCommandsEnabling) {
+    // Declared before the rig: its shut-down tells the notice too.
+    std::vector<bool> told(6, false);
+    int behind = 0;
+    ControlRig rig;
+    CSimUnit& unit = rig.addUnit(0);
+    rig.ui.onCommandsChanged = [&] { told = unitCommandsEnabled(rig); };
+    auto watch = [&](std::function<bool()> done) {
+        return [&, done] {
+            if (told != unitCommandsEnabled(rig)) ++behind;
+            return done();
+        };
+    };
+    rig.start();
+    ASSERT_TRUE(rig.runUntil(watch([&] { return rig.controller().readyForMeasurement(); })));
+    const std::size_t before = rig.ui.results.size();
+    rig.command(kCmdStart);
+    ASSERT_TRUE(rig.runUntil(watch([&] { return rig.ui.results.size() > before; }), 180000));
+    rig.sim.unplug(unit);
+    ASSERT_TRUE(rig.runUntil(watch([&] { return !rig.controller().connected(); }), 10000));
+    EXPECT_EQ(behind, 0);
+    EXPECT_EQ(told, unitCommandsEnabled(rig));
+}
+
 TEST(Measurement, FailedMeasurementIsListedWithoutPressures) {
     ControlRig rig;
     CSimUnit& unit = rig.addUnit(0);
