@@ -192,11 +192,23 @@ void CMainController::bringUnitToView() {
     UnitState state = deviceState();
     if (state == kStateAdjust) return;
     if (state == kStateResult) sendCmd(kUnitKeyStart);
-    for (int round = 0; round < 20 && state != kStateView && m_channel; ++round) {
-        sendCmd(CR_VIEW);
-        state = deviceState();
-        sleepMs(200);
+    if (state == kStateView) return;
+    // Up to 20 asks, 200 ms apart, as timer steps: the loop goes on serving
+    // everything else (other units' channels too) while this unit gets there.
+    m_toViewRounds = 20;
+    m_loop.startTimer(kTimerToView, 200);
+    toViewStep();
+}
+
+void CMainController::toViewStep() {
+    if (!m_channel || m_toViewRounds <= 0) {
+        m_loop.killTimer(kTimerToView);
+        return;
     }
+    --m_toViewRounds;
+    sendCmd(CR_VIEW);
+    if (deviceState() == kStateView) m_toViewRounds = 0;
+    if (m_toViewRounds == 0) m_loop.killTimer(kTimerToView);
 }
 
 void CMainController::onVersionRecord(const std::string& text) {

@@ -73,7 +73,8 @@ void CMainController::destroy(std::array<std::int32_t, 4> frameRect) {
     m_doc.saveFrameRect(frameRect[0], frameRect[1], frameRect[2], frameRect[3]);
     stopReceiver();
     m_driver.setNoticeHandler(nullptr);
-    for (int id : {kTimerConnect, kTimerSecond, kTimerStatePoll, kTimerClock}) m_loop.killTimer(id);
+    for (int id : {kTimerConnect, kTimerSecond, kTimerStatePoll, kTimerClock, kTimerToView})
+        m_loop.killTimer(id);
     deleteChannel();
     closeLogChannel();
 }
@@ -145,6 +146,9 @@ void CMainController::handleTimer(int timerId) {
             break;
         case kTimerRecheck:
             recheckUnits();
+            break;
+        case kTimerToView:
+            toViewStep();
             break;
         default:
             break;

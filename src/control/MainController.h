@@ -39,6 +39,7 @@ enum TimerId : int {
     kTimerStatePoll = 104,
     kTimerClock = 106,
     kTimerRecheck = 107,  // without device notices: re-check the attached units
+    kTimerToView = 108,   // asks a unit that is not in View yet to go there, every 200 ms
 };
 // How often the attached units are re-checked when no device notices come.
 constexpr int kRecheckIntervalMs = 2000;
@@ -151,6 +152,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     void startConnecting();
     void selectUnit();
     void bringUnitToView();
+    void toViewStep();
     void updateTitle();
 
     void beginLiveView(bool restart);
@@ -222,6 +224,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     int m_resultCountdown = 0;
     int m_nextRecordingCountdown = 0;
     int m_versionRequestCount = 0;
+    int m_toViewRounds = 0;                 // asks left to bring the unit to View
     std::uintptr_t m_connectionNumber = 0;  // tells a late read error of an earlier connection apart
     WindowLayout m_layoutMode = kLayoutWave;
     bool m_secondTimerEverStarted = false;

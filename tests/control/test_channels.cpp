@@ -159,6 +159,53 @@ TEST(Channels, AUnitPluggedInLaterGetsAChannel) {
     ASSERT_TRUE(rig.measure({5}, 1));
 }
 
+// Keeps the longest gap between the wave batches a channel draws, in the
+// loop's (virtual) time.
+class GapUi : public RecordingUi {
+  public:
+    explicit GapUi(IEventLoop& loop) : RecordingUi(loop), m_clock(loop.clock()) {}
+    void drawBatch() override {
+        RecordingUi::drawBatch();
+        const std::int64_t now = m_clock.nowMs();
+        if (last >= 0) longestGap = std::max(longestGap, now - last);
+        last = now;
+    }
+    std::int64_t last = -1, longestGap = 0;
+
+  private:
+    IClock& m_clock;
+};
+
+TEST(Channels, AReconnectingUnitDoesNotHoldUpTheOthers) {
+    ChannelRig rig;
+    GapUi* steady = nullptr;
+    rig.hooks.makeUi = [&](CChannel& channel) {
+        auto ui = std::make_unique<GapUi>(channel.loop());
+        if (channel.deviceId() == 0) steady = ui.get();
+        rig.uis[channel.deviceId()] = ui.get();
+        return ui;
+    };
+    rig.addUnit(0);
+    CSimUnit& faulty = rig.addUnit(1);
+    rig.start();
+    ASSERT_TRUE(rig.loop.runUntil([&] { return rig.ready(0) && rig.ready(1); }, 30000));
+    steady->longestGap = 0;
+
+    // It fails its reads in the middle of a measurement, is reset, connects
+    // again and is brought back to its live view, while the other one streams on.
+    rig.channel(1).controller().command(kCmdStart);
+    rig.loop.runFor(2000);
+    faulty.injectReadError(false);
+    rig.loop.runFor(3000);
+    EXPECT_FALSE(rig.channel(1).controller().connected());
+    faulty.clearFaults();
+    ASSERT_TRUE(rig.loop.runUntil([&] { return rig.channel(1).controller().setUpComplete(); }, 30000));
+    rig.loop.runFor(10000);
+    // A wave packet every 100 ms: the steady channel is late by less than one.
+    EXPECT_LT(steady->longestGap, 200);
+    EXPECT_GT(steady->drawBatches, 50);
+}
+
 TEST(Channels, AnimalSettingsAreKeptPerUnitProgramSettingsShared) {
     CMemoryProfileStore shared;
     shared.writeText("HalnorEWU_1", "ID_NO", "A1");
