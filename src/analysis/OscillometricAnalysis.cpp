@@ -148,10 +148,21 @@ void COscillometricAnalysis::removeBaseline(int length) {
 // row and the swing since the last decision reaches an adaptive threshold: half
 // the last accepted swing (at least 50). Swings that miss it but are more than
 // noise let the threshold decay by an eighth, back to 50 after twenty decays.
+//
+// The swing is the fall from the top since the last decision to the lowest
+// value after it. On a fast heart (a mouse, or a rat near 500 a minute: ten to
+// fifteen samples a beat) the next pulse can climb above that top before its
+// rise has counted three, which would leave a swing of nothing and lose the
+// pulse. So a top that is overtaken by a rise that follows a fall (three
+// falling samples, the rise not yet counted three) keeps its own swing, and
+// the decision takes it when the swing at hand is smaller. Where the rise is
+// counted before it reaches the last top (slower hearts) nothing changes.
 void COscillometricAnalysis::detectPeaks(PeakList& out) const {
     int lowest = 32767;
     int highest = -32768;
     int highestIndex = 0;
+    int overtakenSwing = 0;
+    int overtakenIndex = 0;
     int rises = 0;
     int falls = 0;
     int threshold = kStartThreshold;
@@ -164,6 +175,10 @@ void COscillometricAnalysis::detectPeaks(PeakList& out) const {
             lowest = v;
         }
         if (v > highest) {
+            if (falls >= 3 && highest - lowest > overtakenSwing) {
+                overtakenSwing = highest - lowest;
+                overtakenIndex = highestIndex;
+            }
             highest = v;
             highestIndex = i;
             lowest = v;
@@ -178,9 +193,14 @@ void COscillometricAnalysis::detectPeaks(PeakList& out) const {
         if (rises != 3) {
             continue;
         }
-        const int swing = highest - lowest;
+        int swing = highest - lowest;
+        int peakIndex = highestIndex;
+        if (overtakenSwing > swing) {
+            swing = overtakenSwing;
+            peakIndex = overtakenIndex;
+        }
         if (swing >= threshold) {
-            out.append(static_cast<std::int16_t>(highestIndex));
+            out.append(static_cast<std::int16_t>(peakIndex));
             threshold = std::max(swing / 2, kStartThreshold);
             decays = 0;
         } else if (swing > kNoiseAmplitude) {
@@ -192,6 +212,7 @@ void COscillometricAnalysis::detectPeaks(PeakList& out) const {
         }
         lowest = 32767;
         highest = -32768;
+        overtakenSwing = 0;
     }
     out.terminate();
 }

@@ -22,8 +22,10 @@ class COscillometricAnalysis {
   public:
     // Curve value at a sample index where the envelope has no value.
     static constexpr std::int16_t kNoValue = -32768;
-    // Most peaks any list holds; further peaks found in the wave are ignored.
-    static constexpr std::size_t kMaxPeaks = 100;
+    // Most peaks any list holds. A peak takes at least three falling and three
+    // rising samples, so a recording can hold no more than this many and none
+    // is lost (a mouse's 500-700 beats a minute give up to 450 in a recording).
+    static constexpr std::size_t kMaxPeaks = 650;
     // Most pulses kept around the largest pulse for the envelope fit.
     static constexpr std::size_t kMaxFitPoints = 64;
 
