@@ -57,6 +57,8 @@ LinkError CMainController::openUnit() {
     auto channel = std::make_unique<CCommandChannel>(*m_transport, m_receiverClock);
     const LinkError opened =
         channel->ResetPipe(static_cast<std::uint16_t>(kProductIdBase + m_doc.deviceId()));
+    if (opened != LinkError::None && opened != m_linkProblem)
+        keepErrorPane(linkProblemText(m_doc.deviceId(), opened));
     reportLinkProblem(opened);
     if (opened != LinkError::None) return opened;
     m_channel = std::move(channel);
@@ -70,6 +72,11 @@ void CMainController::reportLinkProblem(LinkError cause) {
     if (cause == m_linkProblem) return;
     m_linkProblem = cause;
     m_ui.linkProblem(m_doc.deviceId(), cause);
+}
+
+void CMainController::keepErrorPane(const std::string& text) {
+    m_errorPaneKept = true;
+    m_ui.statusBar().setErrorPane(text);
 }
 
 void CMainController::startReceiver() {

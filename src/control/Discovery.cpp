@@ -19,10 +19,7 @@ int countOf(const std::list<std::int16_t>& ids, std::int16_t id) {
 }
 }  // namespace
 
-void CMainController::showDuplicateIds() {
-    m_duplicateIdsShown = true;
-    m_ui.statusBar().setErrorPane(errorPaneText(130));
-}
+void CMainController::showDuplicateIds() { keepErrorPane(errorPaneText(130)); }
 
 int CMainController::enumerateUnits(DiscoveryMode mode, int deviceId, bool selectOnGrowthOnly) {
     const std::size_t listedBefore = m_doc.deviceIds().size();

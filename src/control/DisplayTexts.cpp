@@ -48,6 +48,25 @@ std::string errorPaneText(int code, int errnoValue) {
     }
 }
 
+std::string linkProblemText(int deviceId, LinkError cause) {
+    const std::string unit = "Unit ID " + std::to_string(deviceId + 1);
+    switch (cause) {
+        case LinkError::NoPermission:
+            return unit +
+                   " cannot be opened: no permission. Install the program's udev rule "
+                   "(see README), then unplug the unit and plug it in again.";
+        case LinkError::Busy:
+            return unit +
+                   " is held by another program (another copy of Halnor40KU?): close that "
+                   "program; this one connects when the unit is free.";
+        case LinkError::NotConfigured:
+            return "No unit can be found: the units' USB vendor ID is not set. Set HX40K_USB_VENDOR_ID "
+                   "(hex) or usbVendorId in the profile; halnor40ku --list-units shows what is attached.";
+        default:
+            return unit + " cannot be opened: " + linkErrorText(cause) + ".";
+    }
+}
+
 std::string windowTitle(bool connected, int deviceId) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "->%d", deviceId + 1);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "control/UiPort.h"
+#include "usb/LinkError.h"
 
 namespace hx {
 
@@ -19,6 +20,11 @@ std::string unitStateName(int state);
 // 129 "Command send fail.", 130 the duplicate-ID message, else "---".
 std::string errorPaneText(int code, int errnoValue = 0);
 inline constexpr const char* kDuplicateIdMessage = "Have found repeat device ID. Please to check device ID. ";
+
+// Why no unit can be used, and what to do about it, for the error pane: the
+// unit with this device ID (zero-based) could not be opened for `cause`
+// (NoPermission, Busy, ...), or, for NotConfigured, no unit can be looked for.
+std::string linkProblemText(int deviceId, LinkError cause);
 
 // "Halnor40KU (Connected)->3" style title.
 std::string windowTitle(bool connected, int deviceId);

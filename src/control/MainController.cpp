@@ -52,7 +52,10 @@ void CMainController::create() {
         m_loop.post(std::move(message));
     });
     m_noticesRegistered = notices == LinkError::None;
-    if (!m_noticesRegistered) {
+    if (notices == LinkError::NotConfigured) {
+        // No unit can be listed at all: say why, instead of "Not Connected" alone.
+        keepErrorPane(linkProblemText(0, notices));
+    } else if (!m_noticesRegistered) {
         m_ui.dialogs().messageBox("No arrival and removal notices of units: " + linkErrorText(notices),
                                   "Halnor40KU", MsgIcon::Information, MsgButtons::Ok);
         // No device-change event will come to trigger a re-check, so the

@@ -182,6 +182,8 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     void setUnitState(UnitState state);
     // Tells the UI port the link's cause when it changed (None: the unit opened).
     void reportLinkProblem(LinkError cause);
+    // Shows why no unit is connected in the error pane until one is.
+    void keepErrorPane(const std::string& text);
     void startReceiver();
     void stopReceiver();
     void deleteChannel();
@@ -213,7 +215,9 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
 
     // State of the measurement state machine.
     bool m_opened = false;
-    bool m_duplicateIdsShown = false;  // kept in the error pane until a unit is connected
+    // The error pane tells why no unit is connected (duplicate IDs, a unit that
+    // cannot be opened, no vendor ID): kept there until a unit is connected.
+    bool m_errorPaneKept = false;
     bool m_acceptWaves = false;
     UnitState m_unitState = kStateAdjust;
     std::int16_t m_lastState = kStateAdjust;

@@ -36,10 +36,10 @@ void CMainController::beginLiveView(bool restart) {
     m_doc.setMeasurementPhase(CHalnor55KUDoc::kPhaseStarted);
     m_doc.setDrawMode(0);
     m_ui.informationPane().repaint();
-    // Without a unit the duplicate-ID message is the only reason the user
-    // sees for "Not Connected": it stays until a unit is connected.
-    if (m_duplicateIdsShown && !m_channel) return;
-    m_duplicateIdsShown = false;
+    // Without a unit the kept message is the only reason the user sees for
+    // "Not Connected": it stays until a unit is connected.
+    if (m_errorPaneKept && !m_channel) return;
+    m_errorPaneKept = false;
     m_ui.statusBar().setErrorPane(errorPaneText(0));
 }
 

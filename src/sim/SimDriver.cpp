@@ -215,16 +215,16 @@ void CSimDriver::pacingLoop() {
 // ---------------------------------------------------------------------------
 // Notices
 
-void CSimDriver::setNoticesSupported(bool supported) {
+void CSimDriver::refuseNotices(LinkError cause) {
     std::lock_guard lock(m_noticeMutex);
-    m_noticesSupported = supported;
+    m_noticeRefusal = cause;
 }
 
 LinkError CSimDriver::setNoticeHandler(NoticeHandler handler) {
     std::lock_guard lock(m_noticeMutex);
-    if (!m_noticesSupported) {
+    if (m_noticeRefusal != LinkError::None) {
         m_noticeHandler = nullptr;
-        return LinkError::NotSupported;
+        return m_noticeRefusal;
     }
     m_noticeHandler = std::move(handler);
     return LinkError::None;
@@ -235,7 +235,7 @@ void CSimDriver::refuseOpening(LinkError cause) { m_openRefusal = cause; }
 void CSimDriver::postNotice(DeviceNotice notice, const std::string& path) {
     {
         std::lock_guard lock(m_noticeMutex);
-        if (!m_noticeHandler || !m_noticesSupported) return;
+        if (!m_noticeHandler || m_noticeRefusal != LinkError::None) return;
         m_notices.emplace_back(notice, path);
         // In virtual time a notice counts as in flight until its handler returns.
         m_clock.beginActivity();

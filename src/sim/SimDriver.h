@@ -66,7 +66,11 @@ class CSimDriver final : public IUnitDriver {
 
     // When notices are not supported, setNoticeHandler returns NotSupported and
     // no notice is delivered (the program then re-checks on its own).
-    void setNoticesSupported(bool supported);
+    void setNoticesSupported(bool supported) {
+        refuseNotices(supported ? LinkError::None : LinkError::NotSupported);
+    }
+    // setNoticeHandler returns this cause and delivers no notice (None: notices work).
+    void refuseNotices(LinkError cause);
     // Every open fails with this cause (NoPermission as without the udev rule,
     // Busy as with another program on the unit); None opens again. Any thread.
     void refuseOpening(LinkError cause);
@@ -139,7 +143,7 @@ class CSimDriver final : public IUnitDriver {
     std::deque<std::pair<DeviceNotice, std::string>> m_notices;
     bool m_noticeBusy = false;
     bool m_noticeStop = false;
-    bool m_noticesSupported = true;
+    LinkError m_noticeRefusal = LinkError::None;
     std::atomic<LinkError> m_openRefusal{LinkError::None};
     NoticeHandler m_noticeHandler;
     std::thread m_noticeThread;

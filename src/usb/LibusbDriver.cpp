@@ -318,7 +318,7 @@ LinkError CLibusbDriver::setNoticeHandler(NoticeHandler handler) {
         std::lock_guard lock(m_noticeMutex);
         m_noticeHandler = std::move(handler);
     }
-    if (!m_vendorId) return LinkError::None;  // no units to watch, so no notice can be missed
+    if (!m_vendorId) return LinkError::NotConfigured;  // no unit can be looked for, nor watched
     if (m_hotplugRegistered) return LinkError::None;
     if (m_context == nullptr || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
         return LinkError::NotSupported;

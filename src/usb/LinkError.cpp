@@ -22,6 +22,8 @@ std::string linkErrorText(LinkError error) {
             return "not supported by the system";
         case LinkError::Cancelled:
             return "cancelled";
+        case LinkError::NotConfigured:
+            return "the units' USB vendor ID is not set";
     }
     return "unknown link error";
 }

@@ -12,6 +12,7 @@
 
 #include "ControlRig.h"
 #include "control/ControlSocket.h"
+#include "control/DisplayTexts.h"
 #include "support/TempDir.h"
 
 namespace hx::test {
@@ -104,10 +105,33 @@ TEST(HotPlug, WhyAUnitCannotBeOpenedIsToldOnceAndClearedWhenItOpens) {
     rig.runFor(5000);  // several attempts, one notice
     ASSERT_EQ(rig.ui.linkProblems, (std::vector<std::pair<int, LinkError>>{{0, LinkError::NoPermission}}));
     EXPECT_FALSE(rig.controller().connected());
+    // The window and the console show why, with what to do, and keep it.
+    ASSERT_FALSE(rig.ui.errorPanes.empty());
+    EXPECT_EQ(rig.ui.errorPanes.back(), linkProblemText(0, LinkError::NoPermission));
+    EXPECT_NE(rig.ui.errorPanes.back().find("udev rule"), std::string::npos);
+
+    // A second copy of the program on the unit: said once, not retried silently.
+    rig.sim.refuseOpening(LinkError::Busy);
+    rig.runFor(5000);
+    EXPECT_EQ(rig.ui.linkProblems.back(), std::make_pair(0, LinkError::Busy));
+    EXPECT_EQ(rig.ui.errorPanes.back(), linkProblemText(0, LinkError::Busy));
+    EXPECT_EQ(std::count(rig.ui.errorPanes.begin(), rig.ui.errorPanes.end(), rig.ui.errorPanes.back()), 1);
 
     rig.sim.refuseOpening(LinkError::None);
     ASSERT_TRUE(rig.runUntil([&] { return connectedTo(rig, 0); }));
     EXPECT_EQ(rig.ui.linkProblems.back(), std::make_pair(0, LinkError::None));
+}
+
+TEST(HotPlug, WithoutAVendorIdTheErrorPaneSaysWhatToSet) {
+    // Before: real units without a configured vendor ID were "Not Connected" with no reason.
+    ControlRig rig;
+    rig.sim.refuseNotices(LinkError::NotConfigured);
+    rig.start();
+    rig.runFor(3000);
+    ASSERT_FALSE(rig.ui.errorPanes.empty());
+    EXPECT_EQ(rig.ui.errorPanes.back(), linkProblemText(0, LinkError::NotConfigured));
+    EXPECT_NE(rig.ui.errorPanes.back().find("HX40K_USB_VENDOR_ID"), std::string::npos);
+    EXPECT_TRUE(rig.ui.messages.empty());
 }
 
 TEST(ReadErrors, ErrorThatAResetCuresIsNotNoticed) {

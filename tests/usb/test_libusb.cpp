@@ -113,7 +113,7 @@ TEST(LibusbDriver, WithoutAVendorNothingIsListedOrOpened) {
     CLibusbDriver driver(std::nullopt);
     EXPECT_TRUE(driver.presentInterfaces().empty());
     EXPECT_FALSE(driver.open("usb#vid_1a2b&pid_0113#bus001&addr002").ok());
-    EXPECT_EQ(driver.setNoticeHandler([](DeviceNotice, const std::string&) {}), LinkError::None);
+    EXPECT_EQ(driver.setNoticeHandler([](DeviceNotice, const std::string&) {}), LinkError::NotConfigured);
 }
 
 TEST(LibusbDriver, PathsOfAnotherVendorOrAbsentUnitsDoNotOpen) {
