@@ -233,43 +233,6 @@ void CMainController::command(int id) {
     }
 }
 
-bool CMainController::keyPressed(int key, bool inWaveOrResultPane) {
-    int id = 0;
-    switch (key) {
-        case '\r':
-        case '\n':
-            id = kCmdStart;
-            break;
-        case ' ':
-        case 's':
-        case 'S':
-            id = kCmdSweepSpeed;
-            break;
-        case 'm':
-        case 'M':
-            id = kCmdMenu;
-            break;
-        case 'b':
-        case 'B':
-            if (!inWaveOrResultPane) return false;
-            id = kCmdAnimal;
-            break;
-        case kKeyUp:
-            id = kCmdUp;
-            break;
-        case kKeyDown:
-            id = kCmdDown;
-            break;
-        default:
-            return false;
-    }
-    WindowMessage message;
-    message.id = WM_COMMAND;
-    message.wParam = static_cast<std::uintptr_t>(id);
-    m_loop.post(std::move(message));
-    return true;
-}
-
 void CMainController::startCommand() {
     m_ui.statusBar().setGeneralPane(kBlankGeneralPane);
     UnitState state = deviceState();

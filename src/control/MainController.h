@@ -50,10 +50,6 @@ constexpr std::uint32_t WM_DEVICECHANGE = 0x0219;
 constexpr std::uintptr_t DBT_DEVICEARRIVAL = 0x8000;
 constexpr std::uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
-// Arrow keys as the panes report them to keyPressed (other keys by character).
-constexpr int kKeyUp = 0x1001;
-constexpr int kKeyDown = 0x1002;
-
 class CMainController final : public IMessageTarget, public IDocumentListener {
   public:
     // receiverClock is what the receiver thread sleeps on (a virtual clock lets
@@ -78,9 +74,6 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     // A command from the toolbar, a key, the menu or outside. Dropped when disabled.
     void command(int commandId);
     bool commandEnabled(int commandId) const;
-    // Keys of the panes, turned into commands (posted). Returns whether the key
-    // was one of the panes' keys. inWaveOrResultPane: B runs the Animal command.
-    bool keyPressed(int key, bool inWaveOrResultPane);
 
     // Called when the window property changes (15, then 272 + device ID).
     void setPropertyListener(std::function<void(int)> listener) { m_propertyListener = std::move(listener); }

@@ -16,6 +16,7 @@
 
 #include "control/EventLoop.h"
 #include "control/MainController.h"
+#include "control/PaneKeys.h"
 #include "data/Halnor55KUDoc.h"
 #include "gui/CRecordingReview.h"
 #include "gui/CSessionWindow.h"
@@ -54,6 +55,24 @@ constexpr ToolCommand kToolbar[] = {
     {kCmdAnimal, "animal", "Animal ID (B)"},
     {kCmdSweepSpeed, "sweep", "Sweep speed (Space, S)"},
 };
+
+// A key as the program's key table names it (0: none of its keys). A key
+// with Ctrl, Alt or Meta is another key.
+int programKey(const QKeyEvent& event) {
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return 0;
+    switch (event.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return '\r';
+        case Qt::Key_Up:
+            return kKeyUp;
+        case Qt::Key_Down:
+            return kKeyDown;
+        default:
+            // Qt names letters, digits and the space by their upper-case character.
+            return event.key() < 0x80 ? event.key() : 0;
+    }
+}
 
 }  // namespace
 
@@ -287,10 +306,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::KeyPress) {
         const auto& key = *static_cast<QKeyEvent*>(event);
-        if (const int id = paneKeyCommand(key)) {
-            // A held key repeats only Up and Down: a repeated Start would flip
-            // the unit between starting and cancelling.
-            if (!key.isAutoRepeat() || id == kCmdUp || id == kCmdDown) postCommand(id);
+        if (const PaneKey pane = paneKey(programKey(key)); pane.command != 0) {
+            if (!key.isAutoRepeat() || pane.repeats) postCommand(pane.command);
             return true;
         }
     }

@@ -1,43 +1,13 @@
 #pragma once
-// What the four panes share: the keys they turn into main-window commands (one
-// function for all four panes), colours as the preferences keep
-// them, and showing the dirty part of a kept picture. UI thread only.
+// What the four panes share: colours as the preferences keep them, and showing
+// the dirty part of a kept picture. UI thread only.
 
 #include <QImage>
-#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
 
-#include "app/WindowMessages.h"
-
 namespace hx {
-
-// The command a pane key stands for, or 0 for a key that keeps its default
-// handling. Letters act in either case. B runs the Animal command in every pane
-// (the wave and result panes always did; in the information and history panes
-// it used to do nothing, which users read as a dead key).
-inline int paneKeyCommand(const QKeyEvent& event) {
-    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return 0;
-    switch (event.key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return kCmdStart;
-        case Qt::Key_Up:
-            return kCmdUp;
-        case Qt::Key_Down:
-            return kCmdDown;
-        case Qt::Key_Space:
-        case Qt::Key_S:
-            return kCmdSweepSpeed;
-        case Qt::Key_M:
-            return kCmdMenu;
-        case Qt::Key_B:
-            return kCmdAnimal;
-        default:
-            return 0;
-    }
-}
 
 // 0x00BBGGRR as the preferences keep colours.
 inline QColor colorFromRef(std::int32_t ref) {

@@ -69,7 +69,6 @@ TEST_F(Window, PaneKeysReachTheirCommandsAndTheTitleNamesTheUnit) {
     // While the unit records, the sweep-speed key does nothing; Up still acts.
     press(frame->wavePane(), Qt::Key_Return);
     ASSERT_TRUE(rig.runUntil([&] { return rig.controller().unitState() == kStateRecord; }, 60000));
-    frame->updateCommandEnabling();
     EXPECT_FALSE(frame->action(kCmdSweepSpeed)->isEnabled());
     const int sweeps = unit.countRequests(1, 915);
     const int width = frame->wavePane().sweepWidth();

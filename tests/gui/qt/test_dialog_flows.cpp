@@ -32,10 +32,7 @@ class DialogFlows : public WindowTest {
         startWindow(1000, 620);
         frame->move(0, 0);
     }
-    void command(int id) {
-        frame->updateCommandEnabling();
-        frame->action(id)->trigger();
-    }
+    void command(int id) { frame->action(id)->trigger(); }
     CAnimalIdDialog& animalDialog() { return frame->windowDialogs().animalDialog(); }
     // A picture of the main window with the dialog that shows, for people to
     // look at, when asked for and a display is there.
