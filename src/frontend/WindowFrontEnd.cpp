@@ -1,15 +1,22 @@
 #include "WindowFrontEnd.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
 
 #include "control/ApplicationShell.h"
+#include "control/ChannelSet.h"
 #include "gui/CMainFrame.h"
+#include "gui/channels/CChannelTile.h"
+#include "gui/channels/CChannelsWindow.h"
 #include "gui/views/CWaveView.h"
 #include "platform/QSettingsProfileStore.h"
 #include "platform/StandardPaths.h"
@@ -33,6 +40,37 @@ QPixmap windowPicture(QWidget& window) {
     painter.setPen(window.palette().color(QPalette::Dark));  // the edge a window manager would draw
     painter.drawRect(place.adjusted(-1, -1, 0, 0));
     return picture;
+}
+
+// Saves the picture of window after the given seconds and ends the run
+// (status 0, or kExitScreenshotFailed).
+void takeScreenshotLater(QWidget& window, IEventLoop& loop, const WindowOptions& options,
+                         std::function<void()> flush) {
+    if (options.screenshotFile.empty()) return;
+    QTimer::singleShot(options.screenshotAfterS * 1000, &window, [&window, &loop, options, flush] {
+        flush();
+        const QPixmap picture = windowPicture(window);
+        if (!picture.save(QString::fromStdString(options.screenshotFile), "PNG")) {
+            std::fprintf(stderr, "halnor40ku: cannot write %s\n", options.screenshotFile.c_str());
+            loop.quit(kExitScreenshotFailed);
+            return;
+        }
+        loop.quit(0);
+    });
+}
+
+// Starts a measurement as a user would press Start: in View, once the
+// previous one has given its result; from a shown result back to the live
+// view. started counts the measurements started, handled the results.
+void startLikeAUser(CMainController& controller, int& started, int handled, int goal) {
+    if (handled < started || started >= goal) return;
+    if (controller.readyForMeasurement()) {
+        controller.command(kCmdStart);
+        ++started;
+    } else if (controller.setUpComplete() && controller.unitState() == kStateResult &&
+               controller.commandEnabled(kCmdStart)) {
+        controller.command(kCmdStart);
+    }
 }
 
 }  // namespace
@@ -71,39 +109,84 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     });
     if (!started) return 1;
 
-    // Measurements started as a user would press Start: in View, once the
-    // previous one has given its result; from a shown result back to the live view.
+    // File -> "Measure all units": the one-unit window ends and the window of
+    // every attached unit takes its place, in this run of the program.
+    bool allUnitsAsked = false;
+    for (QAction* menu : frame.menuBar()->actions()) {
+        if (menu->text() != QStringLiteral("File(&F)") || !menu->menu()) continue;
+        QMenu* file = menu->menu();
+        QAction* all = new QAction(QStringLiteral("Measure all units"), file);
+        file->insertAction(file->actions().isEmpty() ? nullptr : file->actions().last(), all);
+        QObject::connect(all, &QAction::triggered, &frame, [&] {
+            allUnitsAsked = true;
+            loop.quit(0);
+        });
+    }
+
     QTimer starter;
     int startedCount = 0;
     if (options.measurements > 0) {
         QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
-            CMainController& controller = shell.controller();
-            if (frame.resultsHandled() < startedCount || startedCount >= options.measurements) return;
-            if (controller.readyForMeasurement()) {
-                controller.command(kCmdStart);
-                ++startedCount;
-            } else if (controller.setUpComplete() && controller.unitState() == kStateResult &&
-                       controller.commandEnabled(kCmdStart)) {
-                controller.command(kCmdStart);
+            startLikeAUser(shell.controller(), startedCount, frame.resultsHandled(), options.measurements);
+        });
+        starter.start(1000);
+    }
+    takeScreenshotLater(frame, loop, options, [&frame] { frame.wavePane().flushPending(); });
+    status = QApplication::exec();
+    shell.shutDown(frame.frameRect());
+    if (allUnitsAsked && status == 0) {
+        frame.hide();
+        WindowOptions all = options;
+        all.presetDeviceId = -1;
+        all.allUnits = true;
+        return runAllUnitsWindow(driver, receiverClock, loop, all);
+    }
+    return status;
+}
+
+int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
+                      const WindowOptions& options) {
+    CChannelsWindow window(loop);
+    CQSettingsProfileStore profile;
+    ChannelSetPorts ports;
+    ports.loop = &loop;
+    ports.profile = &profile;
+    ports.driver = &driver;
+    ports.receiverClock = &receiverClock;
+    ports.documentsFolder = standardPaths::documentsFolder();
+    ChannelHooks hooks = window.hooks();
+    hooks.beforeEnumeration = [&, attach = hooks.beforeEnumeration](CChannel& channel) {
+        if (options.dataFolder) {
+            channel.document().preference().setDataFolder(*options.dataFolder);
+            channel.shell().cleanUpDataFolder();
+        }
+        attach(channel);
+    };
+    CChannelSet set(ports, hooks);
+    set.startUp();
+    window.show();
+
+    QTimer starter;
+    std::map<int, int> started;
+    if (options.measurements > 0) {
+        QObject::connect(&starter, &QTimer::timeout, &window, [&] {
+            for (std::size_t i = 0; i < set.size(); ++i) {
+                CChannel& channel = set.at(i);
+                startLikeAUser(channel.controller(), started[channel.deviceId()],
+                               window.frame(channel.deviceId())->resultsHandled(), options.measurements);
             }
         });
         starter.start(1000);
     }
-
-    if (!options.screenshotFile.empty()) {
-        QTimer::singleShot(options.screenshotAfterS * 1000, &frame, [&] {
-            frame.wavePane().flushPending();
-            const QPixmap picture = windowPicture(frame);
-            if (!picture.save(QString::fromStdString(options.screenshotFile), "PNG")) {
-                std::fprintf(stderr, "halnor40ku: cannot write %s\n", options.screenshotFile.c_str());
-                loop.quit(kExitScreenshotFailed);
-                return;
-            }
-            loop.quit(0);
-        });
-    }
-    status = QApplication::exec();
-    shell.shutDown(frame.frameRect());
+    takeScreenshotLater(window, loop, options, [&] {
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            const int id = set.at(i).deviceId();
+            window.frame(id)->wavePane().flushPending();
+            window.tile(id)->wave().flushPending();
+        }
+    });
+    const int status = QApplication::exec();
+    set.shutDown();
     return status;
 }
 

@@ -16,13 +16,18 @@ struct WindowOptions {
     int presetDeviceId = -1;                // zero-based; -1: choose as usual
     std::string screenshotFile;             // save a picture of the window, then end
     int screenshotAfterS = 5;
-    int measurements = 0;  // start this many measurements one after another
+    int measurements = 0;   // start this many measurements one after another (per unit)
+    bool allUnits = false;  // the window of several units at once, a channel per unit
 };
 
 // Exit status when the screenshot could not be written.
 constexpr int kExitScreenshotFailed = 7;
 
 int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
+                      const WindowOptions& options);
+
+// The window of several units at once (a channel per attached unit).
+int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
                       const WindowOptions& options);
 
 // Whether a window can be shown here (a display, or a Qt platform chosen by hand).

@@ -209,7 +209,7 @@ const OptionSpec kOptions[] = {
          o.deviceId = number - 1;
          return std::string();
      }},
-    {"--all-units", Argument::None, nullptr, kConsole,
+    {"--all-units", Argument::None, nullptr, kRunning,
      "serve every attached unit at once, a channel per unit\n(result lines name it: dev=ID)",
      [](Options& o, const char*) { return o.allUnits = true, std::string(); }},
     {"--measurements", Argument::Required, "N", kRunning,
@@ -465,6 +465,7 @@ WindowOptions windowOptions(const Options& options) {
     window.screenshotFile = options.screenshotFile;
     window.screenshotAfterS = options.screenshotAfterS;
     window.measurements = options.goals.measurements;
+    window.allUnits = options.allUnits;
     return window;
 }
 
@@ -534,7 +535,8 @@ int main(int argc, char** argv) {
     std::thread watcher = startSignalWatcher(*loop, blocked);
     const int status =
         options.headless ? runConsoleFrontEnd(*driver, unitClock, *loop, virtualLoop, consoleOptions(options))
-                         : runWindowFrontEnd(*driver, unitClock, *loop, windowOptions(options));
+        : options.allUnits ? runAllUnitsWindow(*driver, unitClock, *loop, windowOptions(options))
+                           : runWindowFrontEnd(*driver, unitClock, *loop, windowOptions(options));
     pthread_kill(watcher.native_handle(), SIGUSR1);
     watcher.join();
     return status;

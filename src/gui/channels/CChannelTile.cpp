@@ -1,0 +1,150 @@
+#include "gui/channels/CChannelTile.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+#include "control/DisplayTexts.h"
+#include "gui/views/CWaveView.h"
+#include "session/ResultsLog.h"
+
+namespace hx {
+
+namespace {
+
+const QString kFrameStyle = QStringLiteral("QFrame#channelTile { border: %1px solid %2; background: %3; }");
+
+QString numberOrDash(int value) { return value > 0 ? QString::number(value) : QStringLiteral("---"); }
+
+}  // namespace
+
+CChannelTile::CChannelTile(int deviceId, QWidget* parent) : QFrame(parent), m_deviceId(deviceId) {
+    setObjectName(QStringLiteral("channelTile"));
+    m_header = new QLabel(this);
+    m_wave = new CWaveView(this);
+    m_values = new QLabel(this);
+    m_result = new QLabel(this);
+    m_error = new QLabel(this);
+    QFont bold = m_header->font();
+    bold.setBold(true);
+    m_header->setFont(bold);
+    m_error->setStyleSheet(QStringLiteral("color: #c00000;"));
+    // The sweep takes the keys of the selected channel's panes, never the tile's.
+    m_wave->setFocusPolicy(Qt::NoFocus);
+    m_wave->setMinimumHeight(40);
+    auto* texts = new QHBoxLayout;
+    texts->setSpacing(8);
+    texts->addWidget(m_values, 1);
+    texts->addWidget(m_result, 0, Qt::AlignRight);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(4, 3, 4, 3);
+    column->setSpacing(1);
+    column->addWidget(m_header);
+    column->addWidget(m_wave, 1);
+    column->addLayout(texts);
+    column->addWidget(m_error);
+    setSelected(false);
+    showHeader();
+    showValues();
+}
+
+void CChannelTile::attach(const CHalnor55KUDoc& doc) { m_wave->attach(&doc); }
+
+void CChannelTile::setSelected(bool selected) {
+    m_selected = selected;
+    setStyleSheet(selected ? kFrameStyle.arg(3).arg(QStringLiteral("#1f5fbf"), QStringLiteral("#e8f0fc"))
+                           : kFrameStyle.arg(1).arg(QStringLiteral("#909090"), QStringLiteral("#f4f4f4")));
+}
+
+void CChannelTile::setConnected(bool connected) {
+    if (connected == m_connected) return;
+    m_connected = connected;
+    if (!connected) {
+        m_hr = m_sense = m_pressure = -1;
+        showValues();
+    }
+    showHeader();
+}
+
+void CChannelTile::setState(const std::string& stateText) {
+    m_state = QString::fromStdString(stateText).trimmed();
+    showHeader();
+}
+
+void CChannelTile::setAnimal(const std::string& animalPaneText) {
+    m_animal = QString::fromStdString(animalPaneText).trimmed();
+    showHeader();
+}
+
+void CChannelTile::setError(const std::string& text) {
+    m_error->setText(QString::fromStdString(text).trimmed());
+}
+
+void CChannelTile::setGeneral(const std::string& text) {
+    m_general = QString::fromStdString(text).trimmed();
+    showValues();
+}
+
+void CChannelTile::setLiveHeartRate(int hr) {
+    if (hr == m_hr) return;
+    m_hr = hr;
+    showValues();
+}
+
+void CChannelTile::setSensorLevel(int level) {
+    if (level == m_sense) return;
+    m_sense = level;
+    showValues();
+}
+
+void CChannelTile::setPressure(int mmHg) {
+    if (mmHg == m_pressure) return;
+    m_pressure = mmHg;
+    showValues();
+}
+
+void CChannelTile::setResult(const HistoryRow& row, int errorCode, bool showMbpDbp) {
+    QString text = QStringLiteral("N%1  %2").arg(row.number).arg(numberOrDash(row.sbp));
+    if (showMbpDbp) text += QStringLiteral("/%1/%2").arg(numberOrDash(row.mbp), numberOrDash(row.dbp));
+    text += QStringLiteral(" mmHg  HR %1").arg(numberOrDash(row.hr));
+    if (errorCode != 0) text += QStringLiteral("  ") + QString::fromStdString(resultErrorName(errorCode));
+    m_result->setText(text);
+}
+
+void CChannelTile::setLinkProblem(LinkError cause) {
+    if (cause == LinkError::None) return;  // the error pane's own text stays
+    m_error->setText(QString::fromStdString(linkErrorText(cause)));
+}
+
+void CChannelTile::showHeader() {
+    QString text = QStringLiteral("Unit %1").arg(m_deviceId + 1);
+    if (!m_connected) {
+        text += QStringLiteral("  Not Connected");
+    } else {
+        text += QStringLiteral("  ") + (m_state.isEmpty() ? QStringLiteral("Connected") : m_state);
+    }
+    if (!m_animal.isEmpty()) text += QStringLiteral("  \u00b7  ") + m_animal;
+    m_header->setText(text);
+}
+
+void CChannelTile::showValues() {
+    QString text;
+    if (m_hr >= 0) text += QStringLiteral("HR %1  ").arg(m_hr);
+    if (m_pressure >= 0) text += QStringLiteral("cuff %1  ").arg(m_pressure);
+    if (m_sense >= 0) text += QStringLiteral("sense %1  ").arg(m_sense);
+    if (!m_general.isEmpty()) text += m_general;
+    m_values->setText(text.trimmed());
+}
+
+QString CChannelTile::headerText() const { return m_header->text(); }
+QString CChannelTile::valuesText() const { return m_values->text(); }
+QString CChannelTile::resultText() const { return m_result->text(); }
+QString CChannelTile::errorText() const { return m_error->text(); }
+
+void CChannelTile::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit clicked(m_deviceId);
+    QFrame::mousePressEvent(event);
+}
+
+}  // namespace hx

@@ -1,0 +1,72 @@
+#pragma once
+// CChannelTile: one unit at a glance in the window of several units. A header
+// (device ID, connection, unit state, animal number), the live sweep (a
+// CWaveView of its own over the channel's document), the live values (heart
+// rate, cuff pressure, sensor level), the last result and the unit's error or
+// link problem. A click selects the channel (clicked()).
+//
+// UI thread only. The document is not owned and must outlive the tile's use of it.
+
+#include <QFrame>
+#include <QString>
+
+#include "control/UiPort.h"
+
+class QLabel;
+
+namespace hx {
+
+class CHalnor55KUDoc;
+class CWaveView;
+
+class CChannelTile final : public QFrame {
+    Q_OBJECT
+  public:
+    CChannelTile(int deviceId, QWidget* parent = nullptr);
+
+    void attach(const CHalnor55KUDoc& doc);
+    int deviceId() const { return m_deviceId; }
+    CWaveView& wave() { return *m_wave; }
+
+    void setSelected(bool selected);
+    bool selected() const { return m_selected; }
+    void setConnected(bool connected);
+    void setState(const std::string& stateText);
+    void setAnimal(const std::string& animalPaneText);
+    void setError(const std::string& text);
+    void setGeneral(const std::string& text);
+    void setLiveHeartRate(int hr);
+    void setSensorLevel(int level);
+    void setPressure(int mmHg);
+    void setResult(const HistoryRow& row, int errorCode, bool showMbpDbp);
+    void setLinkProblem(LinkError cause);
+
+    // The texts as shown (tests and pictures).
+    QString headerText() const;
+    QString valuesText() const;
+    QString resultText() const;
+    QString errorText() const;
+
+  signals:
+    void clicked(int deviceId);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+  private:
+    void showHeader();
+    void showValues();
+
+    const int m_deviceId;
+    bool m_selected = false;
+    bool m_connected = false;
+    QString m_state, m_animal, m_general;
+    int m_hr = -1, m_sense = -1, m_pressure = -1;
+    QLabel* m_header;
+    CWaveView* m_wave;
+    QLabel* m_values;
+    QLabel* m_result;
+    QLabel* m_error;
+};
+
+}  // namespace hx

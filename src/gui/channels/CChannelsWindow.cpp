@@ -1,0 +1,323 @@
+#include "gui/channels/CChannelsWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "control/MainController.h"
+#include "data/Halnor55KUDoc.h"
+#include "gui/CMainFrame.h"
+#include "gui/channels/CChannelTile.h"
+#include "gui/views/CWaveView.h"
+#include "session/ResultsLog.h"
+
+namespace hx {
+
+namespace {
+
+enum Column { kDevice, kAnimal, kNumber, kHr, kSbp, kMbp, kDbp, kError, kFile, kColumns };
+const char* const kColumnTitles[kColumns] = {"Device ID", "Animal", "N",     "HR",  "SBP",
+                                             "MBP",       "DBP",    "Error", "File"};
+constexpr int kTileHeight = 118;
+
+}  // namespace
+
+// A channel's UI port: its frame's port, with the tile (and the window's
+// table and Start all) told of what they show.
+class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
+  public:
+    Port(CChannelsWindow& window, CMainFrame& frame, CChannelTile& tile, CChannel& channel)
+        : m_window(window),
+          m_frame(frame.uiPort()),
+          m_tile(tile),
+          m_channel(channel),
+          m_wave(m_frame.wavePane(), tile),
+          m_information(m_frame.informationPane(), tile) {}
+
+    IStatusBar& statusBar() override { return *this; }
+    IWavePane& wavePane() override { return m_wave; }
+    IInformationPane& informationPane() override { return m_information; }
+    IHistoryPane& historyPane() override { return m_frame.historyPane(); }
+    IResultPane& resultPane() override { return m_frame.resultPane(); }
+    IDialogs& dialogs() override { return m_frame.dialogs(); }
+
+    void setLayout(WindowLayout layout) override { m_frame.setLayout(layout); }
+    void focusMainWindow() override {
+        // A result of a channel not shown never takes the keys from the one shown.
+        if (m_window.m_selected == m_channel.deviceId()) m_frame.focusMainWindow();
+    }
+    void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
+    void commandsChanged() override {
+        m_frame.commandsChanged();
+        m_tile.setConnected(m_channel.controller().connected());
+        m_window.updateStartAll();
+    }
+    void resultHandled(const HistoryRow& row, int code, bool show, const std::string& path) override {
+        m_frame.resultHandled(row, code, show, path);
+        m_tile.setResult(row, code, show);
+        m_window.takeNewLogRows(m_channel);
+    }
+    void linkProblem(int deviceId, LinkError cause) override {
+        m_frame.linkProblem(deviceId, cause);
+        m_tile.setLinkProblem(cause);
+    }
+
+    void setGeneralPane(const std::string& t) override {
+        m_frame.statusBar().setGeneralPane(t);
+        m_tile.setGeneral(t);
+    }
+    void setAnimalPane(const std::string& t) override {
+        m_frame.statusBar().setAnimalPane(t);
+        m_tile.setAnimal(t);
+    }
+    void setStatePane(const std::string& t) override {
+        m_frame.statusBar().setStatePane(t);
+        m_tile.setState(t);
+    }
+    void setVersionPane(const std::string& t) override { m_frame.statusBar().setVersionPane(t); }
+    void setErrorPane(const std::string& t) override {
+        m_frame.statusBar().setErrorPane(t);
+        m_tile.setError(t);
+    }
+    void setTitle(const std::string& t) override {
+        m_frame.statusBar().setTitle(t);
+        m_tile.setConnected(m_channel.controller().connected());
+    }
+
+  private:
+    // The frame's sweep and the tile's.
+    class Wave final : public IWavePane {
+      public:
+        Wave(IWavePane& frame, CChannelTile& tile) : m_frame(frame), m_tile(tile.wave()) {}
+        void drawBatch() override {
+            m_frame.drawBatch();
+            m_tile.drawBatch();
+        }
+        void resetSweep() override {
+            m_frame.resetSweep();
+            m_tile.resetSweep();
+        }
+        void newPens() override {
+            m_frame.newPens();
+            m_tile.newPens();
+        }
+        void toggleSweepSpeed() override {
+            m_frame.toggleSweepSpeed();
+            m_tile.toggleSweepSpeed();
+        }
+        void repaint() override {
+            m_frame.repaint();
+            m_tile.repaintFromSlots();
+        }
+
+      private:
+        IWavePane& m_frame;
+        CWaveView& m_tile;
+    };
+    // The frame's information pane and the tile's values.
+    class Information final : public IInformationPane {
+      public:
+        Information(IInformationPane& frame, CChannelTile& tile) : m_frame(frame), m_tile(tile) {}
+        void liveHeartRate(int hr, UnitState state) override {
+            m_frame.liveHeartRate(hr, state);
+            m_tile.setLiveHeartRate(hr);
+        }
+        void sensorLevel(int level) override {
+            m_frame.sensorLevel(level);
+            m_tile.setSensorLevel(level);
+        }
+        void pressure(int value) override {
+            m_frame.pressure(value);
+            m_tile.setPressure(value);
+        }
+        void drawResult() override { m_frame.drawResult(); }
+        void repaint() override { m_frame.repaint(); }
+
+      private:
+        IInformationPane& m_frame;
+        CChannelTile& m_tile;
+    };
+
+    CChannelsWindow& m_window;
+    IUiPort& m_frame;
+    CChannelTile& m_tile;
+    CChannel& m_channel;
+    Wave m_wave;
+    Information m_information;
+};
+
+CChannelsWindow::CChannelsWindow(IEventLoop& loop, QWidget* parent) : QMainWindow(parent), m_loop(loop) {
+    setWindowTitle(QStringLiteral("Halnor40KU - all units"));
+    auto* toolbar = new QToolBar(QStringLiteral("All units"), this);
+    toolbar->setObjectName(QStringLiteral("allUnits"));
+    toolbar->setMovable(false);
+    addToolBar(Qt::TopToolBarArea, toolbar);
+    m_startAll = toolbar->addAction(QStringLiteral("Start all"));
+    m_startAll->setToolTip(QStringLiteral("Start a measurement on every unit that is ready"));
+    m_startAll->setEnabled(false);
+    connect(m_startAll, &QAction::triggered, this, [this] { startAll(); });
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
+    file->addAction(m_startAll);
+    connect(file->addAction(QStringLiteral("Exit(&X)")), &QAction::triggered, this,
+            [this] { m_loop.quit(0); });
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(2, 2, 2, 2);
+    column->setSpacing(2);
+    m_tileArea = new QWidget(central);
+    m_tileGrid = new QGridLayout(m_tileArea);
+    m_tileGrid->setContentsMargins(0, 0, 0, 0);
+    m_tileGrid->setSpacing(3);
+    column->addWidget(m_tileArea);
+
+    auto* split = new QSplitter(Qt::Horizontal, central);
+    m_stack = new QStackedWidget(split);
+    m_table = new QTableWidget(0, kColumns, split);
+    QStringList titles;
+    for (const char* title : kColumnTitles) titles << QString::fromLatin1(title);
+    m_table->setHorizontalHeaderLabels(titles);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setFocusPolicy(Qt::NoFocus);  // the keys belong to the selected channel
+    split->addWidget(m_stack);
+    split->addWidget(m_table);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    column->addWidget(split, 1);
+    setCentralWidget(central);
+    resize(1280, 800);
+}
+
+CChannelsWindow::~CChannelsWindow() = default;
+
+ChannelHooks CChannelsWindow::hooks() {
+    ChannelHooks hooks;
+    hooks.makeUi = [this](CChannel& channel) { return makeView(channel); };
+    hooks.beforeEnumeration = [this](CChannel& channel) { attachView(channel); };
+    return hooks;
+}
+
+std::unique_ptr<IUiPort> CChannelsWindow::makeView(CChannel& channel) {
+    View& view = m_views[channel.deviceId()];
+    view.channel = &channel;
+    // The channel's whole main window, shown inside this one.
+    view.frame = new CMainFrame(channel.loop(), m_stack);
+    view.frame->setWindowFlags(Qt::Widget);
+    m_stack->addWidget(view.frame);
+    view.tile = new CChannelTile(channel.deviceId(), m_tileArea);
+    connect(view.tile, &CChannelTile::clicked, this, [this](int id) { select(id); });
+    layOutTiles();
+    return std::make_unique<Port>(*this, *view.frame, *view.tile, channel);
+}
+
+void CChannelsWindow::attachView(CChannel& channel) {
+    View& view = m_views.at(channel.deviceId());
+    view.frame->attach(channel.document(), channel.controller());
+    view.frame->setGeometry(m_stack->contentsRect());  // not the one-unit window's kept place
+    view.tile->attach(channel.document());
+    // Only the rows that arrive from now on are listed.
+    std::string reason;
+    const std::string path = resultsLogPath(channel.document().dataFolder());
+    if (!m_logRowsSeen.count(path)) {
+        auto log = readResultsLog(path, reason);
+        m_logRowsSeen[path] = log ? log->rows.size() : 0;
+    }
+    if (m_selected < 0) select(channel.deviceId());
+}
+
+bool CChannelsWindow::select(int deviceId) {
+    auto it = m_views.find(deviceId);
+    if (it == m_views.end()) return false;
+    m_selected = deviceId;
+    for (auto& [id, view] : m_views) view.tile->setSelected(id == deviceId);
+    m_stack->setCurrentWidget(it->second.frame);
+    it->second.frame->focusMainWindow();
+    return true;
+}
+
+int CChannelsWindow::startAll() {
+    int started = 0;
+    for (auto& [id, view] : m_views) {
+        CMainController& controller = view.channel->controller();
+        if (!controller.readyForMeasurement()) continue;
+        controller.command(kCmdStart);
+        ++started;
+    }
+    return started;
+}
+
+void CChannelsWindow::updateStartAll() {
+    bool any = false;
+    for (auto& [id, view] : m_views) any = any || view.channel->controller().readyForMeasurement();
+    m_startAll->setEnabled(any);
+}
+
+CMainFrame* CChannelsWindow::frame(int deviceId) {
+    auto it = m_views.find(deviceId);
+    return it == m_views.end() ? nullptr : it->second.frame;
+}
+
+CChannelTile* CChannelsWindow::tile(int deviceId) {
+    auto it = m_views.find(deviceId);
+    return it == m_views.end() ? nullptr : it->second.tile;
+}
+
+void CChannelsWindow::takeNewLogRows(CChannel& channel) {
+    std::string reason;
+    const std::string path = resultsLogPath(channel.document().dataFolder());
+    auto log = readResultsLog(path, reason);
+    if (!log) return;
+    std::size_t& seen = m_logRowsSeen[path];
+    if (seen > log->rows.size()) seen = 0;  // the log was replaced
+    for (std::size_t i = seen; i < log->rows.size(); ++i) {
+        const ResultsLogRow& row = log->rows[i];
+        // Rows of units this window does not serve (another copy writing here) are left out.
+        if (!m_views.count(row.deviceId - 1)) continue;
+        const int r = m_table->rowCount();
+        m_table->insertRow(r);
+        const QString cells[kColumns] = {
+            QString::number(row.deviceId),       QString::fromStdString(row.animalNo),
+            QString::fromStdString(row.n),       QString::fromStdString(row.hr),
+            QString::fromStdString(row.sbp),     QString::fromStdString(row.mbp),
+            QString::fromStdString(row.dbp),     QString::fromStdString(row.errorText),
+            QString::fromStdString(row.dataFile)};
+        for (int c = 0; c < kColumns; ++c) m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
+    }
+    seen = log->rows.size();
+    m_table->scrollToBottom();
+}
+
+void CChannelsWindow::layOutTiles() {
+    const int n = static_cast<int>(m_views.size());
+    // Up to eight channels in rows of four; more in rows of eight.
+    const int columns = n <= 4 ? std::max(1, n) : n <= 8 ? 4 : 8;
+    int i = 0;
+    for (auto& [id, view] : m_views) {
+        m_tileGrid->removeWidget(view.tile);
+        m_tileGrid->addWidget(view.tile, i / columns, i % columns);
+        view.tile->setFixedHeight(kTileHeight);
+        view.tile->show();
+        ++i;
+    }
+}
+
+void CChannelsWindow::closeEvent(QCloseEvent* event) {
+    // The normal shut-down: the loop ends, then the channels are shut down.
+    event->ignore();
+    m_loop.quit(0);
+}
+
+}  // namespace hx

@@ -1,0 +1,124 @@
+// The window of several units: four simulated units in virtual time.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QTableWidget>
+#include <QTest>
+
+#include "GuiTestSupport.h"
+#include "app/VirtualClock.h"
+#include "control/ChannelSet.h"
+#include "control/MainController.h"
+#include "control/VirtualEventLoop.h"
+#include "gui/CMainFrame.h"
+#include "gui/channels/CChannelTile.h"
+#include "gui/channels/CChannelsWindow.h"
+#include "gui/dialogs/CMenuDialog.h"
+#include "gui/views/CWaveView.h"
+#include "sim/SimDriver.h"
+
+namespace hx::test {
+namespace {
+
+class ChannelsWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (int id : {0, 1, 2, 3}) {
+            SimUnitOptions options;
+            options.adjustMs = 20000;  // still adjusting when connected: no Animal ID question
+            sim.addUnit(id, options);
+        }
+        profile.writeText("HalnorEWU_1", "dataFolder", dir.folder() + "data/");
+        ports.loop = &loop;
+        ports.profile = &profile;
+        ports.driver = &sim;
+        ports.receiverClock = &clock;
+        ports.documentsFolder = dir.folder();
+        ports.controlFolder = dir.folder() + "run/";
+        ports.startCompanion = false;
+        set = std::make_unique<CChannelSet>(ports, window.hooks());
+        set->startUp();
+        window.show();
+        ASSERT_TRUE(loop.runUntil(
+            [this] { return set->size() == 4 && ready(0) && ready(1) && ready(2) && ready(3); }, 60000));
+    }
+    void TearDown() override { set->shutDown(); }
+
+    CMainController& controller(int id) { return set->find(id)->controller(); }
+    bool ready(int id) {
+        CChannel* c = set->find(id);
+        return c && c->controller().readyForMeasurement();
+    }
+    void run(std::int64_t ms) {
+        QApplication::processEvents();
+        loop.runFor(ms);
+        QApplication::processEvents();
+    }
+
+    const bool applicationReady = (ensureApplication(), true);
+    TempDir dir;
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    CVirtualEventLoop loop{clock};
+    CMemoryProfileStore profile;
+    ChannelSetPorts ports;
+    CChannelsWindow window{loop};
+    std::unique_ptr<CChannelSet> set;
+};
+
+TEST_F(ChannelsWindowTest, KeysAndToolbarActOnTheSelectedChannelStartAllOnEveryReadyOne) {
+    ASSERT_TRUE(window.select(2));
+    EXPECT_TRUE(window.tile(2)->selected());
+    EXPECT_FALSE(window.tile(0)->selected());
+    // Only the selected channel's panes and toolbar are shown.
+    EXPECT_TRUE(window.frame(2)->isVisible());
+    EXPECT_FALSE(window.frame(0)->isVisible());
+    EXPECT_TRUE(window.frame(2)->action(kCmdStart)->isEnabled());
+
+    QTest::keyClick(&window.frame(2)->wavePane(), Qt::Key_Return);
+    run(3000);
+    EXPECT_EQ(controller(2).unitState(), kStatePress);
+    for (int id : {0, 1, 3}) EXPECT_EQ(controller(id).unitState(), kStateView) << id;
+
+    // A click on a tile selects its channel.
+    QTest::mouseClick(window.tile(1), Qt::LeftButton);
+    EXPECT_EQ(window.selected(), 1);
+    EXPECT_TRUE(window.frame(1)->isVisible());
+    window.frame(1)->action(kCmdStart)->trigger();
+    run(2000);
+    EXPECT_EQ(controller(1).unitState(), kStatePress);
+    EXPECT_EQ(controller(0).unitState(), kStateView);
+
+    ASSERT_TRUE(window.startAllAction()->isEnabled());
+    EXPECT_EQ(window.startAll(), 2);  // 0 and 3; 1 and 2 are measuring already
+    run(2000);
+    for (int id : {0, 3}) EXPECT_EQ(controller(id).unitState(), kStatePress) << id;
+    EXPECT_TRUE(window.tile(0)->headerText().contains(QStringLiteral("Unit 1")));
+}
+
+TEST_F(ChannelsWindowTest, AChannelsDialogDoesNotStopTheOthers) {
+    for (int id : {1, 2, 3}) controller(id).command(kCmdStart);
+    int resultsDuringDialog = 0;
+    ModalAnswerer<CMenuDialog> answer{[&](CMenuDialog& dialog) {
+        // While channel 1's Menu dialog is open the other three measure to their results.
+        const int before = window.resultsTable().rowCount();
+        loop.runUntil([&] { return window.resultsTable().rowCount() >= before + 3; }, 120000);
+        resultsDuringDialog = window.resultsTable().rowCount() - before;
+        dialog.reject();
+    }};
+    window.select(0);
+    window.frame(0)->action(kCmdMenu)->trigger();
+    EXPECT_EQ(resultsDuringDialog, 3);
+    // The combined table lists each of them with its device ID.
+    QStringList devices;
+    for (int r = 0; r < window.resultsTable().rowCount(); ++r)
+        devices << window.resultsTable().item(r, 0)->text();
+    devices.sort();
+    EXPECT_EQ(devices, (QStringList{"2", "3", "4"}));
+    for (int id : {1, 2, 3}) EXPECT_EQ(window.frame(id)->resultsHandled(), 1) << id;
+    EXPECT_FALSE(window.tile(1)->resultText().isEmpty());
+}
+
+}  // namespace
+}  // namespace hx::test
