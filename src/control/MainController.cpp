@@ -335,6 +335,9 @@ void CMainController::timerCommand() {
         if (m_doc.timerSchedule().cutsMeasurementsShort())
             m_ui.dialogs().messageBox(CTimerSchedule::kShortSlotWarning, "Timer Mode", MsgIcon::Warning,
                                       MsgButtons::Ok);
+        if (m_doc.timerSchedule().refusedRepeatPeriod())
+            m_ui.dialogs().messageBox(m_doc.timerSchedule().refusedRepeatPeriodWarning(), "Timer Mode",
+                                      MsgIcon::Warning, MsgButtons::Ok);
     }
 }
 

@@ -68,6 +68,7 @@ void CTimerSchedule::clear() {
     m_intervals.clear();
     m_offsets.clear();
     m_repeatPeriod = 0;
+    m_refusedRepeatPeriod = 0;
 }
 
 void CTimerSchedule::appendInterval(std::int32_t seconds) {
@@ -87,7 +88,7 @@ void CTimerSchedule::readLines(CTimerFileLineReader& lines) {
         if (held) ++m_heldEntries;
         if (!value) continue;
         if (*value < 0) {
-            m_repeatPeriod = periodOf(*value);
+            takeRepeatPeriod(periodOf(*value));
             return;
         }
         appendInterval(*value);
@@ -159,7 +160,7 @@ void CTimerSchedule::setEntries(std::span<const std::int32_t> entries) {
     for (std::int32_t entry : entries.first(count)) {
         if (entry == 0) break;
         if (entry < 0) {
-            m_repeatPeriod = periodOf(entry);
+            takeRepeatPeriod(periodOf(entry));
             break;
         }
         appendInterval(entry);
@@ -188,12 +189,31 @@ std::string CTimerSchedule::readWarning(std::size_t rows) const {
         text += std::to_string(m_heldEntries) +
                 " value(s) of the timer file are larger than 2147483647 seconds and are held at that value.";
     }
+    if (m_refusedRepeatPeriod != 0) {
+        if (!text.empty()) text += "\n";
+        text += refusedRepeatPeriodWarning();
+    }
     return text;
+}
+
+// A repeat period shorter than a measurement would start the next one before
+// the last could end, for ever, and no result would come: it is refused.
+void CTimerSchedule::takeRepeatPeriod(std::int32_t seconds) {
+    if (seconds < kLongestMeasurementS)
+        m_refusedRepeatPeriod = seconds;
+    else
+        m_repeatPeriod = seconds;
+}
+
+std::string CTimerSchedule::refusedRepeatPeriodWarning() const {
+    return "The repeat period of " + std::to_string(m_refusedRepeatPeriod) +
+           " s is shorter than a measurement can take (" + std::to_string(kLongestMeasurementS) +
+           " s) and is not used: the schedule ends after its intervals.";
 }
 
 bool CTimerSchedule::cutsMeasurementsShort() const {
     auto tooShort = [](std::int32_t seconds) { return seconds > 0 && seconds < kLongestMeasurementS; };
-    return tooShort(m_repeatPeriod) || std::any_of(m_intervals.begin(), m_intervals.end(), tooShort);
+    return std::any_of(m_intervals.begin(), m_intervals.end(), tooShort);
 }
 
 void CTimerSchedule::startSeries(std::time_t now) {

@@ -98,12 +98,18 @@ class CTimerSchedule {
         "The schedule has intervals shorter than a measurement can take (50 s): those slots cut the "
         "measurement in progress short.";
 
+    // A repeat period shorter than a measurement (1 to kLongestMeasurementS - 1
+    // seconds) is not taken: this is it (0: none), and what to tell the user.
+    std::int32_t refusedRepeatPeriod() const { return m_refusedRepeatPeriod; }
+    std::string refusedRepeatPeriodWarning() const;
+
     // 1 January 1990 00:00:00 local time: the marker for "no start".
     static std::time_t noStartTime();
 
   private:
     void clear();
     void appendInterval(std::int32_t seconds);
+    void takeRepeatPeriod(std::int32_t seconds);
     // Reads lines until the first negative value; the lists must be empty.
     void readLines(CTimerFileLineReader& lines);
     void showError(const std::string& text) const;
@@ -112,6 +118,7 @@ class CTimerSchedule {
     std::vector<std::int32_t> m_intervals;
     std::vector<std::int32_t> m_offsets;
     std::int32_t m_repeatPeriod = 0;
+    std::int32_t m_refusedRepeatPeriod = 0;
     int m_heldEntries = 0;
     std::time_t m_startTime;
     std::time_t m_nextRecordingTime = 0;

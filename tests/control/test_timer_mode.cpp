@@ -128,12 +128,17 @@ TEST_F(TimerMode, TheDialogWarnsOnceOfSlotsThatCutMeasurementsShort) {
     rig.ui.timerAnswer = std::vector<std::int32_t>{60, 120};
     rig.command(kCmdTimer);
     EXPECT_EQ(warnings(), 0);
-    rig.ui.timerAnswer = std::vector<std::int32_t>{60, 10, -20};
+    rig.ui.timerAnswer = std::vector<std::int32_t>{60, 10, -200};
     rig.command(kCmdTimer);
     EXPECT_EQ(warnings(), 1);
     rig.ui.timerAnswer.reset();  // Cancel: the schedule stays, nothing is said again
     rig.command(kCmdTimer);
     EXPECT_EQ(warnings(), 1);
+    // A one-second repeat period would start measurements for ever: refused, and said.
+    rig.ui.timerAnswer = std::vector<std::int32_t>{60, -1};
+    rig.command(kCmdTimer);
+    EXPECT_EQ(rig.doc().timerSchedule().repeatPeriod(), 0);
+    EXPECT_NE(rig.ui.messages.back().find("repeat period of 1 s"), std::string::npos);
 }
 
 }  // namespace

@@ -132,10 +132,10 @@ TEST_F(TimerFileTest, ReadsTheExampleWithBlanksCommentsAndCrLf) {
 }
 
 TEST_F(TimerFileTest, FirstNegativeValueEndsTheReading) {
-    writeText(pathOf("b.tm"), "60\n-30\n90\n");
+    writeText(pathOf("b.tm"), "60\n-300\n90\n");
     ASSERT_EQ(m_schedule.readTimerFile(pathOf("b.tm")), 0);
     EXPECT_EQ(m_schedule.intervals(), (Entries{60}));
-    EXPECT_EQ(m_schedule.repeatPeriod(), 30);
+    EXPECT_EQ(m_schedule.repeatPeriod(), 300);
 
     writeText(pathOf("c.tm"), "0\n12abc\n+12\n5");
     ASSERT_EQ(m_schedule.readTimerFile(pathOf("c.tm")), 0);

@@ -67,11 +67,11 @@ TEST(TimerEntries, GetEntriesWritesIntervalsThenRepeatAndNothingElse) {
 
 TEST(TimerEntries, GetEntriesNeverWritesPastTheReceivingArray) {
     CTimerSchedule schedule;
-    schedule.readTimerText("1\n2\n3\n4\n5\n-9\n");
+    schedule.readTimerText("1\n2\n3\n4\n5\n-90\n");
     std::array<std::int32_t, 5> guarded{};
     auto out = std::span(guarded).first(3);
     EXPECT_EQ(schedule.getEntries(out), 3u);
-    EXPECT_EQ(guarded, (std::array<std::int32_t, 5>{1, 2, -9, 0, 0}))
+    EXPECT_EQ(guarded, (std::array<std::int32_t, 5>{1, 2, -90, 0, 0}))
         << "the repeat period keeps the last slot";
 
     schedule.readTimerText("1\n2\n3\n4\n5\n");
@@ -151,11 +151,11 @@ TEST(TimerCountdown, MissedRecordingsAreSkippedNotMadeUp) {
 }
 
 TEST(TimerCountdown, RepeatOnlyCountsFromTheStart) {
-    auto schedule = scheduleOf({-10});
+    auto schedule = scheduleOf({-100});
     schedule.startSeries(T);
-    EXPECT_EQ(schedule.secondsUntilNextRecording(T), 10);
-    EXPECT_EQ(schedule.secondsUntilNextRecording(T + 25), 5);
-    EXPECT_EQ(schedule.nextRecordingTime(), T + 30);
+    EXPECT_EQ(schedule.secondsUntilNextRecording(T), 100);
+    EXPECT_EQ(schedule.secondsUntilNextRecording(T + 250), 50);
+    EXPECT_EQ(schedule.nextRecordingTime(), T + 300);
 }
 
 TEST(TimerCountdown, EmptyScheduleEndsAtOnce) {
@@ -180,17 +180,24 @@ TEST(TimerCountdown, NewEntriesDuringASeriesGoOnThroughTheRepeatPeriod) {
 }
 
 TEST(TimerCountdown, ShortPeriodFarBehindAnswersAtOnce) {
-    // Never started: the last worked-out time is 1970, decades of one-second periods behind.
-    auto schedule = scheduleOf({-1});
-    EXPECT_EQ(schedule.secondsUntilNextRecording(T), 1);
-    EXPECT_EQ(schedule.nextRecordingTime(), T + 1);
+    // Never started: the last worked-out time is 1970, decades of the shortest periods behind.
+    auto schedule = scheduleOf({-50});
+    EXPECT_EQ(schedule.secondsUntilNextRecording(T), 50);
+    EXPECT_EQ(schedule.nextRecordingTime(), T + 50);
 }
 
 TEST(TimerSeries, SlotsShorterThanAMeasurementAreFound) {
     EXPECT_FALSE(scheduleOf({60, 0, 120, -300}).cutsMeasurementsShort());
     EXPECT_FALSE(scheduleOf({}).cutsMeasurementsShort());
     EXPECT_TRUE(scheduleOf({60, 1, 120}).cutsMeasurementsShort());
-    EXPECT_TRUE(scheduleOf({60, -49}).cutsMeasurementsShort());
+    // A repeat period that short would start measurements for ever without
+    // a result: it is refused and the schedule ends after its intervals.
+    const auto refused = scheduleOf({60, -49});
+    EXPECT_FALSE(refused.cutsMeasurementsShort());
+    EXPECT_EQ(refused.repeatPeriod(), 0);
+    EXPECT_EQ(refused.refusedRepeatPeriod(), 49);
+    EXPECT_NE(refused.readWarning().find("repeat period of 49 s"), std::string::npos);  // what Read tells
+    EXPECT_EQ(scheduleOf({-50}).repeatPeriod(), 50);
 }
 
 }  // namespace

@@ -12,8 +12,10 @@ bool CHeadlessSession::begin() {
     m_startMs = m_loop.clock().nowMs();
     if (!m_goals.timerFile.empty()) {
         CHalnor55KUDoc& doc = m_shell.document();
-        if (doc.timerSchedule().readTimerFile(m_goals.timerFile) != 0 ||
-            (doc.timerSchedule().intervals().empty() && doc.timerSchedule().repeatPeriod() == 0)) {
+        const bool read = doc.timerSchedule().readTimerFile(m_goals.timerFile) == 0;
+        if (read && doc.timerSchedule().refusedRepeatPeriod())
+            m_ui.print("warning: " + doc.timerSchedule().refusedRepeatPeriodWarning());
+        if (!read || (doc.timerSchedule().intervals().empty() && doc.timerSchedule().repeatPeriod() == 0)) {
             m_ui.print("error: cannot read a schedule from timer file " + m_goals.timerFile);
             return false;
         }
