@@ -23,6 +23,7 @@
 
 #include "gui/report/Plots.h"
 #include "settings/ProfileStore.h"
+#include "study/Animals.h"
 #include "study/ReviewLog.h"
 #include "study/Sittings.h"
 #include "study/Study.h"
@@ -210,6 +211,15 @@ void CSessionWindow::refresh() {
     m_settings.hrMax = stored.hrMax;
     const auto& rows = m_session.rows();
     std::string reason;
+    if (!rows.empty()) {
+        // An animal whose species animals.csv names is judged by its species' heart rate.
+        const auto species = readAnimals(m_session.folder(), reason).species();
+        if (auto it = species.find(rows.back().animalNo); it != species.end()) {
+            const SessionSettings own = cycleRulesFor(loadStudyRules(m_store), it->second);
+            m_settings.hrMin = own.hrMin;
+            m_settings.hrMax = own.hrMax;
+        }
+    }
     const ReviewLog review = readReviewLog(m_session.folder(), reason).value_or(ReviewLog{});
     std::vector<std::size_t> all(rows.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;

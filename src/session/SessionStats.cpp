@@ -1,6 +1,7 @@
 #include "session/SessionStats.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +129,19 @@ std::pair<int, int> heartRateRangeForType(int type) {
         default:
             return {200, 800};
     }
+}
+
+std::optional<std::pair<int, int>> heartRateRangeForSpecies(std::string_view species) {
+    std::string name(species);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // The same reference tables as the TYPE ranges above, one species each: a
+    // rat alone is judged as before mice shared TYPE other with it, and a
+    // mouse (about 450-750 in a restrainer) gets a range of its own.
+    if (name == "mouse") return std::pair{300, 850};
+    if (name == "rat") return std::pair{200, 650};
+    if (name == "dog") return heartRateRangeForType(1);
+    if (name == "rabbit" || name == "monkey") return heartRateRangeForType(0);
+    return std::nullopt;
 }
 
 SessionSettings loadSessionSettings(IProfileStore& store) {

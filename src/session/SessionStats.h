@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,9 @@ std::string rangeSettingText(int min, int max);  // "60-250", "off"
 // The plausible heart rate of the unit's TYPE menu setting (0 rabbit/monkey,
 // 1 dog, 2 other: a rat or a mouse), wide enough for an animal in a restrainer.
 std::pair<int, int> heartRateRangeForType(int type);
+// The plausible heart rate of a species named in the animals' table ("mouse",
+// "rat", "dog", "rabbit", "monkey"; any case); nullopt for any other name.
+std::optional<std::pair<int, int>> heartRateRangeForSpecies(std::string_view species);
 
 // One measurement cycle. A value is absent when it was not measured or not
 // shown (the history's "---"), or not stored (heart rate in data files).

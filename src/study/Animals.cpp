@@ -20,7 +20,17 @@ std::string trimmed(const std::string& s) {
 }  // namespace
 
 std::vector<std::string> AnimalsTable::standardColumns() {
-    return {"Animal No", "Group", "Sex", "Date of birth", "Notes"};
+    return {"Animal No", "Group", "Sex", "Date of birth", "Notes", "Species"};
+}
+
+std::map<std::string, std::string> AnimalsTable::species() const {
+    std::map<std::string, std::string> out;
+    if (!column("Species")) return out;
+    for (const auto& r : rows) {
+        std::string name = trimmed(field(r, "Species"));
+        if (!name.empty()) out.emplace(field(r, "Animal No"), std::move(name));
+    }
+    return out;
 }
 
 std::optional<std::size_t> AnimalsTable::column(std::string_view name) const {

@@ -1,7 +1,9 @@
 #pragma once
 // The animals of a study: "animals.csv" in the data folder (UTF-8, RFC 4180,
-// header "Animal No,Group,Sex,Date of birth,Notes"), edited in the program's
-// table or in a spreadsheet. Columns a user adds are kept, in their place.
+// header "Animal No,Group,Sex,Date of birth,Notes", and "Species" in files the
+// program starts), edited in the program's table or in a spreadsheet. Columns
+// a user adds are kept, in their place; a file without "Species" reads as
+// before (no animal's species known).
 //
 // A row that cannot be read (a field too many, an open quote, no animal
 // number, an animal listed twice) is kept as it stands with its line and the
@@ -47,6 +49,8 @@ struct AnimalsTable {
     // groups in the order they first appear.
     std::map<std::string, std::string> groups() const;
     std::vector<std::string> groupOrder() const;
+    // Animal number -> the "Species" column's text, for the animals that have one.
+    std::map<std::string, std::string> species() const;
     // "line 4: 7 fields, the header has 5" for the first damage, "" when none.
     std::string firstProblem() const;
 };

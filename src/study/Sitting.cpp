@@ -1,5 +1,7 @@
 #include "study/Sitting.h"
 
+#include "study/Animals.h"
+
 namespace hx {
 
 SittingData sittingOf(const std::string& folder, const std::vector<ResultsLogRow>& rows,
@@ -9,13 +11,17 @@ SittingData sittingOf(const std::string& folder, const std::vector<ResultsLogRow
     data.sitting = sitting;
     data.rules = rules;
     for (std::size_t i : sitting.rows) data.rows.push_back(rows[i]);
-    data.stats = computeSessionStats(reviewedCycles(rows, sitting.rows, review.latest()), rules.cycles);
+    std::string reason;
+    const auto species = readAnimals(folder, reason).species();
+    const auto named = species.find(sitting.animalNo);
+    data.stats =
+        computeSessionStats(reviewedCycles(rows, sitting.rows, review.latest()),
+                            cycleRulesFor(rules, named != species.end() ? named->second : std::string()));
     for (const auto& v : data.stats.verdicts) data.handChanges += v.byHand ? 1 : 0;
     if (!data.rows.empty()) {
         data.unitVersion = data.rows.back().unitVersion;
         data.programVersion = data.rows.back().programVersion;
     }
-    std::string reason;
     if (auto file = readSittings(folder, reason))
         if (auto it = file->latest.find({sitting.deviceId, sitting.session}); it != file->latest.end())
             data.conditions = it->second;

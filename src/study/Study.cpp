@@ -114,6 +114,13 @@ void applyUnitType(StudyRules& rules, int type) {
     std::tie(rules.cycles.hrMin, rules.cycles.hrMax) = heartRateRangeForType(type);
 }
 
+SessionSettings cycleRulesFor(const StudyRules& rules, const std::string& species) {
+    SessionSettings s = rules.cycles;
+    if (rules.hrByType)
+        if (auto range = heartRateRangeForSpecies(species)) std::tie(s.hrMin, s.hrMax) = *range;
+    return s;
+}
+
 std::vector<std::string> studyRuleLines(const StudyRules& r) {
     const auto& c = r.cycles;
     std::vector<std::string> lines;
@@ -126,6 +133,11 @@ std::vector<std::string> studyRuleLines(const StudyRules& r) {
     std::string hr = c.hrMin || c.hrMax ? rangeSettingText(c.hrMin, c.hrMax) + " per minute" : "any";
     if (r.hrByType && r.hrType >= 0 && r.hrType <= 2)
         hr += std::string(" (the unit's TYPE: ") + kTypes[r.hrType] + ")";
+    if (r.hrByType) {
+        hr = "by the species in animals.csv (mouse 300-850, rat 200-650, dog 50-220, rabbit or monkey "
+             "100-350 per minute); animals without one: " +
+             hr;
+    }
     lines.push_back("Plausible HR: " + hr);
     lines.push_back(c.outlierK > 0 ? "SBP outlier: further than " + number(c.outlierK) + " x " +
                                          outlierMethodName(c.outlierMethod) + " from the sitting's " +
@@ -176,8 +188,12 @@ StudyFigures computeStudy(const std::vector<ResultsLogRow>& rows, const AnimalsT
         std::array<std::vector<double>, kValueCount> values;
     };
     std::map<std::string, std::map<std::string, Bucket>> byAnimal;
+    const auto species = animals.species();
     for (const SessionRows& sitting : splitSessions(rows)) {
-        const SessionStats st = computeSessionStats(reviewedCycles(rows, sitting.rows, latest), rules.cycles);
+        const auto named = species.find(sitting.animalNo);
+        const SessionStats st =
+            computeSessionStats(reviewedCycles(rows, sitting.rows, latest),
+                                cycleRulesFor(rules, named != species.end() ? named->second : std::string()));
         auto& days = byAnimal[sitting.animalNo];
         for (std::size_t k = 0; k < sitting.rows.size(); ++k) {
             const ResultsLogRow& row = rows[sitting.rows[k]];
@@ -389,6 +405,7 @@ std::string formatStudyJson(const StudyFigures& study) {
            ",\"outlierMethod\":" + jsonText(outlierMethodKey(c.outlierMethod)) +
            ",\"sbpRange\":" + jsonText(rangeSettingText(c.sbpMin, c.sbpMax)) +
            ",\"hrRange\":" + jsonText(rangeSettingText(c.hrMin, c.hrMax)) +
+           ",\"hrBySpecies\":" + (study.rules.hrByType ? "true" : "false") +
            ",\"minCycles\":" + std::to_string(study.rules.minCycles) +
            ",\"maxSbpSd\":" + jsonNumber(study.rules.maxSbpSd) +
            ",\"trainingDays\":" + std::to_string(study.rules.trainingDays) +

@@ -28,8 +28,10 @@ class IProfileStore;
 
 struct StudyRules {
     SessionSettings cycles;  // per sitting; the profile's "Session" group, shared with the session window
-    // The heart-rate range follows the unit's TYPE (heartRateRangeForType)
-    // unless the user set one; cycles.hrMin/hrMax hold the range in use.
+    // The heart-rate range follows each animal's species in animals.csv
+    // (heartRateRangeForSpecies) and, for animals without one, the unit's TYPE
+    // (heartRateRangeForType), unless the user set one range for all;
+    // cycles.hrMin/hrMax hold the range of animals without a species.
     bool hrByType = true;
     int hrType = -1;       // the TYPE the range came from; -1 when not known
     int minCycles = 5;     // accepted cycles for a valid day (1 to 99)
@@ -42,6 +44,8 @@ StudyRules loadStudyRules(IProfileStore& store);
 void storeStudyRules(IProfileStore& store, const StudyRules& rules);
 // Sets the heart-rate range from the unit's TYPE when the rules follow it.
 void applyUnitType(StudyRules& rules, int type);
+// The cycle rules of an animal of species (the animals.csv text, "" when none).
+SessionSettings cycleRulesFor(const StudyRules& rules, const std::string& species);
 // One line per rule, as every export and report prints them.
 std::vector<std::string> studyRuleLines(const StudyRules& rules);
 

@@ -159,6 +159,30 @@ TEST(Study, DaysAreValidOrSayWhyAndGroupsAverageTheAnimalsDailyMeans) {
     EXPECT_NE(formatStudyJson(st).find("\"minCycles\":5"), std::string::npos);
 }
 
+TEST(Study, HeartRateIsJudgedByEachAnimalsSpeciesBeforeTheUnitsType) {
+    // Mice at 600 a minute measured on a unit set to TYPE dog: the mice listed
+    // as such keep their days; animal 3 has no species and falls to the dog's range.
+    std::vector<ResultsLogRow> rows;
+    for (const char* animal : {"1", "2", "3"})
+        for (int n = 1; n <= 5; ++n)
+            rows.push_back(row(animal, "2026-03-01", n, 120, 600, 0, animal[0] - '0'));
+    rows.push_back(row("2", "2026-03-01", 6, 120, 900, 0, 2));
+    StudyRules rules;
+    rules.cycles.outlierK = 0;
+    applyUnitType(rules, 1);
+    const AnimalsTable animals =
+        parseAnimals("Animal No,Group,Species\r\n1,A,mouse\r\n2,A, Mouse \r\n3,A,\r\n");
+    const StudyFigures st = computeStudy(rows, animals, {}, rules);
+    ASSERT_EQ(st.animals.size(), 3u);
+    EXPECT_EQ(st.animals[0].days[0].accepted(), 5u);
+    EXPECT_EQ(st.animals[1].days[0].accepted(), 5u);  // 900 is beyond a mouse's range
+    EXPECT_FALSE(st.animals[2].days[0].valid);
+    EXPECT_NE(studyRuleLines(rules)[3].find("by the species in animals.csv"), std::string::npos);
+    // A file without the column reads as before: no species, the TYPE's range for all.
+    EXPECT_TRUE(parseAnimals("Animal No,Group\r\n1,A\r\n").species().empty());
+    EXPECT_EQ(AnimalsTable::standardColumns().back(), "Species");
+}
+
 TEST(Animals, UnknownColumnsAreKeptAndADamagedRowIsNeverSavedOver) {
     test::TempDir dir;
     const auto path = dir.path() / kAnimalsFileName;

@@ -40,7 +40,7 @@ TEST(Hx40kSimStudy, TheChangedGroupRisesByWhatItWasSetToOnTheStudysDays) {
     std::ifstream animals(fs::path(folder) / "animals.csv");
     std::string line;
     std::getline(animals, line);
-    EXPECT_EQ(line, "Animal No,Group,Sex,Date of birth,Notes\r");
+    EXPECT_EQ(line, "Animal No,Group,Sex,Date of birth,Notes,Species\r");
     std::map<std::string, std::string> groupOf;
     while (std::getline(animals, line)) groupOf[fields(line).at(0)] = fields(line).at(1);
     ASSERT_EQ(groupOf.size(), 4u);

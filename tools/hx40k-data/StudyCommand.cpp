@@ -20,8 +20,9 @@ const char* const kStudyUsage =
     "                                          the folder's study: per animal and day n, mean and SD,\n"
     "                                          valid or why not; per group and day mean and SEM; the rules\n"
     "       RULES: --acclimation N  --keep-errors  --outlier-k K  --outlier-method mad|scaled-mad|sd\n"
-    "              --sbp-range MIN-MAX|off  --hr-range MIN-MAX|off  --type rat|dog|rabbit (HR range of\n"
-    "              the species)  --min-cycles N  --max-sd SD|off  --training-days N\n"
+    "              --sbp-range MIN-MAX|off  --hr-range MIN-MAX|off  --type rat|mouse|dog|rabbit (HR of\n"
+    "              animals without a Species in animals.csv)  --min-cycles N  --max-sd SD|off\n"
+    "              --training-days N\n"
     "       hx40k-data report FOLDER [--animal ID] [--date YYYY-MM-DD] --pdf OUT.pdf [RULES]\n"
     "                                          a PDF report: of the animal's sitting (the last, or the\n"
     "                                          date's), or of the whole study without --animal\n";
@@ -91,11 +92,11 @@ std::optional<std::string> parseRuleOption(const std::vector<std::string>& args,
             rules.hrType = -1;
         }
     } else if (a == "--type") {
-        const int type = v == "rabbit" || v == "monkey" ? 0
-                         : v == "dog"                   ? 1
-                         : v == "rat" || v == "other"   ? 2
-                                                        : -1;
-        if (type < 0) return "--type takes rat, dog or rabbit";
+        const int type = v == "rabbit" || v == "monkey"               ? 0
+                         : v == "dog"                                 ? 1
+                         : v == "rat" || v == "mouse" || v == "other" ? 2
+                                                                      : -1;
+        if (type < 0) return "--type takes rat, mouse, dog or rabbit";
         rules.hrByType = true;
         hx::applyUnitType(rules, type);
     } else if (a == "--min-cycles") {
@@ -118,10 +119,10 @@ std::optional<std::string> parseRuleOption(const std::vector<std::string>& args,
 
 hx::StudyRules defaultToolRules() {
     hx::StudyRules rules;
-    // The log does not say which species was measured: without --type or
-    // --hr-range the heart rate is not judged (a dog's range would reject
-    // every rat).
-    rules.hrByType = false;
+    // The log does not say which species was measured: the heart rate is
+    // judged by the Species column of animals.csv; animals without one only
+    // with --type (a dog's range would reject every rat) or --hr-range.
+    rules.hrByType = true;
     return rules;
 }
 

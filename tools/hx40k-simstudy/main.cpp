@@ -239,7 +239,11 @@ bool writeAnimals(const StudyOptions& o) {
     const fs::path temporary = fs::path(o.folder) / "animals.csv.tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << "Animal No,Group,Sex,Date of birth,Notes\r\n";
+        out << "Animal No,Group,Sex,Date of birth,Notes,Species\r\n";
+        const char* species = o.animal == kAnimalMouse ? "mouse"
+                              : o.animal == kAnimalRat ? "rat"
+                              : o.animal == kAnimalDog ? "dog"
+                                                       : "rabbit";
         for (int a = 1; a <= o.animals; ++a) {
             const int g = groupOf(a, o);
             std::string notes = "simulated";
@@ -252,7 +256,7 @@ bool writeAnimals(const StudyOptions& o) {
             }
             // Ten weeks old on day 1; males and females in turn.
             out << a << ",G" << g << "," << (a % 2 ? "M" : "F") << "," << dateText(o.start, -70) << ","
-                << csvField(notes) << "\r\n";
+                << csvField(notes) << "," << species << "\r\n";
         }
         out.flush();
         if (!out) return false;
