@@ -377,6 +377,15 @@ bool CMainController::readyForMeasurement() const {
     return setUpComplete() && m_unitState == kStateView && commandEnabled(kCmdStart);
 }
 
+bool CMainController::startNextMeasurement() {
+    if (readyForMeasurement()) {
+        command(kCmdStart);
+        return true;
+    }
+    if (setUpComplete() && m_unitState == kStateResult) command(kCmdStart);  // dropped while disabled
+    return false;
+}
+
 void CMainController::updateTitle() {
     m_ui.statusBar().setTitle(windowTitle(m_channel != nullptr, m_doc.deviceId()));
 }

@@ -86,6 +86,10 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     // Set up, the unit in View and Start enabled: a Start now begins a
     // measurement.
     bool readyForMeasurement() const;
+    // One step of a series of measurements, as a user would press Start: when
+    // ready, Start begins a measurement (returns true); on a shown result, Start
+    // brings the live view back; otherwise nothing happens.
+    bool startNextMeasurement();
     UnitState unitState() const { return m_unitState; }
     WindowLayout layoutMode() const { return m_layoutMode; }
     int nextRecordingCountdown() const { return m_nextRecordingCountdown; }

@@ -25,6 +25,10 @@ struct MeasurementResult {
     std::string dateTime;                       // 12 characters YYMMDDhhmmss as sent, or what came
 };
 
+// The name of a result's error code, as every front end and file shows it:
+// "Lo", "Hi", "Air", "Err<code>"; "" for 0.
+std::string resultErrorName(int code);
+
 // Every pressure shown to the user: half units halved, rounding away from zero.
 constexpr std::int16_t halve(std::int16_t v) {
     return v >= 0 ? static_cast<std::int16_t>((v + 1) / 2) : static_cast<std::int16_t>(-((1 - v) / 2));

@@ -64,13 +64,7 @@ void takeScreenshotLater(QWidget& window, IEventLoop& loop, const WindowOptions&
 // view. started counts the measurements started, handled the results.
 void startLikeAUser(CMainController& controller, int& started, int handled, int goal) {
     if (handled < started || started >= goal) return;
-    if (controller.readyForMeasurement()) {
-        controller.command(kCmdStart);
-        ++started;
-    } else if (controller.setUpComplete() && controller.unitState() == kStateResult &&
-               controller.commandEnabled(kCmdStart)) {
-        controller.command(kCmdStart);
-    }
+    if (controller.startNextMeasurement()) ++started;
 }
 
 }  // namespace

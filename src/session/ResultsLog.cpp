@@ -174,21 +174,6 @@ bool isHeaderLine(std::string_view line) {
 
 const std::array<std::string_view, 20>& resultsLogColumns() { return kColumns; }
 
-std::string resultErrorName(int code) {
-    switch (code) {
-        case 0:
-            return {};
-        case 5:
-            return "Air";
-        case 16:
-            return "Lo";
-        case 17:
-            return "Hi";
-        default:
-            return "Err" + std::to_string(code);
-    }
-}
-
 std::string resultsLogDateTime(const std::string& t) {
     if (t.size() != 12 || t.find_first_not_of("0123456789") != std::string::npos) return t;
     return "20" + t.substr(0, 2) + "-" + t.substr(2, 2) + "-" + t.substr(4, 2) + " " + t.substr(6, 2) + ":" +

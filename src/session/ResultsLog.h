@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "data/MeasurementResult.h"  // resultErrorName, for the rows' error texts
+
 namespace hx {
 
 inline constexpr const char* kResultsLogName = "results.csv";
@@ -45,8 +47,6 @@ struct ResultsLogRow {
 // The header line's fields, in the order of the row.
 const std::array<std::string_view, 20>& resultsLogColumns();
 
-// "Lo", "Hi", "Air", "Err<code>"; "" for 0.
-std::string resultErrorName(int code);
 // "YYYY-MM-DD hh:mm:ss" from the unit's 12-digit "YYMMDDhhmmss" text; other
 // texts are returned unchanged.
 std::string resultsLogDateTime(const std::string& unitDateTime);

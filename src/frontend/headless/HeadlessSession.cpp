@@ -118,14 +118,10 @@ void CHeadlessSession::tick() {
             }
             return;
         }
-        if (controller.readyForMeasurement()) {
-            if (!animalTextsSent()) return;
-            controller.command(kCmdStart);
+        if (controller.readyForMeasurement() && !animalTextsSent()) return;
+        if (controller.startNextMeasurement()) {
             m_waiting = true;
             m_waitingSinceMs = m_loop.clock().nowMs();
-        } else if (controller.setUpComplete() && state == kStateResult &&
-                   controller.commandEnabled(kCmdStart)) {
-            controller.command(kCmdStart);  // from the result back to the live view
         }
         return;
     }

@@ -12,15 +12,9 @@ constexpr int kColumnWidths[CHistoryModel::kColumns] = {30, 38, 38, 38, 38, 60};
 }  // namespace
 
 void CHistoryModel::addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) {
-    HistoryRow kept = row;
-    if (errorCode != 0) {
-        kept.sbp = kept.mbp = kept.dbp = -1;
-    } else if (!showMbpDbp) {
-        kept.mbp = kept.dbp = -1;
-    }
     const int at = static_cast<int>(m_rows.size());
     beginInsertRows({}, at, at);
-    m_rows.push_back(std::move(kept));
+    m_rows.push_back({row, errorCode, showMbpDbp});
     endInsertRows();
 }
 
@@ -34,8 +28,8 @@ QVariant CHistoryModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole) return {};
-    // The kept row already carries its blanks, so the cells need no flags.
-    const HistoryCells cells = historyCells(m_rows[static_cast<std::size_t>(index.row())], 0, true);
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    const HistoryCells cells = historyCells(row.values, row.errorCode, row.showMbpDbp);
     return QString::fromStdString(cells.text[static_cast<std::size_t>(index.column())]);
 }
 

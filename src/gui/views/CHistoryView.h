@@ -21,8 +21,8 @@ class CHistoryModel final : public QAbstractTableModel {
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Appends a row: an error code blanks the three pressures, a clear
-    // show-MBP/DBP flag blanks MBP and DBP (kept as -1, shown "---").
+    // Appends a row; its cells follow the program's history rules (an error
+    // code blanks the three pressures, a clear show-MBP/DBP flag MBP and DBP).
     void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -31,7 +31,12 @@ class CHistoryModel final : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   private:
-    std::vector<HistoryRow> m_rows;
+    struct Row {
+        HistoryRow values;
+        int errorCode;
+        bool showMbpDbp;
+    };
+    std::vector<Row> m_rows;
 };
 
 class CHistoryView final : public QTableView, public IHistoryPane {

@@ -53,16 +53,8 @@ void text(QPainter& painter, const QFont& font, int x, int y, const QString& s,
 }  // namespace
 
 QString resultErrorText(int code) {
-    switch (code) {
-        case 16:
-            return QStringLiteral("Lo       ");
-        case 17:
-            return QStringLiteral("Hi       ");
-        case 5:
-            return QStringLiteral("Air      ");
-        default:
-            return format("Err%01d   ", code);
-    }
+    // Padded, so a shorter text covers a longer one drawn before it.
+    return QString::fromStdString(resultErrorName(code)).leftJustified(9);
 }
 
 CInformationView::CInformationView(QWidget* parent) : QWidget(parent) {
@@ -105,10 +97,10 @@ void CInformationView::repaintLayout(int state) {
         case -1:
             drawLayout(Layout::Idle);
             break;
-        case 2:
+        case kStateView:
             drawLayout(Layout::View);
             break;
-        case 4:
+        case kStateRecord:
             drawLayout(Layout::Record);
             break;
         default:
