@@ -10,6 +10,7 @@
 
 #include "session/ResultsLog.h"
 #include "session/SessionStats.h"
+#include "study/ReviewLog.h"
 #include "study/Sittings.h"
 #include "study/Study.h"
 
@@ -34,5 +35,21 @@ std::optional<SittingData> loadSitting(const std::string& folder, const std::str
 // The same for rows already read (the window's current session).
 SittingData sittingOf(const std::string& folder, const std::vector<ResultsLogRow>& rows,
                       const SessionRows& sitting, const ReviewLog& review, const StudyRules& rules);
+
+// The cycle whose data file is fileName in folder's results log (its last
+// row naming the file), with the verdict its sitting gives it, hand review
+// applied: what the recording review shows and changes.
+struct RecordingVerdict {
+    CycleKey cycle;
+    CycleVerdict verdict;
+};
+// nullopt with reason when the log cannot be read or no row names the file.
+std::optional<RecordingVerdict> recordingVerdict(const std::string& folder, const std::string& fileName,
+                                                 const StudyRules& rules, std::string& reason);
+// Turns the recording's verdict over by hand (accepted -> rejected and back),
+// appending the change with reason to the folder's review-log.csv, as the
+// session window does. Returns "" or why not.
+std::string changeRecordingVerdict(const std::string& folder, const std::string& fileName,
+                                   const StudyRules& rules, const std::string& reason);
 
 }  // namespace hx

@@ -10,6 +10,7 @@
 #include "session/ResultsLog.h"
 #include "study/Animals.h"
 #include "study/ReviewLog.h"
+#include "study/Sitting.h"
 #include "study/Sittings.h"
 #include "study/Study.h"
 #include "support/TempDir.h"
@@ -277,6 +278,24 @@ TEST_F(ReviewLogTest, AChangeAndItsUndoAndTwoChangesInOrder) {
     EXPECT_EQ(st.animals[0].days[0].accepted(), 5u);
     EXPECT_EQ(st.animals[0].days[0].handChanged, 2u);
     EXPECT_TRUE(st.unknownChanges.empty());
+}
+
+TEST_F(ReviewLogTest, TheRecordingReviewTurnsTheVerdictOfItsDataFileOver) {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        m_rows[i].dataFile = "B0302100" + std::to_string(i) + ".001";
+        ASSERT_EQ(appendResultsLog(m_dir.folder(), m_rows[i]), "");
+    }
+    std::string reason;
+    const auto outlier = recordingVerdict(m_dir.folder(), "B03021005.001", m_rules, reason);
+    ASSERT_TRUE(outlier) << reason;
+    EXPECT_EQ(outlier->verdict.text, "outlier");
+    ASSERT_EQ(changeRecordingVerdict(m_dir.folder(), "B03021005.001", m_rules, "reading is sound"), "");
+    ASSERT_EQ(changeRecordingVerdict(m_dir.folder(), "B03021001.001", m_rules, "movement"), "");
+    EXPECT_EQ(recordingVerdict(m_dir.folder(), "B03021001.001", m_rules, reason)->verdict.text,
+              "rejected by hand: movement");
+    EXPECT_EQ(acceptedOnTheDay(), 5u);  // the outlier in, the second cycle out
+    EXPECT_EQ(read().changes.at(0).cycle, cycleKeyOf(m_rows[5]));
+    EXPECT_NE(changeRecordingVerdict(m_dir.folder(), "B99999999.001", m_rules, "movement"), "");
 }
 
 TEST_F(ReviewLogTest, AChangeOfAnUnknownCycleIsReportedAndATornLastLineTolerated) {
