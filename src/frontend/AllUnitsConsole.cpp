@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <string>
 
+#include "ConsoleFrontEnd.h"
 #include "app/LogChannel.h"
 #include "control/ChannelSet.h"
 #include "platform/QSettingsProfileStore.h"
@@ -24,6 +25,7 @@ int runAllUnitsConsole(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
                        CVirtualEventLoop* virtualLoop, const ConsoleOptions& options) {
     CConsoleUi ui(loop, options.answers);  // the lines of the whole run
     CQSettingsProfileStore profile;
+    printProfileProblems(profile, ui);
     ChannelSetPorts ports;
     ports.loop = &loop;
     ports.profile = &profile;

@@ -11,11 +11,19 @@
 
 namespace hx {
 
+void printProfileProblems(const CQSettingsProfileStore& profile, CConsoleUi& ui) {
+    if (!profile.readCleanly())
+        ui.print("warning: " + profile.problem());
+    else if (!profile.writable())
+        ui.print("warning: " + profile.unwritableText());
+}
+
 int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
                        CVirtualEventLoop* virtualLoop, const ConsoleOptions& options) {
     if (options.allUnits) return runAllUnitsConsole(driver, receiverClock, loop, virtualLoop, options);
     CConsoleUi ui(loop, options.answers);
     CQSettingsProfileStore profile;
+    printProfileProblems(profile, ui);
     ShellPorts ports;
     ports.ui = &ui;
     ports.loop = &loop;
@@ -49,6 +57,7 @@ int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
         }
         loop.setTarget(&shell.controller());
         shell.shutDown();
+        if (profile.writable() && !profile.sync()) ui.print("warning: " + profile.unwritableText());
     }
     // How many diagnostic lines this run wrote, to compare with what a viewer showed.
     ui.print("diagnostic lines: " + std::to_string(logLinesWritten()));

@@ -22,6 +22,12 @@ struct ConsoleOptions {
     bool allUnits = false;    // a channel per attached unit, all at once
 };
 
+class CQSettingsProfileStore;
+
+// Prints once what is wrong with the profile (damaged, not a file, cannot be
+// written) as "warning:" lines; the console leaves the file as it is.
+void printProfileProblems(const CQSettingsProfileStore& profile, CConsoleUi& ui);
+
 // virtualLoop: the loop itself when the run is in virtual time (--fast), else null.
 int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& loop,
                        CVirtualEventLoop* virtualLoop, const ConsoleOptions& options);

@@ -1,8 +1,10 @@
 #include "WindowFrontEnd.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -67,6 +69,45 @@ void startLikeAUser(CMainController& controller, int& started, int handled, int 
     if (controller.startNextMeasurement()) ++started;
 }
 
+// Says once what is wrong with the profile, and offers to rewrite a damaged
+// one with what can be read of it (a copy of the old file is kept).
+void tellProfileProblems(CQSettingsProfileStore& profile) {
+    static bool told = false;  // the window of all units opens the profile again
+    if (told || (profile.readCleanly() && profile.writable())) return;
+    told = true;
+    const QString caption = QStringLiteral("Halnor40KU");
+    if (!profile.readCleanly()) {
+        if (!profile.repairable()) {
+            QMessageBox::warning(nullptr, caption, QString::fromStdString(profile.problem()));
+            return;
+        }
+        const QString question =
+            QString::fromStdString(profile.problem()) +
+            QStringLiteral(
+                "\n\nKeep the settings that can be read and rewrite the file? The old file is kept "
+                "beside it as %1.damaged.")
+                .arg(QFileInfo(QString::fromStdString(profile.filePath())).fileName());
+        if (QMessageBox::warning(nullptr, caption, question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes &&
+            !profile.repair())
+            QMessageBox::warning(
+                nullptr, caption,
+                QStringLiteral("The profile could not be rewritten: the settings of this run "
+                               "are not saved."));
+    } else if (!profile.writable()) {
+        QMessageBox::warning(nullptr, caption, QString::fromStdString(profile.unwritableText()));
+    }
+}
+
+// After the last save: a profile that could not be written is said (it was
+// writable at the start, or the user has been told already).
+void tellUnsavedProfile(CQSettingsProfileStore& profile) {
+    if (!profile.writable() || profile.sync()) return;
+    std::fprintf(stderr, "halnor40ku: %s\n", profile.unwritableText().c_str());
+    QMessageBox::warning(nullptr, QStringLiteral("Halnor40KU"),
+                         QString::fromStdString(profile.unwritableText()));
+}
+
 }  // namespace
 
 bool displayAvailable() {
@@ -81,6 +122,7 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
                       const WindowOptions& options) {
     CMainFrame frame(loop);
     CQSettingsProfileStore profile;
+    tellProfileProblems(profile);
     ShellPorts ports;
     ports.ui = &frame.uiPort();
     ports.loop = &loop;
@@ -128,6 +170,7 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     takeScreenshotLater(frame, loop, options, [&frame] { frame.wavePane().flushPending(); });
     status = QApplication::exec();
     shell.shutDown(frame.frameRect());
+    tellUnsavedProfile(profile);
     if (allUnitsAsked && status == 0) {
         frame.hide();
         WindowOptions all = options;
@@ -142,6 +185,7 @@ int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
                       const WindowOptions& options) {
     CChannelsWindow window(loop);
     CQSettingsProfileStore profile;
+    tellProfileProblems(profile);
     ChannelSetPorts ports;
     ports.loop = &loop;
     ports.profile = &profile;
@@ -181,6 +225,7 @@ int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     });
     const int status = QApplication::exec();
     set.shutDown();
+    tellUnsavedProfile(profile);
     return status;
 }
 

@@ -8,6 +8,7 @@
 // Used on the user-interface thread only.
 
 #include <QSettings>
+#include <QString>
 #include <QVariant>
 #include <map>
 #include <memory>
@@ -33,26 +34,48 @@ class CQSettingsProfileStore final : public IProfileStore {
     void writeText(const std::string& section, const std::string& key, const std::string& value) override;
 
     // Writes pending changes to the file now and reads what other copies wrote.
-    void sync();
+    // False when the file could not be written (its folder cannot be made or
+    // written, a read-only or full disk): the settings of this run are lost.
+    bool sync();
 
     // Where the profile lives.
     std::string filePath() const;
 
     // False when the file holds lines this store could not read (a broken
-    // quote that swallows the keys after it, a value that does not decode).
-    // Writing it back would drop them, so the file is then left as it is:
-    // writes of this run are kept in memory only, and one line on stderr
-    // says so.
+    // quote that would swallow the keys after it, a value that does not
+    // decode), or is not a regular file (a FIFO, a device: never opened).
+    // Every other key is read; writing the file back would drop the damaged
+    // lines, so it is left as it is and writes of this run are kept in memory
+    // only, until repair().
     bool readCleanly() const { return m_readCleanly; }
+    // What is wrong with the file, for the user: its name, the first line
+    // that cannot be read and what follows from it ("" when it reads cleanly).
+    std::string problem() const { return m_problem; }
+    // Keeps a copy of the damaged file beside it (".damaged") and rewrites the
+    // file with every key that could be read and this run's writes. False
+    // (nothing changed) when the copy or the new file cannot be written, or
+    // the profile is not a regular file.
+    bool repair();
+    bool repairable() const { return !m_readCleanly && m_regularFile; }
+    // False when the profile's folder or file cannot be written by this user;
+    // what to tell then, or when sync() failed.
+    bool writable() const;
+    std::string unwritableText() const;
 
   private:
     void checkReadable();
+    // Reads the file line by line, leaving out the lines that cannot be read.
+    void recover();
     QVariant valueOf(const QString& path) const;
     void store(const QString& path, const QVariant& value);
 
-    std::unique_ptr<QSettings> m_settings;
+    QString m_path;
+    std::unique_ptr<QSettings> m_settings;  // none when the path is not a regular file
     bool m_readCleanly = true;
-    std::map<QString, QVariant> m_unsaved;  // writes held back from a damaged file
+    std::map<QString, QVariant> m_unsaved;    // writes held back from a damaged file
+    std::map<QString, QVariant> m_recovered;  // what could be read of a damaged file
+    std::string m_problem;
+    bool m_regularFile = true;
 };
 
 }  // namespace hx

@@ -203,6 +203,28 @@ TEST_F(HeadlessProgram, TheSimulatedAnimalIsChosenOnTheCommandLine) {
     EXPECT_GT(std::stoi(m[1]), 300) << "a rat's heart, not the dog's";
 }
 
+TEST_F(HeadlessProgram, ADamagedProfileLineCostsThatLineOnlyAndIsTold) {
+    // Before: the broken quote swallowed the data folder after it (files went
+    // to ~/Documents) and only stderr said that the profile was not saved.
+    const fs::path profile = home.path() / "config" / "Quarvel40K" / "Halnor40KU.ini";
+    fs::create_directories(profile.parent_path());
+    const std::string data = home.folder() + "kept-folder/";
+    const std::string text = "[HalnorEWU_1]\nCOMMENT=\"cut\ndataFolder=" + data + "\n";
+    std::ofstream(profile) << text;
+    ProcessRun r = run({"--headless", "--simulate", "--fast", "--measurements", "1"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("warning: The profile " + profile.string() + " cannot be read at line 2"),
+              std::string::npos)
+        << r.out;
+    auto lines = resultLines(r.out);
+    ASSERT_EQ(lines.size(), 1u) << r.out;
+    EXPECT_NE(lines[0].find("file=" + data), std::string::npos) << lines[0];
+    std::ifstream after(profile);
+    std::stringstream kept;
+    kept << after.rdbuf();
+    EXPECT_EQ(kept.str(), text);
+}
+
 TEST_F(HeadlessProgram, WithoutAUnitItSaysSoAndFails) {
     ProcessRun r = run({"--headless", "--connect-timeout", "2"});
     EXPECT_EQ(r.status, 3) << r.out << r.err;

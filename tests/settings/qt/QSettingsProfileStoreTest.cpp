@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -49,7 +50,7 @@ TEST_F(QSettingsProfileStoreTest, ValuesSurviveANewStoreOverTheSameFile) {
     EXPECT_NE(fileText(m_ini).find("[HalnorEWU_1]"), std::string::npos);
 }
 
-TEST_F(QSettingsProfileStoreTest, AFileWithUnreadableLinesIsLeftAsItIs) {
+TEST_F(QSettingsProfileStoreTest, AFileWithUnreadableLinesKeepsTheRestAndIsRewrittenOnlyWhenAsked) {
     // A broken quote that would swallow the keys after it; a value that does not decode.
     for (const char* damage : {"ID_NO=\"abc\n", "SETTING_PRESS=@Variant(\\0\\0\\0\\x7f)\n"}) {
         const std::string text =
@@ -58,15 +59,56 @@ TEST_F(QSettingsProfileStoreTest, AFileWithUnreadableLinesIsLeftAsItIs) {
         {
             CQSettingsProfileStore store(m_ini);
             EXPECT_FALSE(store.readCleanly()) << damage;
+            EXPECT_NE(store.problem().find("at line 2"), std::string::npos) << store.problem();
+            // Before: every key after a broken quote read as its default.
+            EXPECT_EQ(store.readText("HalnorEWU_1", "STUDY_NO", ""), "S7") << damage;
+            EXPECT_EQ(store.readText("Other", "mine", ""), "kept") << damage;
             store.writeText("HalnorEWU_1", "ID_NO", "new");
             store.writeInt("HalnorEWU_1", "SETTING_TYPE", 1);
             EXPECT_EQ(store.readText("HalnorEWU_1", "ID_NO", ""), "new") << "this run sees its own writes";
             store.sync();
         }
-        EXPECT_EQ(fileText(m_ini), text);
+        EXPECT_EQ(fileText(m_ini), text) << "left as it is unless the user asks";
+        {
+            CQSettingsProfileStore store(m_ini);
+            store.writeInt("HalnorEWU_1", "SETTING_TYPE", 1);
+            ASSERT_TRUE(store.repair());
+            EXPECT_TRUE(store.readCleanly());
+        }
+        EXPECT_EQ(fileText(m_ini + ".damaged"), text);
+        CQSettingsProfileStore rewritten(m_ini);
+        EXPECT_TRUE(rewritten.readCleanly()) << fileText(m_ini);
+        EXPECT_EQ(rewritten.readText("HalnorEWU_1", "STUDY_NO", ""), "S7");
+        EXPECT_EQ(rewritten.readInt("HalnorEWU_1", "SETTING_TYPE", 0), 1);
+        EXPECT_EQ(rewritten.readText("Other", "mine", ""), "kept");
     }
     std::ofstream(m_ini, std::ios::trunc) << "[HalnorEWU_1]\nID_NO=\"a;b\"\nSTUDY_NO=S7\n";
     EXPECT_TRUE(CQSettingsProfileStore(m_ini).readCleanly());
+}
+
+TEST_F(QSettingsProfileStoreTest, AFifoOrAnUnwritableFolderIsToldNotHungOnOrLostSilently) {
+    // Before: a FIFO as the profile hung the start-up in its read.
+    ASSERT_EQ(::mkfifo(m_ini.c_str(), 0600), 0);
+    {
+        CQSettingsProfileStore store(m_ini);
+        EXPECT_FALSE(store.readCleanly());
+        EXPECT_FALSE(store.repairable());
+        EXPECT_NE(store.problem().find("not a regular file"), std::string::npos);
+        store.writeInt("HalnorEWU_1", "SETTING_TYPE", 1);
+        EXPECT_EQ(store.readInt("HalnorEWU_1", "SETTING_TYPE", 0), 1);
+        EXPECT_TRUE(store.sync());
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(m_ini.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+    // A folder that cannot be made (a file is in its place): the save fails, and says so.
+    std::ofstream(m_dir.path() / "file") << "x";
+    CQSettingsProfileStore store((m_dir.path() / "file" / "Halnor40KU.ini").string());
+    EXPECT_TRUE(store.readCleanly());
+    EXPECT_FALSE(store.writable());
+    store.writeInt("HalnorEWU_1", "SETTING_TYPE", 1);
+    EXPECT_FALSE(store.sync());
 }
 
 TEST_F(QSettingsProfileStoreTest, TwoCopiesShareTheFileAndTheLastWriterWins) {
