@@ -1,6 +1,5 @@
 #include "gui/channels/CChannelTile.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -30,19 +29,19 @@ CChannelTile::CChannelTile(int deviceId, QWidget* parent) : QFrame(parent), m_de
     bold.setBold(true);
     m_header->setFont(bold);
     m_error->setStyleSheet(QStringLiteral("color: #c00000;"));
+    // The texts never widen the tile: the grid gives every tile the same width.
+    for (QLabel* label : {m_header, m_values, m_result, m_error})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     // The sweep takes the keys of the selected channel's panes, never the tile's.
     m_wave->setFocusPolicy(Qt::NoFocus);
     m_wave->setMinimumHeight(40);
-    auto* texts = new QHBoxLayout;
-    texts->setSpacing(8);
-    texts->addWidget(m_values, 1);
-    texts->addWidget(m_result, 0, Qt::AlignRight);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(4, 3, 4, 3);
     column->setSpacing(1);
     column->addWidget(m_header);
     column->addWidget(m_wave, 1);
-    column->addLayout(texts);
+    column->addWidget(m_values);
+    column->addWidget(m_result);
     column->addWidget(m_error);
     setSelected(false);
     showHeader();
@@ -63,6 +62,7 @@ void CChannelTile::setConnected(bool connected) {
     if (!connected) {
         m_hr = m_sense = m_pressure = -1;
         showValues();
+        m_wave->resetSweep();  // no stale trace under "Not Connected"
     }
     showHeader();
 }
@@ -78,8 +78,14 @@ void CChannelTile::setAnimal(const std::string& animalPaneText) {
 }
 
 void CChannelTile::setError(const std::string& text) {
-    m_error->setText(QString::fromStdString(text).trimmed());
+    // The error pane's "---" (no error) is left out.
+    const QString shown = QString::fromStdString(text).trimmed();
+    m_errorPane = shown == QStringLiteral("---") ? QString() : shown;
+    showError();
 }
+
+// Why the unit cannot be used comes first, then the unit's own error.
+void CChannelTile::showError() { m_error->setText(m_link.isEmpty() ? m_errorPane : m_link); }
 
 void CChannelTile::setGeneral(const std::string& text) {
     m_general = QString::fromStdString(text).trimmed();
@@ -105,7 +111,7 @@ void CChannelTile::setPressure(int mmHg) {
 }
 
 void CChannelTile::setResult(const HistoryRow& row, int errorCode, bool showMbpDbp) {
-    QString text = QStringLiteral("N%1  %2").arg(row.number).arg(numberOrDash(row.sbp));
+    QString text = QStringLiteral("Result N%1  %2").arg(row.number).arg(numberOrDash(row.sbp));
     if (showMbpDbp) text += QStringLiteral("/%1/%2").arg(numberOrDash(row.mbp), numberOrDash(row.dbp));
     text += QStringLiteral(" mmHg  HR %1").arg(numberOrDash(row.hr));
     if (errorCode != 0) text += QStringLiteral("  ") + QString::fromStdString(resultErrorName(errorCode));
@@ -113,8 +119,8 @@ void CChannelTile::setResult(const HistoryRow& row, int errorCode, bool showMbpD
 }
 
 void CChannelTile::setLinkProblem(LinkError cause) {
-    if (cause == LinkError::None) return;  // the error pane's own text stays
-    m_error->setText(QString::fromStdString(linkErrorText(cause)));
+    m_link = cause == LinkError::None ? QString() : QString::fromStdString(linkErrorText(cause));
+    showError();
 }
 
 void CChannelTile::showHeader() {
@@ -131,7 +137,7 @@ void CChannelTile::showHeader() {
 void CChannelTile::showValues() {
     QString text;
     if (m_hr >= 0) text += QStringLiteral("HR %1  ").arg(m_hr);
-    if (m_pressure >= 0) text += QStringLiteral("cuff %1  ").arg(m_pressure);
+    if (m_pressure >= 0) text += QStringLiteral("cuff %1 mmHg  ").arg(m_pressure);
     if (m_sense >= 0) text += QStringLiteral("sense %1  ").arg(m_sense);
     if (!m_general.isEmpty()) text += m_general;
     m_values->setText(text.trimmed());

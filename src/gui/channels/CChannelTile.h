@@ -56,11 +56,12 @@ class CChannelTile final : public QFrame {
   private:
     void showHeader();
     void showValues();
+    void showError();
 
     const int m_deviceId;
     bool m_selected = false;
     bool m_connected = false;
-    QString m_state, m_animal, m_general;
+    QString m_state, m_animal, m_general, m_errorPane, m_link;
     int m_hr = -1, m_sense = -1, m_pressure = -1;
     QLabel* m_header;
     CWaveView* m_wave;

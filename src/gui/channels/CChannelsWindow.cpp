@@ -25,7 +25,7 @@ namespace {
 enum Column { kDevice, kAnimal, kNumber, kHr, kSbp, kMbp, kDbp, kError, kFile, kColumns };
 const char* const kColumnTitles[kColumns] = {"Device ID", "Animal", "N",     "HR",  "SBP",
                                              "MBP",       "DBP",    "Error", "File"};
-constexpr int kTileHeight = 118;
+constexpr int kTileHeight = 128;
 
 }  // namespace
 
@@ -304,6 +304,7 @@ void CChannelsWindow::layOutTiles() {
     const int n = static_cast<int>(m_views.size());
     // Up to eight channels in rows of four; more in rows of eight.
     const int columns = n <= 4 ? std::max(1, n) : n <= 8 ? 4 : 8;
+    for (int c = 0; c < 8; ++c) m_tileGrid->setColumnStretch(c, c < columns ? 1 : 0);
     int i = 0;
     for (auto& [id, view] : m_views) {
         m_tileGrid->removeWidget(view.tile);

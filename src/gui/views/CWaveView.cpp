@@ -106,11 +106,15 @@ void CWaveView::fillStrip(int left, int right) {
 }
 
 void CWaveView::drawBatch() {
-    if (!m_doc || m_doc->drawMode() != 0 || m_pressureBaseline == 0) return;
-    ensureImage();
+    if (!m_doc || m_doc->drawMode() != 0) return;
     const int start = m_doc->batchStartIndex();
     int n = m_doc->batchCount();
     if (start < 0 || start >= static_cast<int>(kRingSize) || n < 0 || n >= kSlots) return;
+    if (!isVisible() || m_pressureBaseline == 0) {
+        keepSlots(start, n);
+        return;
+    }
+    ensureImage();
     m_readPosition = start;
     int x = start % m_sweepWidth;
     const int ring = static_cast<int>(kRingSize);
@@ -149,6 +153,25 @@ void CWaveView::drawBatch() {
     m_cursor = x;
 }
 
+// A pane not shown (the other layout, a channel not selected) only keeps the
+// samples in their slots; its picture is drawn from them when it is shown.
+void CWaveView::keepSlots(int start, int n) {
+    const int ring = static_cast<int>(kRingSize);
+    for (int k = 0; k < n; ++k) {
+        const auto r = static_cast<std::size_t>((start + k) % ring);
+        const auto x = static_cast<std::size_t>((start + k) % m_sweepWidth);
+        m_pressureSlots[x] = slotValue(m_doc->pressureRing()[r]);
+        m_waveSlots[x] = slotValue(m_doc->waveRing()[r]);
+    }
+    m_cursor = (start + n) % m_sweepWidth;
+    m_unshown = true;
+}
+
+void CWaveView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_unshown) repaintFromSlots();
+}
+
 void CWaveView::resetSweep() {
     m_cursor = 0;
     m_pressureSlots.fill(0);
@@ -167,6 +190,7 @@ void CWaveView::toggleSweepSpeed() {
 }
 
 void CWaveView::repaintFromSlots() {
+    m_unshown = false;
     ensureImage();
     m_image.fill(m_background);
     m_pending = QRegion();

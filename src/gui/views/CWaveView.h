@@ -7,7 +7,9 @@
 // is shown again, and strips that arrive faster than the screen refreshes are
 // collected and shown together at most 50 times a second. A full repaint
 // rebuilds the image from the slots (one per horizontal position of the sweep),
-// so the pane can be redrawn at any size without the document's rings.
+// so the pane can be redrawn at any size without the document's rings. While
+// the pane is not shown (the other layout, a channel not selected) batches only
+// fill the slots, and the picture is drawn from them when it is shown again.
 //
 // Geometry is in logical pixels of the pane (the main window places it 192
 // pixels from its left edge). UI thread only. The document is not owned and
@@ -63,6 +65,7 @@ class CWaveView final : public QWidget, public IWavePane {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void makePens();
@@ -71,6 +74,7 @@ class CWaveView final : public QWidget, public IWavePane {
     int waveY(int sample) const;
     // Stores ring samples at slot x and its scaled points at position k.
     void storeSample(int ringIndex, int x, int k);
+    void keepSlots(int start, int n);
     void drawPolylines(int count);
     void fillStrip(int left, int right);
     void markDirty(const QRect& rect);
@@ -90,6 +94,7 @@ class CWaveView final : public QWidget, public IWavePane {
     QColor m_background{Qt::white};
     int m_readPosition = -1;
     int m_cursor = -1;
+    bool m_unshown = false;  // slots were filled while the pane was not shown
 
     QImage m_image;
     QRegion m_pending;    // strips drawn but not yet shown
