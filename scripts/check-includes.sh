@@ -3,7 +3,9 @@
 # folder may not depend on. The core folders' rules are the links listed in
 # HX_LAYERS of CMakeLists.txt (followed transitively); every folder may include
 # src/base and itself. Outside the core: platform may include the core,
-# gui the core and platform, frontend everything.
+# gui the core and platform, frontend everything. Every folder under src/ must
+# also be in the README's layout and have a README.md with its dependency line
+# ("Depends on:" or "May depend on").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +39,14 @@ allowed() {
 status=0
 for dir_path in src/*/; do
     dir=$(basename "$dir_path")
+    if ! grep -qE "^    src/$dir +[^ ]" README.md; then
+        echo "README.md: the layout does not list src/$dir"
+        status=1
+    fi
+    if ! grep -qE "^(Depends on|May depend on)" "$dir_path/README.md" 2>/dev/null; then
+        echo "${dir_path}README.md: missing, or without its dependency line (Depends on: ...)"
+        status=1
+    fi
     ok=$(allowed "$dir")
     [[ $ok == " * " ]] && continue
     while IFS=: read -r file line target; do

@@ -18,7 +18,6 @@
 #include "control/MainController.h"
 #include "control/PaneKeys.h"
 #include "data/Halnor55KUDoc.h"
-#include "gui/CRecordingReview.h"
 #include "gui/CSessionWindow.h"
 #include "gui/CStudyWindows.h"
 #include "gui/views/CHistoryView.h"
@@ -26,6 +25,7 @@
 #include "gui/views/CResultView.h"
 #include "gui/views/CWaveView.h"
 #include "gui/views/PaneSupport.h"
+#include "review/CRecordingReview.h"
 
 // Resources of a static library are registered by hand (outside any namespace).
 static void initResources() { Q_INIT_RESOURCE(halnor40ku); }

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "analysis/OscillometricAnalysis.h"
 #include "data/DataFileJson.h"
 #include "data/DataFileReader.h"
+#include "review/CRecordingReview.h"
 
 namespace hxdata {
 
@@ -96,8 +96,8 @@ class CFileRun {
         if (m_command == "dump") {
             json = hx::dataFileJson(parse.contents);
         } else {
-            m_analysis->analyse(parse.contents.pressure, parse.contents.wave, 0);
-            json = analysisJson(*m_analysis);
+            json =
+                analysisJson(hx::CRecordingReview::fromContents(path, std::move(parse.contents))->analysis());
         }
         if (!m_lines) return emit(json);
         const char* key = m_command == "dump" ? "dump" : "analysis";
@@ -136,8 +136,6 @@ class CFileRun {
     bool m_lines;
     bool m_failed = false;
     bool m_outputFailed = false;
-    // Big enough to be kept off the stack, and made once for all files.
-    std::unique_ptr<hx::COscillometricAnalysis> m_analysis = std::make_unique<hx::COscillometricAnalysis>();
 };
 
 }  // namespace

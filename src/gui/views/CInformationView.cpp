@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "data/Halnor55KUDoc.h"
-#include "gui/CRecordingReview.h"
 #include "gui/views/PaneSupport.h"
+#include "review/CRecordingReview.h"
 
 namespace hx {
 

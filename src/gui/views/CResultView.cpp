@@ -7,8 +7,8 @@
 
 #include "analysis/OscillometricAnalysis.h"
 #include "data/Halnor55KUDoc.h"
-#include "gui/CRecordingReview.h"
 #include "gui/views/PaneSupport.h"
+#include "review/CRecordingReview.h"
 
 namespace hx {
 

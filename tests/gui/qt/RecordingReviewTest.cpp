@@ -12,10 +12,10 @@
 
 #include "WindowTestRig.h"
 #include "data/DataFileReader.h"
-#include "gui/CRecordingReview.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CResultView.h"
 #include "gui/views/CWaveView.h"
+#include "review/CRecordingReview.h"
 
 namespace hx::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "gui/CRecordingReview.h"
+#include "review/CRecordingReview.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -14,9 +14,14 @@ namespace fs = std::filesystem;
 std::variant<std::unique_ptr<CRecordingReview>, std::string> CRecordingReview::open(const std::string& path) {
     DataFileParse parse = readDataFile(path);
     if (!parse.ok) return parse.error;
+    return fromContents(path, std::move(parse.contents));
+}
+
+std::unique_ptr<CRecordingReview> CRecordingReview::fromContents(std::string path,
+                                                                 DataFileContents contents) {
     std::unique_ptr<CRecordingReview> review(new CRecordingReview());
-    review->m_path = path;
-    review->m_contents = std::move(parse.contents);
+    review->m_path = std::move(path);
+    review->m_contents = std::move(contents);
     const DataFileContents& c = review->m_contents;
     MeasurementResult& r = review->m_result;
     r.sbp = c.sbp;

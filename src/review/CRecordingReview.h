@@ -5,7 +5,7 @@
 // result as the panes draw it, both rings and the program's own analysis of
 // the recording (made once, on opening).
 //
-// UI thread only. Made by open(); a file the reader refuses yields no object
+// One thread at a time. Made by open(); a file the reader refuses yields no object
 // and the reader's reason.
 
 #include <memory>
@@ -22,6 +22,8 @@ class CRecordingReview {
   public:
     // The review of the file at path, or why it is not a data file.
     static std::variant<std::unique_ptr<CRecordingReview>, std::string> open(const std::string& path);
+    // The review of contents already read from the file at path.
+    static std::unique_ptr<CRecordingReview> fromContents(std::string path, DataFileContents contents);
 
     // The data file next to path in its folder, ordered by last write time
     // (then name): step -1 the one before, +1 the one after. Files the reader
