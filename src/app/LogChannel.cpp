@@ -89,19 +89,32 @@ std::uint64_t getLe(const unsigned char* p, int bytes) {
 
 std::uint32_t nowSeconds() { return static_cast<std::uint32_t>(std::time(nullptr)); }
 
+}  // namespace
+
 // The block is shared by every copy of the program under one name, so a block
 // that someone else made (another user, or open to others) is not written to:
 // our lines would become readable by them.
-bool isOurPrivateObject(int fd) {
+bool isPrivateLogBlock(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return false;
     return info.st_uid == ::geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-}  // namespace
+std::string userLogBlockName(const std::string& sharedMemoryName) {
+    return sharedMemoryName + "-" + std::to_string(::geteuid());
+}
 
 CLogChannel::CLogChannel(const std::string& sharedMemoryName, const std::string& viewerSocketPath) {
-    mapBlock(sharedMemoryName);
+    if (!mapBlock(sharedMemoryName) && m_foreignBlock) {
+        const std::string own = userLogBlockName(sharedMemoryName);
+        static std::atomic<bool> told{false};
+        if (mapBlock(own) && !told.exchange(true))
+            std::fprintf(
+                stderr,
+                "halnor40ku: the shared memory block %s belongs to another user or is open to others; "
+                "diagnostic lines go to %s (hx40k-logview finds it)\n",
+                sharedMemoryName.c_str(), own.c_str());
+    }
     openSocket(viewerSocketPath);
 }
 
@@ -111,13 +124,14 @@ CLogChannel::~CLogChannel() {
     if (m_socket >= 0) ::close(m_socket);
 }
 
-void CLogChannel::mapBlock(const std::string& name) {
+bool CLogChannel::mapBlock(const std::string& name) {
     const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0) return;
+    m_foreignBlock = fd < 0 ? errno == EACCES : !isPrivateLogBlock(fd);
+    if (fd < 0) return false;
     struct stat info {};
     // A new block (size 0) is sized; one of another size is someone else's
     // and is left alone.
-    const bool usable = isOurPrivateObject(fd) && ::fstat(fd, &info) == 0 &&
+    const bool usable = !m_foreignBlock && ::fstat(fd, &info) == 0 &&
                         (info.st_size == static_cast<off_t>(kLogBlockSize) ||
                          (info.st_size == 0 && ::ftruncate(fd, static_cast<off_t>(kLogBlockSize)) == 0));
     if (usable) {
@@ -125,10 +139,11 @@ void CLogChannel::mapBlock(const std::string& name) {
         if (view != MAP_FAILED) {
             m_view = static_cast<unsigned char*>(view);
             m_block = fd;  // records go in through the descriptor (see write)
-            return;
+            return true;
         }
     }
     ::close(fd);
+    return false;
 }
 
 void CLogChannel::openSocket(const std::string& path) {

@@ -60,13 +60,15 @@ class CLogChannel {
     void write(std::string_view text, char kind1, char kind2, std::uint32_t timeSeconds);
 
   private:
-    void mapBlock(const std::string& name);
+    // True when the block is mapped; m_foreignBlock tells why not.
+    bool mapBlock(const std::string& name);
     void writeRing();
     void openSocket(const std::string& path);
     void announce();
 
     unsigned char* m_view = nullptr;
-    int m_block = -1;  // the block's descriptor while it is mapped
+    int m_block = -1;             // the block's descriptor while it is mapped
+    bool m_foreignBlock = false;  // the last block tried was someone else's
     int m_socket = -1;
     bool m_haveViewerAddress = false;
     sockaddr_un m_viewerAddress{};
@@ -106,6 +108,13 @@ void closeLogChannel();
 void setLogChannelNames(const std::string& sharedMemoryName, const std::string& viewerSocketPath);
 std::string logSharedMemoryName();
 std::string logViewerSocketPath();
+
+// Any local user can make the shared block first. A block that is not this
+// user's own and closed to others is not used: lines then go to the block of
+// this user, "<name>-<uid>" (the viewer looks there too), and one line on
+// stderr says so.
+std::string userLogBlockName(const std::string& sharedMemoryName);
+bool isPrivateLogBlock(int fd);
 
 // The user's runtime folder with a final "/": $XDG_RUNTIME_DIR, or
 // /tmp/runtime-<user>/ (made when missing) as Qt does. Empty when the folder

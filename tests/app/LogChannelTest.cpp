@@ -185,9 +185,20 @@ TEST_F(LogChannelTest, ABlockOpenToOthersIsNotWrittenTo) {
     ::close(fd);
 
     writeLogLine("Read animalNo:secret", 'N', 'P');
-    EXPECT_FALSE(logChannel().isMapped());
     ASSERT_NE(block(), nullptr);
     EXPECT_EQ(block()[6], 0);  // still as created: all zero
+    // Before: every line was dropped without a word. Now they go to the user's own block.
+    EXPECT_TRUE(logChannel().isMapped());
+    const std::string own = userLogBlockName(m_block);
+    const int mine = ::shm_open(own.c_str(), O_RDONLY, 0);
+    ASSERT_GE(mine, 0);
+    EXPECT_TRUE(isPrivateLogBlock(mine));
+    char text[21] = {};
+    EXPECT_EQ(::pread(mine, text, 20, 8), 20);
+    EXPECT_STREQ(text, "Read animalNo:secret");
+    ::close(mine);
+    closeLogChannel();
+    ::shm_unlink(own.c_str());
 }
 
 TEST_F(LogChannelTest, ASmallerExistingBlockIsGrownToFullSize) {

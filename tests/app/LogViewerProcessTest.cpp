@@ -186,6 +186,32 @@ TEST_F(LogViewerProcess, ReplacesAStaleSocketAndRemovesItsOwnOnSigterm) {
     EXPECT_FALSE(fs::exists(m_socket));
 }
 
+TEST_F(LogViewerProcess, ABlockEmptiedUnderItOrSomeoneElsesIsNoEnd) {
+    // Before: the viewer read through a mapping and died of SIGBUS once the
+    // block was cut to nothing; and lines sent to the user's own block (the
+    // shared one being someone else's) were never found.
+    const int fd = ::shm_open(m_block.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchmod(fd, 0644), 0);  // open to others: not ours to write to
+    ASSERT_EQ(::ftruncate(fd, kLogBlockSize), 0);
+    start({});
+    ASSERT_TRUE(waitForSocket());
+    writeLogLine("Pc->getDeviceVer", 'N', 'P');
+    EXPECT_NE(read(true).find(" N P Pc->getDeviceVer\n"), std::string::npos);
+
+    const std::string own = userLogBlockName(m_block);
+    const int mine = ::shm_open(own.c_str(), O_RDWR, 0);
+    ASSERT_GE(mine, 0);
+    ASSERT_EQ(::ftruncate(mine, 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // a few of the viewer's looks
+    ::kill(m_pid, SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << "ended by SIGTERM, not by SIGBUS";
+    ::close(mine);
+    ::close(fd);
+    closeLogChannel();
+    ::shm_unlink(own.c_str());
+}
+
 TEST_F(LogViewerProcess, RefusesToRemoveAFileThatIsNotASocket) {
     std::ofstream(m_socket) << "somebody's file";
     start({"--count", "1"});

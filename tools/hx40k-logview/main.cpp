@@ -119,39 +119,47 @@ int bindViewerSocket(const std::string& path) {
     return fd;
 }
 
-// Read-only view of the shared block, opened when the first line arrives
-// (the program makes the block on its first line). The block may belong to
-// anyone who chose the name, so its size is checked before it is read.
+// A copy of the shared block, read again at each look (the program makes the
+// block on its first line). It is read with pread, never mapped: anyone with
+// the user's rights can shrink the block, and a read through a mapping past
+// its end would kill the viewer (SIGBUS). The block under the default name
+// may be another user's; then the program writes to this user's own block,
+// and so the viewer reads that.
 class CBlockView {
   public:
     explicit CBlockView(std::string name) : m_name(std::move(name)) {}
     ~CBlockView() {
-        if (m_view) ::munmap(m_view, m_size);
+        if (m_fd >= 0) ::close(m_fd);
     }
+    CBlockView(const CBlockView&) = delete;
+    CBlockView& operator=(const CBlockView&) = delete;
+
     const unsigned char* record() {
-        if (!m_view) open();
-        return static_cast<const unsigned char*>(m_view);
+        if (m_fd < 0) open();
+        if (m_fd < 0) return nullptr;
+        const ssize_t got = ::pread(m_fd, m_copy, sizeof m_copy, 0);
+        m_size = got >= static_cast<ssize_t>(hx::kLogBlockSize)    ? hx::kLogBlockSize
+                 : got >= static_cast<ssize_t>(hx::kLogRecordSize) ? hx::kLogRecordSize
+                                                                   : 0;
+        return m_size > 0 ? m_copy : nullptr;
     }
     // The ring needs the whole block.
-    bool hasRing() { return record() && m_size == hx::kLogBlockSize && hx::logRingSequence(record()); }
+    bool hasRing() { return record() && m_size == hx::kLogBlockSize && hx::logRingSequence(m_copy); }
     std::size_t size() const { return m_size; }
 
   private:
     void open() {
-        const int fd = ::shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
-        if (fd < 0) return;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(hx::kLogRecordSize)) {
-            m_size = info.st_size >= static_cast<off_t>(hx::kLogBlockSize) ? hx::kLogBlockSize
-                                                                           : hx::kLogRecordSize;
-            void* view = ::mmap(nullptr, m_size, PROT_READ, MAP_SHARED, fd, 0);
-            m_view = view == MAP_FAILED ? nullptr : view;
+        int fd = ::shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+        if (fd < 0 ? errno == EACCES : !hx::isPrivateLogBlock(fd)) {
+            if (fd >= 0) ::close(fd);
+            fd = ::shm_open(hx::userLogBlockName(m_name).c_str(), O_RDONLY | O_CLOEXEC, 0);
         }
-        ::close(fd);
+        m_fd = fd;
     }
 
     std::string m_name;
-    void* m_view = nullptr;
+    int m_fd = -1;
+    alignas(8) unsigned char m_copy[hx::kLogBlockSize] = {};
     std::size_t m_size = 0;
 };
 
@@ -192,7 +200,9 @@ int openSignalFd(sigset_t& mask) {
 
 // Prints the ring's records after `last` (at most `room`); returns how many.
 long printRing(CBlockView& block, std::uint64_t& last, long room) {
-    const hx::LogRingRead read = hx::readLogRing(block.record(), last);
+    const unsigned char* bytes = block.record();
+    if (!bytes || block.size() != hx::kLogBlockSize) return 0;  // shrunk meanwhile
+    const hx::LogRingRead read = hx::readLogRing(bytes, last);
     long printed = 0;
     std::uint64_t missed = read.missed;
     for (const hx::LogRecord& record : read.records) {
@@ -228,10 +238,7 @@ long handleNotice(int socketFd, CBlockView& block, std::uint64_t& last, bool& la
     if (!announced) return 0;
     const unsigned char* bytes = block.record();
     if (!bytes) return 0;
-    // Copy first: a writer may change the block while we decode it.
-    unsigned char copy[hx::kLogRecordSize];
-    std::memcpy(copy, bytes, sizeof copy);
-    const auto record = hx::decodeLogRecord(copy, sizeof copy);
+    const auto record = hx::decodeLogRecord(bytes, hx::kLogRecordSize);  // a copy already
     if (!record) return 0;
     printRecord(*record);
     return 1;
@@ -248,7 +255,7 @@ int run(const Options& options) {
     std::uint64_t last = 0;
     bool lastKnown = false;
     if (block.hasRing()) {
-        last = *hx::logRingSequence(block.record());
+        last = hx::logRingSequence(block.record()).value_or(0);
         lastKnown = true;
     }
     const int socketFd = bindViewerSocket(options.socketPath);
