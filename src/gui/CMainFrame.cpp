@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
+#include <filesystem>
 
 #include "control/EventLoop.h"
 #include "control/MainController.h"
@@ -26,6 +28,9 @@
 #include "gui/views/CWaveView.h"
 #include "gui/views/PaneSupport.h"
 #include "review/CRecordingReview.h"
+#include "study/ReviewLog.h"
+#include "study/Sitting.h"
+#include "study/Study.h"
 
 // Resources of a static library are registered by hand (outside any namespace).
 static void initResources() { Q_INIT_RESOURCE(halnor40ku); }
@@ -164,6 +169,9 @@ void CMainFrame::createActions() {
     connect(open, &QAction::triggered, this, [this] {
         if (m_doc) chooseRecording();
     });
+    m_reviewVerdict = file->addAction(QStringLiteral("Change Verdict of Recording..."));
+    m_reviewVerdict->setEnabled(false);
+    connect(m_reviewVerdict, &QAction::triggered, this, [this] { askReviewVerdict(); });
     m_study = new CStudyWindows(*this, [this] { return studyPlace(); });
     m_study->addReportAction(*file);
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
@@ -435,9 +443,72 @@ void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
     m_result->setReview(review.get());
     m_information->setReview(review.get());
     m_review = std::move(review);
-    m_statusPanes[kGeneral]->showText(
-        QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName())));
+    showReviewStatus();
+    m_reviewVerdict->setEnabled(true);
     showLayout();
+}
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string() + "/";
+}
+
+StudyRules rulesOf(const StudyPlace& place) {
+    StudyRules rules = place.store ? loadStudyRules(*place.store) : StudyRules{};
+    if (place.unitType >= 0) applyUnitType(rules, place.unitType);
+    return rules;
+}
+
+}  // namespace
+
+// "Review: FILE (verdict)", the verdict as the cycle's sitting gives it.
+void CMainFrame::showReviewStatus() {
+    std::string reason;
+    const auto verdict =
+        recordingVerdict(folderOf(m_review->path()), m_review->fileName(), rulesOf(studyPlace()), reason);
+    QString text = QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName()));
+    if (verdict) text += QStringLiteral(" (%1)").arg(QString::fromStdString(verdict->verdict.text));
+    m_statusPanes[kGeneral]->showText(text);
+}
+
+std::string CMainFrame::changeReviewVerdict(const std::string& reason) {
+    if (!m_review) return "no recording is under review";
+    const std::string error = changeRecordingVerdict(folderOf(m_review->path()), m_review->fileName(),
+                                                     rulesOf(studyPlace()), reason);
+    showReviewStatus();
+    return error;
+}
+
+void CMainFrame::askReviewVerdict() {
+    if (!m_review) return;
+    std::string problem;
+    const auto now =
+        recordingVerdict(folderOf(m_review->path()), m_review->fileName(), rulesOf(studyPlace()), problem);
+    if (!now) {
+        QMessageBox::warning(
+            this, QStringLiteral("Change Verdict"),
+            QStringLiteral("%1 has no verdict to change: %2")
+                .arg(QString::fromStdString(m_review->fileName()), QString::fromStdString(problem)));
+        return;
+    }
+    const bool accepted = now->verdict.status == CycleStatus::Accepted;
+    QStringList reasons;
+    for (const auto& r : reviewReasons()) reasons << QString::fromStdString(r);
+    if (!accepted) reasons.prepend(QStringLiteral("reading is sound"));
+    bool ok = false;
+    const QString reason = QInputDialog::getItem(
+        this, QStringLiteral("Change Verdict"),
+        QStringLiteral("%1 is %2.\n%3 it by hand. Reason:")
+            .arg(QString::fromStdString(m_review->fileName()), QString::fromStdString(now->verdict.text),
+                 accepted ? QStringLiteral("Reject") : QStringLiteral("Accept")),
+        reasons, 0, true, &ok);
+    if (!ok) return;
+    const std::string error = changeReviewVerdict(reason.trimmed().toStdString());
+    if (!error.empty())
+        QMessageBox::warning(
+            this, QStringLiteral("Change Verdict"),
+            QStringLiteral("The change could not be kept: %1").arg(QString::fromStdString(error)));
 }
 
 void CMainFrame::endReview() {
@@ -445,6 +516,7 @@ void CMainFrame::endReview() {
     m_result->setReview(nullptr);
     m_information->setReview(nullptr);
     m_review.reset();
+    m_reviewVerdict->setEnabled(false);
     m_statusPanes[kGeneral]->showText(QString::fromStdString(m_liveGeneralText));
     showLayout();
 }

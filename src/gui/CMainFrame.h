@@ -105,6 +105,12 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     void endReview();
     // The recording under review, or null.
     const CRecordingReview* review() const { return m_review.get(); }
+    // Turns the verdict of the recording under review over by hand (accepted
+    // -> rejected and back) with reason, appended to review-log.csv of the
+    // file's folder as the session window does; the status pane shows the new
+    // verdict. Returns "" or why not (no review, the file is not in that
+    // folder's results log, the log cannot be written).
+    std::string changeReviewVerdict(const std::string& reason);
 
     // IStatusBar
     void setGeneralPane(const std::string& text) override;
@@ -141,6 +147,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     void showLayout();
     void chooseRecording();
     void showReview(std::unique_ptr<CRecordingReview> review);
+    void showReviewStatus();
+    void askReviewVerdict();
 
     IEventLoop& m_loop;
     CHalnor55KUDoc* m_doc = nullptr;
@@ -159,7 +167,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CSessionWindow* m_sessionWindow = nullptr;  // child window, owned by Qt
     CStudyWindows* m_study = nullptr;           // the study menus and windows, owned by Qt
     std::unique_ptr<CRecordingReview> m_review;
-    std::string m_liveGeneralText;  // the general pane's live text while reviewing
+    std::string m_liveGeneralText;       // the general pane's live text while reviewing
+    QAction* m_reviewVerdict = nullptr;  // File -> Change Verdict of Recording..., while reviewing
 };
 
 }  // namespace hx

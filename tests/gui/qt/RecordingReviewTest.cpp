@@ -16,6 +16,7 @@
 #include "gui/views/CResultView.h"
 #include "gui/views/CWaveView.h"
 #include "review/CRecordingReview.h"
+#include "study/ReviewLog.h"
 
 namespace hx::test {
 namespace {
@@ -65,8 +66,18 @@ TEST_F(RecordingReview, StepsThroughTheFolderByTimeLeavesTheLiveResultAndEnds) {
     EXPECT_EQ(frame->statusPane(0).text(), "live text");
 
     ASSERT_EQ(frame->openRecording(files[0]), "");
+    const std::string name = std::filesystem::path(files[0]).filename().string();
+    EXPECT_EQ(frame->statusPane(0).text().toStdString(), "Review: " + name + " (accepted)");
+    // Rejected by hand, as in the session window: one row in review-log.csv.
+    ASSERT_EQ(frame->changeReviewVerdict("cuff slipped"), "");
     EXPECT_EQ(frame->statusPane(0).text().toStdString(),
-              "Review: " + std::filesystem::path(files[0]).filename().string());
+              "Review: " + name + " (rejected by hand: cuff slipped)");
+    std::string reason;
+    const auto changes = readReviewLog(folder.string() + "/", reason);
+    ASSERT_TRUE(changes) << reason;
+    ASSERT_EQ(changes->changes.size(), 1u);
+    EXPECT_EQ(changes->changes[0].cycle.dataFile, name);
+    EXPECT_FALSE(changes->changes[0].newAccepted);
     const DataFileParse first = readDataFile(files[0]);
     ASSERT_TRUE(first.ok);
     EXPECT_EQ(frame->review()->result().sbp, first.contents.sbp);
@@ -80,6 +91,7 @@ TEST_F(RecordingReview, StepsThroughTheFolderByTimeLeavesTheLiveResultAndEnds) {
     // Page Down passes over the damaged and the foreign file; at the end it stays.
     press(frame->resultPane(), Qt::Key_PageDown);
     EXPECT_EQ(reviewed(), files[1]);
+    EXPECT_NE(frame->changeReviewVerdict("movement"), "");  // a copy the results log does not name
     press(frame->resultPane(), Qt::Key_PageDown);
     EXPECT_EQ(reviewed(), files[1]);
     press(frame->resultPane(), Qt::Key_PageUp);
