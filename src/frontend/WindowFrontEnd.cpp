@@ -15,6 +15,7 @@
 #include <map>
 
 #include "control/ApplicationShell.h"
+#include "control/AutoStarter.h"
 #include "control/ChannelSet.h"
 #include "gui/CMainFrame.h"
 #include "gui/channels/CChannelTile.h"
@@ -59,14 +60,6 @@ void takeScreenshotLater(QWidget& window, IEventLoop& loop, const WindowOptions&
         }
         loop.quit(0);
     });
-}
-
-// Starts a measurement as a user would press Start: in View, once the
-// previous one has given its result; from a shown result back to the live
-// view. started counts the measurements started, handled the results.
-void startLikeAUser(CMainController& controller, int& started, int handled, int goal) {
-    if (handled < started || started >= goal) return;
-    if (controller.startNextMeasurement()) ++started;
 }
 
 // Says once what is wrong with the profile, and offers to rewrite a damaged
@@ -160,10 +153,10 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     }
 
     QTimer starter;
-    int startedCount = 0;
+    CAutoStarter autoStarter;
     if (options.measurements > 0) {
         QObject::connect(&starter, &QTimer::timeout, &frame, [&] {
-            startLikeAUser(shell.controller(), startedCount, frame.resultsHandled(), options.measurements);
+            autoStarter.look(shell.controller(), frame.resultsHandled(), options.measurements);
         });
         starter.start(1000);
     }
@@ -205,13 +198,14 @@ int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     window.show();
 
     QTimer starter;
-    std::map<int, int> started;
+    std::map<int, CAutoStarter> starters;
     if (options.measurements > 0) {
         QObject::connect(&starter, &QTimer::timeout, &window, [&] {
             for (std::size_t i = 0; i < set.size(); ++i) {
                 CChannel& channel = set.at(i);
-                startLikeAUser(channel.controller(), started[channel.deviceId()],
-                               window.frame(channel.deviceId())->resultsHandled(), options.measurements);
+                starters[channel.deviceId()].look(channel.controller(),
+                                                  window.frame(channel.deviceId())->resultsHandled(),
+                                                  options.measurements);
             }
         });
         starter.start(1000);

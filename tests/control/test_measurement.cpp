@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "ControlRig.h"
+#include "control/AutoStarter.h"
 #include "data/DataFileReader.h"
 #include "session/ResultsLog.h"
 
@@ -142,6 +143,28 @@ TEST(Measurement, TheWindowIsToldOfEveryChangeOfTheCommandsEnabling) {
     ASSERT_TRUE(rig.runUntil(watch([&] { return !rig.controller().connected(); }), 10000));
     EXPECT_EQ(behind, 0);
     EXPECT_EQ(told, unitCommandsEnabled(rig));
+}
+
+TEST(Measurement, AnUnattendedStartThatTookNoMeasurementIsSentAgain) {
+    // Before: the window's --measurements sent Start once and then waited for
+    // its result for ever when the unit never took it (it stayed in View).
+    ControlRig rig;
+    rig.addUnit(0);
+    rig.start();
+    ASSERT_TRUE(rig.waitReady());
+    CAutoStarter starter;
+    const auto results = [&] { return static_cast<int>(rig.ui.results.size()); };
+    starter.look(rig.controller(), results(), 1);
+    ASSERT_EQ(starter.started(), 1);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().unitState() == kStatePress; }));
+    rig.command(kCmdStart);  // cancelled: no result will come of that start
+    ASSERT_TRUE(rig.runUntil([&] { return rig.controller().readyForMeasurement(); }));
+    for (int look = 0; look < 300 && results() == 0; ++look) {
+        starter.look(rig.controller(), results(), 1);
+        rig.runFor(1000);
+    }
+    EXPECT_EQ(results(), 1);
+    EXPECT_EQ(starter.started(), 1) << "counted once it gave its result";
 }
 
 TEST(Measurement, FailedMeasurementIsListedWithoutPressures) {
