@@ -105,6 +105,7 @@ struct Setup {
             SimUnitOptions options;
             options.seed = 11u + static_cast<unsigned>(id);
             options.adjustMs = adjustMs;
+            options.animal.animalNumber = std::to_string(201 + id);  // each unit with its own animal
             sim.addUnit(id, options);
         }
         ports.loop = &loop;

@@ -80,6 +80,9 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
     void setStatePane(const std::string& t) override {
         m_frame.statusBar().setStatePane(t);
         m_tile.setState(t);
+        // Readiness follows the set-up's end too, which tells no change of
+        // commands; the state pane is told twice a second.
+        m_window.updateStartAll();
     }
     void setVersionPane(const std::string& t) override { m_frame.statusBar().setVersionPane(t); }
     void setErrorPane(const std::string& t) override {
