@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -514,6 +515,8 @@ int main(int argc, char** argv) {
         application = std::make_unique<QCoreApplication>(argc, argv);
     else
         application = std::make_unique<QApplication>(argc, argv);
+    // The desktop entry's name, so a Wayland task bar shows the program's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("halnor40ku"));
 
     std::unique_ptr<CVirtualClock> virtualClock;
     if (options.fast) virtualClock = std::make_unique<CVirtualClock>(std::time(nullptr));

@@ -8,20 +8,30 @@ std::int32_t colorTableValue(int index) {
     return static_cast<std::int32_t>(e.red | (e.green << 8) | (e.blue << 16));
 }
 
+namespace {
+// A value edited by hand may lie outside its list: it opens as the default
+// (a blank list would otherwise be stored back as -1 on OK).
+std::int32_t within(std::int32_t value, std::size_t count, std::int32_t fallback) {
+    return value >= 0 && static_cast<std::size_t>(value) < count ? value : fallback;
+}
+}  // namespace
+
 MonitorDialogState MonitorDialogState::fromValues(const MonitorValues& v) {
+    MonitorDialogState defaults;
+    defaults.restoreDefaults();
     MonitorDialogState s;
-    s.pressWidth = v.pressWidth;
-    s.waveWidth = v.waveWidth;
-    s.waveColorNo = v.waveColorNo;
-    s.pressColorNo = v.pressColorNo;
-    s.backChoice = v.backColorNo;
-    s.timerMode = v.timerMode;
-    s.traceMode = v.traceMode;
-    s.outputFile = v.outputFile;
-    s.filenameType = v.filenameType;
+    s.pressWidth = within(v.pressWidth, kTraceWidthItems.size(), defaults.pressWidth);
+    s.waveWidth = within(v.waveWidth, kTraceWidthItems.size(), defaults.waveWidth);
+    s.waveColorNo = within(v.waveColorNo, hx::kColorTable.size(), defaults.waveColorNo);
+    s.pressColorNo = within(v.pressColorNo, hx::kColorTable.size(), defaults.pressColorNo);
+    s.backChoice = v.backColorNo >= kPicked && v.backColorNo <= kColorTable ? v.backColorNo : kWhiteChoice;
+    s.timerMode = within(v.timerMode, 2, defaults.timerMode);
+    s.traceMode = within(v.traceMode, 2, defaults.traceMode);
+    s.outputFile = within(v.outputFile, kCreateDatafileItems.size(), defaults.outputFile);
+    s.filenameType = within(v.filenameType, kFilenameTypeItems.size(), defaults.filenameType);
     s.backColor = v.backColor;
-    s.pressColor = colorTableValue(v.pressColorNo);
-    s.waveColor = colorTableValue(v.waveColorNo);
+    s.pressColor = colorTableValue(s.pressColorNo);
+    s.waveColor = colorTableValue(s.waveColorNo);
     return s;
 }
 

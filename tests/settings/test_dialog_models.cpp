@@ -117,7 +117,17 @@ TEST(MonitorModel, TraceColoursComeFromTheTableByIndex) {
     stored.waveColorNo = 18;
     MonitorDialogState s = MonitorDialogState::fromValues(stored);
     EXPECT_EQ(s.pressColor, 0x0000FF) << "Red";
-    EXPECT_EQ(s.waveColor, kBlack) << "an index outside the table";
+    // Before: an index outside the table opened as a blank list and black, and OK stored -1.
+    EXPECT_EQ(s.waveColorNo, 0) << "an index outside the table opens as the default";
+    EXPECT_EQ(s.waveColor, colorTableValue(0));
+    MonitorValues edited;
+    edited.outputFile = 7;
+    edited.filenameType = -1;
+    edited.pressWidth = 2;
+    const MonitorDialogState opened = MonitorDialogState::fromValues(edited);
+    EXPECT_EQ(opened.outputFile, 1);
+    EXPECT_EQ(opened.filenameType, 0);
+    EXPECT_EQ(opened.pressWidth, 0);
     EXPECT_EQ(colorTableValue(1), 0xF0CAA6) << "Aqua, red in the low byte";
 
     s.pressWidth = 3;

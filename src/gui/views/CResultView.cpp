@@ -107,8 +107,9 @@ void CResultView::redraw() {
     auto waveY = [c](int v) { return c - (v * c) / 1024; };
     auto pressureY = [b](int v) { return b - (v * b) / 700; };
 
-    // Pressure scale: a tick every 200 (half units) up to the top edge.
-    painter.setPen(QPen(Qt::black, 1));
+    // Pressure scale: a tick every 200 (half units) up to the top edge, black
+    // on a light background and white on a dark one.
+    painter.setPen(QPen(m_background.lightness() < 128 ? Qt::white : Qt::black, 1));
     for (int k = 0;; k += 200) {
         const int y = b - (b * k) / 800;
         if (y < 0) break;

@@ -112,6 +112,11 @@ TEST_F(ResultPane, PressureTicksEveryFiftyPixelsOnAPaneOf400) {
     EXPECT_EQ(view.picture().pixelColor(5, 175), kWhite);
     EXPECT_EQ(view.picture().pixelColor(11, 150), kWhite);
     EXPECT_EQ(view.picture().pixelColor(300, 180), kGrey);
+
+    // Before: black ticks on a black background could not be seen.
+    d.doc.preference().monitor().backColor = 0;
+    view.newPens();
+    for (int y : {200, 150, 100, 50, 0}) EXPECT_EQ(view.picture().pixelColor(5, y), kWhite) << y;
 }
 
 TEST_F(ResultPane, MarksAndMarkersOnlyForAValidResult) {
