@@ -143,7 +143,8 @@ BENCHMARK(BM_ResultFullRepaint)->Unit(benchmark::kMicrosecond);
 void BM_InformationFullRepaint(benchmark::State& state) {
     Document d;
     CInformationView view;
-    view.attach(&d.doc, [] { return 5; });
+    view.attach(&d.doc);
+    view.setUnitState(kStateResult);
     view.resize(CInformationView::kWidth, CInformationView::kHeight);
     view.show();
     for (auto _ : state) {

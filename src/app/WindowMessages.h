@@ -38,6 +38,10 @@ enum CommandId : std::uint32_t {
     kCmdDown = 32784,
     kCmdSweepSpeed = 32785,
     kCmdMenu = 32786,
+    // The program's own commands, not the unit's: View -> Session statistics
+    // and View -> New session.
+    kCmdSessionStatistics = 32790,
+    kCmdNewSession = 32791,
     kCmdAbout = 57664,
     kCmdExit = 57665,
 };

@@ -62,7 +62,7 @@ LinkError CMainController::openUnit() {
     reportLinkProblem(opened);
     if (opened != LinkError::None) return opened;
     m_channel = std::move(channel);
-    m_ui.commandsChanged();
+    stateOrConnectionChanged();
     m_doc.setPresetDeviceId(m_doc.deviceId());
     setProperty((kProductIdBase + m_doc.deviceId()) & 0xFFF);
     return LinkError::None;
@@ -108,7 +108,7 @@ void CMainController::deleteChannel() {
     stopReceiver();
     const bool hadChannel = m_channel != nullptr;
     m_channel.reset();
-    if (hadChannel) m_ui.commandsChanged();
+    if (hadChannel) stateOrConnectionChanged();
 }
 
 void CMainController::connectionStep() {

@@ -28,8 +28,9 @@ CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnit
       m_transport(std::make_unique<CTransport>(driver)),
       m_receiver(std::make_unique<CReceiverThread>()),
       m_analysis(std::make_unique<COscillometricAnalysis>()) {
-    m_sink = std::make_unique<CReceiverSinkAdapter>(*this);
+    m_sink = std::make_unique<CReceiverSinkAdapter>(m_loop, m_ui, m_stopEvent);
     m_doc.setListener(this);
+    m_ui.resultsSession(m_session);
     // Records queued behind one the window holds cannot move until it acts.
     m_loop.setQuietCondition(
         [this] { return m_receiver && m_receiver->waitingForHandOver() && !m_handOverEvent.isSet(); });
@@ -165,6 +166,11 @@ void CMainController::setUnitState(UnitState state) {
     if (state == m_unitState) return;
     m_unitState = state;
     m_ui.unitStateChanged(state);
+    stateOrConnectionChanged();
+}
+
+void CMainController::stateOrConnectionChanged() {
+    m_ui.informationPane().setUnitState(m_channel ? m_unitState : -1);
     m_ui.commandsChanged();
 }
 
@@ -224,6 +230,13 @@ void CMainController::command(int id) {
             break;
         case kCmdAbout:
             m_ui.dialogs().showAbout(m_app.aboutTexts());
+            break;
+        case kCmdSessionStatistics:
+            m_session.follow(m_doc.dataFolder(), m_doc.deviceId() + 1);
+            m_ui.showSessionStatistics(m_session);
+            break;
+        case kCmdNewSession:
+            m_session.startNewSession();
             break;
         case kCmdExit:
             m_loop.quit(0);

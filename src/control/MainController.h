@@ -126,8 +126,6 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     int enumerateUnits(DiscoveryMode mode, int deviceId, bool selectOnGrowthOnly = false);
 
   private:
-    friend class CReceiverSinkAdapter;
-
     // IDocumentListener
     void onLiveHeartRate(std::int16_t hr) override;
     void onSensorLevel(int level) override;
@@ -177,6 +175,9 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     LinkError openUnit();
     // Takes a new unit state over and tells the UI port (state, then commands).
     void setUnitState(UnitState state);
+    // Tells the UI port what follows a change of the state or the connection:
+    // the information pane's state and the commands' enabling.
+    void stateOrConnectionChanged();
     // Tells the UI port the link's cause when it changed (None: the unit opened).
     void reportLinkProblem(LinkError cause);
     // Shows why no unit is connected in the error pane until one is.

@@ -23,6 +23,7 @@
 namespace hx {
 
 class COscillometricAnalysis;
+class CResultsSession;
 class CTimerSchedule;
 
 // The Animal ID dialog's texts while it runs. The main window writes them when
@@ -83,6 +84,9 @@ class IInformationPane {
     virtual void pressure(int) {}
     virtual void drawResult() {}
     virtual void repaint() {}
+    // The unit state the next full repaint lays the pane out for (-1: no unit
+    // connected); told after every change of state or connection, repaints nothing.
+    virtual void setUnitState(int /*state*/) {}
 };
 
 // The history pane: one row per result.
@@ -139,6 +143,12 @@ class IUiPort {
     // For front ends that report results (the console).
     virtual void resultHandled(const HistoryRow&, int /*errorCode*/, bool /*showMbpDbp*/,
                                const std::string& /*savedPath*/) {}
+    // The controller's results session, told once when the controller is made;
+    // it outlives every later call of the port.
+    virtual void resultsSession(CResultsSession&) {}
+    // Session statistics were asked for: the session follows the data folder
+    // and the unit of the moment.
+    virtual void showSessionStatistics(CResultsSession&) {}
     // The unit state changed (the state pane text is set separately); the
     // controller holds the new state already.
     virtual void unitStateChanged(UnitState) {}

@@ -95,6 +95,8 @@ class CMainFrame::Port final : public IUiPort {
     void focusMainWindow() override { m_frame.focusMainWindow(); }
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
     void commandsChanged() override { m_frame.updateCommandEnabling(); }
+    void resultsSession(CResultsSession& session) override { m_frame.m_session = &session; }
+    void showSessionStatistics(CResultsSession& session) override { m_frame.showSessionStatistics(session); }
     void resultHandled(const HistoryRow&, int, bool, const std::string&) override {
         ++m_frame.m_resultsHandled;
         m_frame.endReview();  // a live result takes the panes back
@@ -177,12 +179,8 @@ void CMainFrame::createActions() {
     addMenuAction(file, kCmdExit, QStringLiteral("Exit(&X)"));
     // The session's statistics do not depend on the unit: always enabled.
     QMenu* view = menuBar()->addMenu(QStringLiteral("View(&V)"));
-    connect(view->addAction(QStringLiteral("Session statistics")), &QAction::triggered, this, [this] {
-        if (m_controller) showSessionStatistics();
-    });
-    connect(view->addAction(QStringLiteral("New session")), &QAction::triggered, this, [this] {
-        if (m_controller) m_controller->session().startNewSession();
-    });
+    addMenuAction(view, kCmdSessionStatistics, QStringLiteral("Session statistics"));
+    addMenuAction(view, kCmdNewSession, QStringLiteral("New session"));
     m_study->addStudyMenu(*menuBar());
     QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting(&S)"));
     addMenuAction(setting, kCmdTimer, QStringLiteral("Timer"));
@@ -222,21 +220,16 @@ void CMainFrame::attach(CHalnor55KUDoc& doc, CMainController& controller) {
                      QPoint(monitor.frameRight - 1, monitor.frameBottom - 1));
     if (const QRect placed = placeOnScreen(kept); placed.isValid()) setGeometry(placed);
     m_wave->attach(&doc);
-    m_information->attach(
-        &doc, [this] { return m_controller && m_controller->connected() ? m_controller->unitState() : -1; });
+    m_information->attach(&doc);
     m_result->attach(&doc);
     updateCommandEnabling();  // the first pass; after it the controller's notice drives enabling
 }
 
-CSessionWindow& CMainFrame::showSessionStatistics() {
-    if (!m_sessionWindow) {
-        m_controller->session().follow(m_doc->dataFolder(), m_doc->deviceId() + 1);
-        m_sessionWindow = new CSessionWindow(m_controller->session(), m_doc->preference().store(), this);
-    }
+void CMainFrame::showSessionStatistics(CResultsSession& session) {
+    if (!m_sessionWindow) m_sessionWindow = new CSessionWindow(session, m_doc->preference().store(), this);
     m_sessionWindow->show();
     m_sessionWindow->raise();
     m_sessionWindow->activateWindow();
-    return *m_sessionWindow;
 }
 
 // The kept rectangle where it lies on a screen: moved and shrunk into the
@@ -268,7 +261,7 @@ QRect CMainFrame::placeOnScreen(const QRect& kept) const {
 StudyPlace CMainFrame::studyPlace() const {
     if (!m_doc) return {};
     return {m_doc->dataFolder(), &m_doc->preference().store(), m_doc->menuSettings()[MenuSettings::kType],
-            m_controller ? &m_controller->session() : nullptr};
+            m_session};
 }
 
 std::array<std::int32_t, 4> CMainFrame::frameRect() const {

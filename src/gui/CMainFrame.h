@@ -46,6 +46,7 @@ class CInformationView;
 class CHistoryView;
 class CResultView;
 class CSessionWindow;
+class CResultsSession;
 class CRecordingReview;
 class CStudyWindows;
 struct StudyPlace;
@@ -87,8 +88,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CWindowDialogs& windowDialogs() { return m_dialogs; }
 
     // View -> Session statistics: the non-modal statistics window (made on
-    // first use, rebuilt from the results log of the data folder). After attach().
-    CSessionWindow& showSessionStatistics();
+    // first use over the controller's session). Null before.
+    CSessionWindow* sessionWindow() const { return m_sessionWindow; }
     // The Study menu's windows and File -> Report...; the place of the study
     // is the data folder, profile, unit TYPE and session of the moment.
     CStudyWindows& studyWindows() { return *m_study; }
@@ -127,6 +128,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // the keys from the program the user is typing in.
     void focusMainWindow();
     void unitStateChanged(UnitState state);
+    void showSessionStatistics(CResultsSession& session);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -165,6 +167,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     WindowLayout m_layoutMode = kLayoutWave;
     int m_resultsHandled = 0;
     CSessionWindow* m_sessionWindow = nullptr;  // child window, owned by Qt
+    CResultsSession* m_session = nullptr;       // the controller's, told through the port
     CStudyWindows* m_study = nullptr;           // the study menus and windows, owned by Qt
     std::unique_ptr<CRecordingReview> m_review;
     std::string m_liveGeneralText;       // the general pane's live text while reviewing

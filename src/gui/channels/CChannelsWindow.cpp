@@ -54,6 +54,8 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
         if (m_window.m_selected == m_channel.deviceId()) m_frame.focusMainWindow();
     }
     void unitStateChanged(UnitState state) override { m_frame.unitStateChanged(state); }
+    void resultsSession(CResultsSession& session) override { m_frame.resultsSession(session); }
+    void showSessionStatistics(CResultsSession& session) override { m_frame.showSessionStatistics(session); }
     void commandsChanged() override {
         m_frame.commandsChanged();
         m_tile.setConnected(m_channel.controller().connected());
@@ -142,6 +144,7 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
         }
         void drawResult() override { m_frame.drawResult(); }
         void repaint() override { m_frame.repaint(); }
+        void setUnitState(int state) override { m_frame.setUnitState(state); }
 
       private:
         IInformationPane& m_frame;

@@ -68,9 +68,8 @@ CInformationView::CInformationView(QWidget* parent) : QWidget(parent) {
     m_rowStep = m_textHeight + (m_textHeight >> 2);
 }
 
-void CInformationView::attach(const CHalnor55KUDoc* doc, std::function<int()> unitState) {
+void CInformationView::attach(const CHalnor55KUDoc* doc) {
     m_doc = doc;
-    m_unitState = std::move(unitState);
     repaintLayout();
 }
 
@@ -81,7 +80,7 @@ void CInformationView::resizeEvent(QResizeEvent* event) {
     repaintLayout();
 }
 
-void CInformationView::repaintLayout() { repaintLayout(m_unitState ? m_unitState() : -1); }
+void CInformationView::repaintLayout() { repaintLayout(m_unitState); }
 
 void CInformationView::setReview(const CRecordingReview* review) {
     m_review = review;

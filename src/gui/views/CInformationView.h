@@ -14,7 +14,6 @@
 #include <QFont>
 #include <QImage>
 #include <QWidget>
-#include <functional>
 
 #include "control/UiPort.h"
 
@@ -34,8 +33,7 @@ class CInformationView final : public QWidget, public IInformationPane {
 
     explicit CInformationView(QWidget* parent = nullptr);
 
-    // unitState gives the state a full repaint draws for (-1: no unit).
-    void attach(const CHalnor55KUDoc* doc, std::function<int()> unitState);
+    void attach(const CHalnor55KUDoc* doc);
 
     // Full repaint in the layout of the current unit state, or of the state
     // given (the unit has just changed to it).
@@ -44,6 +42,7 @@ class CInformationView final : public QWidget, public IInformationPane {
     // Shows the recording under review, or the live values again (null).
     void setReview(const CRecordingReview* review);
     void repaint() override { repaintLayout(); }
+    void setUnitState(int state) override { m_unitState = state; }
     using QWidget::repaint;  // the toolkit's repaint(rect) and friends stay reachable
     // The result layout at once (a result has arrived).
     void drawResult() override;
@@ -71,7 +70,7 @@ class CInformationView final : public QWidget, public IInformationPane {
 
     const CHalnor55KUDoc* m_doc = nullptr;
     const CRecordingReview* m_review = nullptr;
-    std::function<int()> m_unitState;
+    int m_unitState = -1;  // -1: no unit
     QFont m_large, m_middle, m_small;
     int m_textHeight = 0;  // large font: height plus external leading
     int m_rowStep = 0;

@@ -138,7 +138,7 @@ TEST_F(ResultPane, MarksAndMarkersOnlyForAValidResult) {
 class InformationPane : public ::testing::Test {
   protected:
     void SetUp() override {
-        view.attach(&d.doc, [this] { return state; });
+        view.attach(&d.doc);
         view.resize(CInformationView::kWidth, CInformationView::kHeight);
         MeasurementResult r;
         r.hr = 380;
@@ -154,13 +154,12 @@ class InformationPane : public ::testing::Test {
     }
     int redIn(int i) const { return countColour(row(i), row(i).rect(), kRed); }
     void repaint(int unitState) {
-        state = unitState;
+        view.setUnitState(unitState);
         view.repaintLayout();
     }
 
     PaneDocument d;
     CInformationView view;
-    int state = -1;
 };
 
 TEST_F(InformationPane, FontIsCourierNewOrItsMetricTwin) {

@@ -106,7 +106,9 @@ TEST(SessionWindow, OpensFromTheViewMenuAndFollowsTheProgramsResults) {
     rig.start();
     frame.attach(rig.doc(), rig.controller());
     ASSERT_TRUE(rig.waitReady());
-    CSessionWindow& window = frame.showSessionStatistics();
+    frame.action(kCmdSessionStatistics)->trigger();
+    ASSERT_NE(frame.sessionWindow(), nullptr);
+    CSessionWindow& window = *frame.sessionWindow();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.table().rowCount(), 0);
 
