@@ -2,9 +2,13 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "control/DisplayTexts.h"
+#include "data/Halnor55KUDoc.h"
 #include "gui/views/CWaveView.h"
 #include "session/ResultsLog.h"
 
@@ -25,6 +29,8 @@ CChannelTile::CChannelTile(int deviceId, QWidget* parent) : QFrame(parent), m_de
     m_values = new QLabel(this);
     m_result = new QLabel(this);
     m_error = new QLabel(this);
+    m_resultTrace = new QLabel(this);
+    m_resultTrace->hide();
     QFont bold = m_header->font();
     bold.setBold(true);
     m_header->setFont(bold);
@@ -48,7 +54,10 @@ CChannelTile::CChannelTile(int deviceId, QWidget* parent) : QFrame(parent), m_de
     showValues();
 }
 
-void CChannelTile::attach(const CHalnor55KUDoc& doc) { m_wave->attach(&doc); }
+void CChannelTile::attach(const CHalnor55KUDoc& doc) {
+    m_doc = &doc;
+    m_wave->attach(&doc);
+}
 
 void CChannelTile::setSelected(bool selected) {
     m_selected = selected;
@@ -63,6 +72,7 @@ void CChannelTile::setConnected(bool connected) {
         m_hr = m_sense = m_pressure = -1;
         showValues();
         m_wave->resetSweep();  // no stale trace under "Not Connected"
+        m_resultTrace->hide();
     }
     showHeader();
 }
@@ -116,6 +126,53 @@ void CChannelTile::setResult(const HistoryRow& row, int errorCode, bool showMbpD
     text += QStringLiteral(" mmHg  HR %1").arg(numberOrDash(row.hr));
     if (errorCode != 0) text += QStringLiteral("  ") + QString::fromStdString(resultErrorName(errorCode));
     m_result->setText(text);
+    showResultTrace();
+}
+
+void CChannelTile::showResultTrace() {
+    const QSize size = m_wave->size();
+    if (!m_doc || size.width() < 2 || size.height() < 8) return;
+    const Ring& pressure = m_doc->resultPressureRing();
+    const Ring& wave = m_doc->resultWaveRing();
+    // The recording runs from the ring's start to its last sample.
+    std::size_t n = kRingSize;
+    while (n > 1 && pressure[n - 1] == 0 && wave[n - 1] == 0) --n;
+    int pressureMax = 1, waveMin = 0, waveMax = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+        pressureMax = std::max<int>(pressureMax, pressure[i]);
+        waveMin = std::min<int>(waveMin, wave[i]);
+        waveMax = std::max<int>(waveMax, wave[i]);
+    }
+    const int w = size.width(), h = size.height();
+    QPolygon pressureLine, waveLine;
+    for (int x = 0; x < w; ++x) {
+        const std::size_t i = static_cast<std::size_t>(x) * n / static_cast<std::size_t>(w);
+        pressureLine << QPoint(x, h / 2 - pressure[i] * (h / 2 - 2) / pressureMax);
+        waveLine << QPoint(x, h - 2 - (wave[i] - waveMin) * (h / 2 - 4) / std::max(1, waveMax - waveMin));
+    }
+    QPixmap picture(size);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setPen(QColor(0x60, 0x60, 0x60));
+    painter.drawPolyline(pressureLine);
+    painter.setPen(QColor(0x00, 0x00, 0xc8));
+    painter.drawPolyline(waveLine);
+    painter.end();
+    m_resultTrace->setPixmap(picture);
+    m_resultTrace->setGeometry(m_wave->geometry());
+    m_resultTrace->show();
+    m_resultTrace->raise();
+}
+
+void CChannelTile::liveBatch() {
+    if (m_resultTrace->isVisible() && m_doc && m_doc->drawMode() == 0) m_resultTrace->hide();
+}
+
+bool CChannelTile::showsResultTrace() const { return m_resultTrace->isVisible(); }
+
+void CChannelTile::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    if (m_resultTrace->isVisible()) showResultTrace();
 }
 
 void CChannelTile::setLinkProblem(LinkError cause) {

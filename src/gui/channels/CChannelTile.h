@@ -3,7 +3,8 @@
 // (device ID, connection, unit state, animal number), the live sweep (a
 // CWaveView of its own over the channel's document), the live values (heart
 // rate, cuff pressure, sensor level), the last result and the unit's error or
-// link problem. A click selects the channel (clicked()).
+// link problem. While a result is shown the sweep gives way to the recorded
+// cuff pressure and pulse wave. A click selects the channel (clicked()).
 //
 // UI thread only. The document is not owned and must outlive the tile's use of it.
 
@@ -40,6 +41,9 @@ class CChannelTile final : public QFrame {
     void setPressure(int mmHg);
     void setResult(const HistoryRow& row, int errorCode, bool showMbpDbp);
     void setLinkProblem(LinkError cause);
+    // A live batch arrived: a shown result trace gives way to the live sweep.
+    void liveBatch();
+    bool showsResultTrace() const;
 
     // The texts as shown (tests and pictures).
     QString headerText() const;
@@ -52,13 +56,17 @@ class CChannelTile final : public QFrame {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void showHeader();
     void showValues();
     void showError();
+    // The recorded cuff pressure and pulse wave of the last result, where the sweep is.
+    void showResultTrace();
 
     const int m_deviceId;
+    const CHalnor55KUDoc* m_doc = nullptr;
     bool m_selected = false;
     bool m_connected = false;
     QString m_state, m_animal, m_general, m_errorPane, m_link;
@@ -68,6 +76,7 @@ class CChannelTile final : public QFrame {
     QLabel* m_values;
     QLabel* m_result;
     QLabel* m_error;
+    QLabel* m_resultTrace;  // over the sweep while a result is shown
 };
 
 }  // namespace hx

@@ -100,9 +100,11 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
     // The frame's sweep and the tile's.
     class Wave final : public IWavePane {
       public:
-        Wave(IWavePane& frame, CChannelTile& tile) : m_frame(frame), m_tile(tile.wave()) {}
+        Wave(IWavePane& frame, CChannelTile& tile)
+            : m_frame(frame), m_tileWidget(tile), m_tile(tile.wave()) {}
         void drawBatch() override {
             m_frame.drawBatch();
+            m_tileWidget.liveBatch();
             m_tile.drawBatch();
         }
         void resetSweep() override {
@@ -124,6 +126,7 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
 
       private:
         IWavePane& m_frame;
+        CChannelTile& m_tileWidget;
         CWaveView& m_tile;
     };
     // The frame's information pane and the tile's values.

@@ -118,6 +118,7 @@ TEST_F(ChannelsWindowTest, AChannelsDialogDoesNotStopTheOthers) {
     EXPECT_EQ(devices, (QStringList{"2", "3", "4"}));
     for (int id : {1, 2, 3}) EXPECT_EQ(window.frame(id)->resultsHandled(), 1) << id;
     EXPECT_FALSE(window.tile(1)->resultText().isEmpty());
+    EXPECT_TRUE(window.tile(1)->showsResultTrace());  // the recording where the sweep was
 }
 
 }  // namespace
