@@ -104,6 +104,13 @@ HistoryCells historyCells(const HistoryRow& row, int errorCode, bool showMbpDbp)
     return cells;
 }
 
+std::string historyDateTime(const HistoryRow& row) {
+    const std::string& t = row.dateTime;
+    if (t.size() < 12) return {};
+    return "20" + t.substr(0, 2) + "/" + t.substr(2, 2) + "/" + t.substr(4, 2) + " " + t.substr(6, 2) + ":" +
+           t.substr(8, 2) + ":" + t.substr(10, 2);
+}
+
 std::array<std::string, 2> clockDialogLines(const std::tm& pc, std::array<std::int16_t, 6> unit) {
     // A unit in step with the PC shows exactly the PC's second.
     if (std::abs(unit[5] - pc.tm_sec) < 2 && unit[4] == pc.tm_min)

@@ -39,6 +39,9 @@ struct HistoryCells {
 // Applies the list's rules: an error code blanks the pressures ("---"), a clear
 // show-MBP/DBP flag blanks MBP and DBP; numbers print as unsigned 32-bit.
 HistoryCells historyCells(const HistoryRow& row, int errorCode, bool showMbpDbp);
+// The row's whole date and time as the unit sent it, "20YY/MM/DD hh:mm:ss"
+// (the Time cell shows the time of day only); empty when it has no date.
+std::string historyDateTime(const HistoryRow& row);
 
 // The two lines of the clock dialog: "    PC:YYYY/MM/DD hh:mm:ss" and
 // "HX-40K:YYYY/MM/DD hh:mm:ss". A unit less than 2 s off within the same

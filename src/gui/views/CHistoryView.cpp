@@ -1,6 +1,10 @@
 #include "gui/views/CHistoryView.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <algorithm>
+#include <array>
 
 #include "control/DisplayTexts.h"
 
@@ -8,7 +12,9 @@ namespace hx {
 
 namespace {
 constexpr const char* kHeaders[CHistoryModel::kColumns] = {"N", "HR", "SBP", "MBP", "DBP", "Time  "};
-constexpr int kColumnWidths[CHistoryModel::kColumns] = {30, 38, 38, 38, 38, 60};
+// The widest text each column shows in practice; the Time column is never cut.
+constexpr const char* kWidestCells[CHistoryModel::kColumns] = {"9999", "999", "999",
+                                                               "999",  "999", "00:00:00"};
 }  // namespace
 
 void CHistoryModel::addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) {
@@ -27,8 +33,9 @@ int CHistoryModel::columnCount(const QModelIndex& parent) const { return parent.
 QVariant CHistoryModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole) return {};
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    if (role == Qt::ToolTipRole) return QString::fromStdString(historyDateTime(row.values));
+    if (role != Qt::DisplayRole) return {};
     const HistoryCells cells = historyCells(row.values, row.errorCode, row.showMbpDbp);
     return QString::fromStdString(cells.text[static_cast<std::size_t>(index.column())]);
 }
@@ -57,7 +64,53 @@ CHistoryView::CHistoryView(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
-    for (int c = 0; c < CHistoryModel::kColumns; ++c) setColumnWidth(c, kColumnWidths[c]);
+    // Every column is shown in the pane's width, none behind a scroll bar: a
+    // point smaller than the window's text lets six columns fit in 192 px.
+    QFont compact = font();
+    if (compact.pointSizeF() > 7) compact.setPointSizeF(compact.pointSizeF() - 1);
+    setFont(compact);
+    horizontalHeader()->setFont(compact);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    horizontalHeader()->setMinimumSectionSize(1);  // the style's minimum is wider than three digits
+    fitColumns();
+}
+
+void CHistoryView::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    fitColumns();
+}
+
+// Each column gets the width of its widest text (or header) and the time
+// column what is left over; in a pane too narrow for that the number columns
+// give way first, down to their digits (a header may then be cut), then the
+// time, down to its digits.
+void CHistoryView::fitColumns() {
+    const QFontMetrics text(font());
+    const QFontMetrics header(horizontalHeader()->font());
+    constexpr int kPadding = 6;
+    std::array<int, CHistoryModel::kColumns> widths{};
+    std::array<int, CHistoryModel::kColumns> least{};
+    int total = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        const int column = static_cast<int>(c);
+        const QString title =
+            m_model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
+        least[c] = text.horizontalAdvance(QString::fromLatin1(kWidestCells[c])) + 2;
+        widths[c] = std::max(least[c] - 2, header.horizontalAdvance(title)) + kPadding;
+        total += widths[c];
+    }
+    // The viewport's width to be: the frame and a shown scroll bar taken off.
+    const int available =
+        contentsRect().width() -
+        (verticalScrollBar()->isVisibleTo(this) ? verticalScrollBar()->sizeHint().width() : 0);
+    if (total < available) widths.back() += available - total;  // the time column takes the room left
+    for (std::size_t c = 0; c < widths.size() && total > available; ++c) {
+        const int give = std::min(total - available, widths[c] - least[c]);
+        widths[c] -= give;
+        total -= give;
+    }
+    for (std::size_t c = 0; c < widths.size(); ++c) setColumnWidth(static_cast<int>(c), widths[c]);
 }
 
 void CHistoryView::addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) {

@@ -1,7 +1,8 @@
 #pragma once
 // CHistoryView: the list below the information pane (from y = 230 on) with one
 // row per saved result, newest at the bottom: N, HR, SBP, MBP, DBP and the time
-// of day. The rows live in CHistoryModel, which formats a cell only when the
+// of day (the whole date and time as the row's tooltip), every column within
+// the pane's width. The rows live in CHistoryModel, which formats a cell only when the
 // view asks for it, so thousands of rows cost nothing until they are shown.
 // UI thread only.
 
@@ -51,7 +52,12 @@ class CHistoryView final : public QTableView, public IHistoryPane {
     void addRow(const HistoryRow& row, int errorCode, bool showMbpDbp) override;
     CHistoryModel& rows() { return m_model; }
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    void fitColumns();
+
     CHistoryModel m_model;
 };
 

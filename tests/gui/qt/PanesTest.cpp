@@ -226,6 +226,15 @@ TEST(HistoryPane, RowsBlankWhatTheResultDoesNotShow) {
     EXPECT_EQ(cell(2, 4), "85");
     EXPECT_EQ(cell(0, 5), "09:30:45");
     EXPECT_EQ(rows.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "Time  ");
+    EXPECT_EQ(rows.data(rows.index(0, 3), Qt::ToolTipRole).toString(), "2012/03/15 09:30:45");
+
+    // Before: the columns took 242 px of the 192-px pane and hid the time.
+    view.resize(CHistoryView::kWidth, 300);
+    view.show();
+    int right = 0;
+    for (int c = 0; c < CHistoryModel::kColumns; ++c) right += view.columnWidth(c);
+    EXPECT_LE(right, view.viewport()->width());
+    EXPECT_GE(view.columnWidth(5), view.fontMetrics().horizontalAdvance("09:30:45"));
 }
 
 }  // namespace
