@@ -15,18 +15,13 @@
 #include "data/Halnor55KUDoc.h"
 #include "protocol/RecordDecoding.h"
 #include "settings/ProfileStore.h"
+#include "support/SilentMessagePort.h"
 
 namespace {
 
 using namespace hx;
 
-class SilentPort : public IMessagePort {
-  public:
-    MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
-        return MsgAnswer::Ok;
-    }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
-};
+using SilentPort = hx::test::SilentMessagePort;
 
 struct Bench {
     CHalnor40KUApp app;

@@ -22,6 +22,7 @@
 #include "gui/views/CWaveView.h"
 #include "protocol/RecordDecoding.h"
 #include "settings/ProfileStore.h"
+#include "support/SilentMessagePort.h"
 
 namespace {
 
@@ -31,13 +32,7 @@ constexpr int kMainWidth = 1088;
 constexpr int kMainHeight = 716;
 constexpr int kPairsPerPacket = 14;
 
-class SilentPort : public IMessagePort {
-  public:
-    MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
-        return MsgAnswer::Ok;
-    }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
-};
+using SilentPort = hx::test::SilentMessagePort;
 
 struct Document {
     CHalnor40KUApp app;

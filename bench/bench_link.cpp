@@ -32,6 +32,7 @@
 #include "protocol/RecordDecoding.h"
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
+#include "support/SilentMessagePort.h"
 
 namespace {
 
@@ -64,13 +65,7 @@ class MessageQueue : public IReceiverSink {
     std::deque<WindowMessage> m_queue;
 };
 
-class SilentPort : public IMessagePort {
-  public:
-    MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons) override {
-        return MsgAnswer::Ok;
-    }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
-};
+using SilentPort = hx::test::SilentMessagePort;
 
 std::vector<std::uint8_t> wavePacket(std::uint32_t sequence) {
     std::vector<std::uint8_t> packet(8 + 4 * 14, 0);

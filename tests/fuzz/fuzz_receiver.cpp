@@ -31,6 +31,7 @@
 #include "protocol/ReceiverThread.h"
 #include "protocol/RecordDecoding.h"
 #include "settings/ProfileStore.h"
+#include "support/SilentMessagePort.h"
 #include "usb/ControlHeader.h"
 
 namespace {
@@ -195,13 +196,7 @@ class QueueSink : public IReceiverSink {
     int menuNotices = 0;
 };
 
-class SilentPort : public IMessagePort {
-  public:
-    MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
-        return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
-    }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
-};
+using SilentPort = hx::test::SilentMessagePort;
 
 std::string g_logName;
 void removeLogBlock() { ::shm_unlink(g_logName.c_str()); }

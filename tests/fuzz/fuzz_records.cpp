@@ -26,18 +26,13 @@
 #include "data/Halnor55KUDoc.h"
 #include "protocol/RecordDecoding.h"
 #include "settings/ProfileStore.h"
+#include "support/SilentMessagePort.h"
 
 namespace {
 
 using namespace hx;
 
-class SilentPort : public IMessagePort {
-  public:
-    MsgAnswer messageBox(const std::string&, const std::string&, MsgIcon, MsgButtons buttons) override {
-        return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
-    }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string&) override { return {}; }
-};
+using SilentPort = hx::test::SilentMessagePort;
 
 std::string g_logName;
 
