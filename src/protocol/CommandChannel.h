@@ -4,7 +4,8 @@
 // transport slot, and gives every outbound operation a name: key and mode
 // commands, the state, clock and menu queries, clock and menu writes, the
 // animal-information and version requests and frames. It also gives the
-// receiver thread its one read operation.
+// receiver thread its one read operation. The requests, codes and frames
+// are tabled in docs/protocol.md.
 //
 // Threads: everything except readRecord and cancelRead runs on the
 // user-interface thread. readRecord runs on the receiver thread only;

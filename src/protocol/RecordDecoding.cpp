@@ -4,6 +4,8 @@
 
 #include "app/LogChannel.h"
 
+// The records' types, offsets and units: docs/protocol.md.
+
 namespace hx {
 
 namespace {

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+// Built from the table in docs/protocol.md, not from the program's decoding,
+// so a mistake on one side shows up in the tests instead of cancelling out.
+
 namespace hx {
 
 namespace {
