@@ -157,6 +157,9 @@ std::int32_t CChannelProfile::readInt(const std::string& section, const std::str
 }
 
 void CChannelProfile::writeInt(const std::string& section, const std::string& key, std::int32_t value) {
+    // The window's place (frameLeft, frameTop, ...) is the one-unit window's: a
+    // channel has no window of its own and leaves it as it was at its end.
+    if (key.rfind("frame", 0) == 0) return;
     m_shared.writeInt(perUnitKey(key) ? unitSection(section) : section, key, value);
 }
 

@@ -217,6 +217,10 @@ TEST(Channels, AnimalSettingsAreKeptPerUnitProgramSettingsShared) {
     EXPECT_EQ(four.readText("HalnorEWU_1", "ID_NO", ""), "A1");
     EXPECT_EQ(shared.raw("HalnorEWU_1_unit3", "ID_NO"), "R7");
     EXPECT_EQ(four.readInt("HalnorEWU_1", "backColorNo", 0), 4);
+    // Ending a channel does not take the one-unit window's place.
+    shared.writeInt("HalnorEWU_1", "frameRight", 900);
+    three.writeInt("HalnorEWU_1", "frameRight", 0);
+    EXPECT_EQ(shared.readInt("HalnorEWU_1", "frameRight", 0), 900);
 }
 
 TEST(Channels, TheControlSocketListsAndAddressesEachChannel) {
