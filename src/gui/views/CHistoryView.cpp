@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStyle>
 #include <algorithm>
 #include <array>
 
@@ -64,13 +65,8 @@ CHistoryView::CHistoryView(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
-    // Every column is shown in the pane's width, none behind a scroll bar: a
-    // point smaller than the window's text lets six columns fit in 192 px.
-    QFont compact = font();
-    if (compact.pointSizeF() > 7) compact.setPointSizeF(compact.pointSizeF() - 1);
-    setFont(compact);
-    horizontalHeader()->setFont(compact);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // Every column is shown in the pane's width, none behind a scroll bar.
+    m_baseFont = font();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     horizontalHeader()->setMinimumSectionSize(1);  // the style's minimum is wider than three digits
     fitColumns();
@@ -81,29 +77,46 @@ void CHistoryView::resizeEvent(QResizeEvent* event) {
     fitColumns();
 }
 
-// Each column gets the width of its widest text (or header) and the time
-// column what is left over; in a pane too narrow for that the number columns
-// give way first, down to their digits (a header may then be cut), then the
-// time, down to its digits.
+int CHistoryView::cellMargin() const {
+    // What the item delegate keeps clear on both sides of a cell's text.
+    return 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 1;
+}
+
+// Each column gets its widest text whole (or its header) and the time column
+// what is left over. Where that does not fit, the list's text gets smaller
+// (by half points, down to 6) until every number and the time fit whole; the
+// headers may then be cut.
 void CHistoryView::fitColumns() {
-    const QFontMetrics text(font());
-    const QFontMetrics header(horizontalHeader()->font());
-    constexpr int kPadding = 6;
-    std::array<int, CHistoryModel::kColumns> widths{};
-    std::array<int, CHistoryModel::kColumns> least{};
-    int total = 0;
-    for (std::size_t c = 0; c < widths.size(); ++c) {
-        const int column = static_cast<int>(c);
-        const QString title =
-            m_model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
-        least[c] = text.horizontalAdvance(QString::fromLatin1(kWidestCells[c])) + 2;
-        widths[c] = std::max(least[c] - 2, header.horizontalAdvance(title)) + kPadding;
-        total += widths[c];
-    }
     // The viewport's width to be: the frame and a shown scroll bar taken off.
     const int available =
         contentsRect().width() -
         (verticalScrollBar()->isVisibleTo(this) ? verticalScrollBar()->sizeHint().width() : 0);
+    std::array<int, CHistoryModel::kColumns> least{};
+    QFont listFont = m_baseFont;
+    for (;;) {
+        const QFontMetrics text(listFont);
+        int sum = 0;
+        for (std::size_t c = 0; c < least.size(); ++c) {
+            least[c] = text.horizontalAdvance(QString::fromLatin1(kWidestCells[c])) + cellMargin();
+            sum += least[c];
+        }
+        if (sum <= available || listFont.pointSizeF() <= 6.5) break;
+        listFont.setPointSizeF(listFont.pointSizeF() - 0.5);
+    }
+    if (font() != listFont) {
+        setFont(listFont);
+        horizontalHeader()->setFont(listFont);
+        verticalHeader()->setDefaultSectionSize(QFontMetrics(listFont).height() + 4);
+    }
+    const QFontMetrics header(listFont);
+    std::array<int, CHistoryModel::kColumns> widths{};
+    int total = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        const QString title =
+            m_model.headerData(static_cast<int>(c), Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
+        widths[c] = std::max(least[c], header.horizontalAdvance(title) + cellMargin());
+        total += widths[c];
+    }
     if (total < available) widths.back() += available - total;  // the time column takes the room left
     for (std::size_t c = 0; c < widths.size() && total > available; ++c) {
         const int give = std::min(total - available, widths[c] - least[c]);

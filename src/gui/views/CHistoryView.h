@@ -7,6 +7,7 @@
 // UI thread only.
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QTableView>
 #include <vector>
 
@@ -57,8 +58,10 @@ class CHistoryView final : public QTableView, public IHistoryPane {
 
   private:
     void fitColumns();
+    int cellMargin() const;
 
     CHistoryModel m_model;
+    QFont m_baseFont;  // the window's text; the list may use a smaller size of it
 };
 
 }  // namespace hx

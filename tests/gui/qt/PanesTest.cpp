@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QStyle>
 
 #include "GuiTestSupport.h"
 #include "analysis/OscillometricAnalysis.h"
@@ -234,7 +235,12 @@ TEST(HistoryPane, RowsBlankWhatTheResultDoesNotShow) {
     int right = 0;
     for (int c = 0; c < CHistoryModel::kColumns; ++c) right += view.columnWidth(c);
     EXPECT_LE(right, view.viewport()->width());
-    EXPECT_GE(view.columnWidth(5), view.fontMetrics().horizontalAdvance("09:30:45"));
+    // Numbers and the time whole, clear of the cell's margins (never "..." or "13:03:...").
+    const int margins = 2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1);
+    for (int c : {1, 2, 5})
+        EXPECT_GT(view.columnWidth(c),
+                  view.fontMetrics().horizontalAdvance(c == 5 ? "09:30:45" : "999") + margins)
+            << c;
 }
 
 }  // namespace
