@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/LogChannel.h"
-#include "timer/ReplaceFile.h"
+#include "app/ReplaceFile.h"
 
 extern char** environ;
 

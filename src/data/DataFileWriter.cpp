@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/LogChannel.h"
+#include "app/ReplaceFile.h"
 #include "data/WavePacking.h"
-#include "timer/ReplaceFile.h"
 
 namespace hx {
 

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include "app/ReplaceFile.h"
+
 namespace hx {
 
 namespace {
@@ -88,24 +90,6 @@ void appendField(std::string& line, const std::string& value, bool textCell = fa
 std::string folderPrefix(const std::string& folder) {
     if (folder.empty()) return {};
     return folder.back() == '/' ? folder : folder + "/";
-}
-
-// Writes all of data at the end of fd; false with errno set on failure.
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 void syncFolder(const std::string& folder) {

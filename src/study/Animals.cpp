@@ -4,8 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "app/ReplaceFile.h"
 #include "study/Csv.h"
-#include "timer/ReplaceFile.h"
 
 namespace hx {
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <new>
 
-#include "timer/ReplaceFile.h"
+#include "app/ReplaceFile.h"
 #include "timer/TimerFileLines.h"
 
 namespace hx {

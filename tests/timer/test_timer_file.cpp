@@ -12,10 +12,10 @@
 #include <sstream>
 #include <vector>
 
+#include "app/ReplaceFile.h"
 #include "support/FakeMessagePort.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
-#include "timer/ReplaceFile.h"
 #include "timer/TimerFileLines.h"
 #include "timer/TimerSchedule.h"
 

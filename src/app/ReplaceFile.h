@@ -8,9 +8,11 @@
 // over the target, and then the folder is synced. Any failure removes the
 // temporary file and leaves an earlier file of that name untouched.
 //
-// Lives in the timer folder because it is the lowest folder that both the
-// timer file and the data files can reach. Any thread; no shared state.
+// Lives in src/app, the lowest folder, because the timer file, the data files,
+// the results log and the study files all write through it. Any thread; no
+// shared state.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <span>
@@ -38,6 +40,11 @@ struct ReplaceFileResult {
     int error = 0;  // errno of the failing step
     bool ok() const { return failedAt == ReplaceStage::kNone; }
 };
+
+// Writes all size bytes of data to fd, going on after signals and short
+// writes; false with errno set on failure (ENOSPC when the file system takes
+// no more bytes).
+bool writeAll(int fd, const void* data, std::size_t size);
 
 // Writes bytes to path as described above. A new file gets the usual
 // permissions (0666 less the umask); a replaced file keeps its own, without

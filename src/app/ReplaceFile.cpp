@@ -1,4 +1,4 @@
-#include "timer/ReplaceFile.h"
+#include "app/ReplaceFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -55,23 +55,6 @@ bool isTemporaryName(std::string_view name) {
            name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix);
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // A file system that cannot sync folders (EINVAL) has nothing to sync.
 bool syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -124,6 +107,24 @@ bool targetRefusesWriting(const std::string& path, struct stat& existing, bool& 
 
 }  // namespace
 
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 ReplaceFileResult replaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes,
                                       IfExists ifExists) {
     if (path.empty() || path.back() == '/') return failure(ReplaceStage::kCreate, EISDIR);
@@ -140,7 +141,7 @@ ReplaceFileResult replaceFileContents(const std::string& path, std::span<const s
     const int fd = createTemporary(folder, tempPath);
     if (fd < 0) return failure(ReplaceStage::kCreate, errno);
 
-    bool written = writeAll(fd, bytes);
+    bool written = writeAll(fd, bytes.data(), bytes.size());
     // The old file's permissions, but never set-user-ID, set-group-ID or sticky.
     if (written && exists) (void)::fchmod(fd, existing.st_mode & 0777);
     written = written && ::fsync(fd) == 0;
