@@ -8,6 +8,7 @@
 
 #include "usb/ControlHeader.h"
 #include "usb/LibusbTranslation.h"
+#include "usb/LinkLog.h"
 
 namespace hx {
 
@@ -16,6 +17,10 @@ struct CLibusbDriver::Device {
     UsbPipes pipes;
     std::mutex claimMutex;
     bool claimed = false;
+    // One request on endpoint 0 at a time: a unit reset (the receiver
+    // thread's) never runs in the middle of a control transfer of the
+    // user-interface thread, nor a pipe reset.
+    std::mutex requestMutex;
 
     Device() = default;
     Device(const Device&) = delete;
@@ -202,9 +207,11 @@ LinkError CLibusbDriver::ioControl(DriverHandle handle, std::uint32_t code, cons
         const std::optional<UsbEndpoint>& endpoint =
             entry->pipe == 0 ? entry->device->pipes.in : entry->device->pipes.out;
         if (!endpoint) return LinkError::Protocol;
+        std::lock_guard lock(entry->device->requestMutex);
         return linkErrorFromLibusb(libusb_clear_halt(entry->device->handle, endpoint->address));
     }
     if (entry->pipe >= 0) return LinkError::Protocol;  // the other requests go to the unit itself
+    std::lock_guard lock(entry->device->requestMutex);
     return unitRequest(*entry, code, in, inLength, out, outLength, returned);
 }
 
@@ -278,20 +285,27 @@ PipeReadResult CLibusbDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer, 
     if (entry->pipe != 0 || !entry->device->pipes.in) return {LinkError::Protocol, 0, false};
     const UsbEndpoint endpoint = *entry->device->pipes.in;
     bool waited = false;
-    // Short slices keep the read cancellable without the asynchronous API; a
-    // slice that times out with data in hand still delivers that data.
+    length = std::min<std::size_t>(length, 0x7FFFFFFF);
+    std::size_t got = 0;
+    // Short slices keep the read cancellable without the asynchronous API. A
+    // slice that times out after part of a record (a record of several
+    // packets) keeps that part and reads on for the rest: the record ends with
+    // its short packet (or a full buffer), never with the slice.
     for (;;) {
         if (entry->cancelled->load()) return {LinkError::Cancelled, 0, waited};
         int transferred = 0;
-        int result =
-            transfer(entry->device->handle, endpoint, buffer,
-                     static_cast<int>(std::min<std::size_t>(length, 0x7FFFFFFF)), &transferred, kReadSliceMs);
-        if (result == LIBUSB_ERROR_TIMEOUT && transferred == 0) {
+        const int result = transfer(entry->device->handle, endpoint, buffer + got,
+                                    static_cast<int>(length - got), &transferred, kReadSliceMs);
+        got += static_cast<std::size_t>(std::max(transferred, 0));
+        if (result == LIBUSB_SUCCESS || (result == LIBUSB_ERROR_TIMEOUT && got == length))
+            return {LinkError::None, got, waited};
+        if (result == LIBUSB_ERROR_TIMEOUT) {
             waited = true;
             continue;
         }
-        if (result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT)
-            return {LinkError::None, static_cast<std::size_t>(transferred), waited};
+        // An overflow, a stall, a unit gone: the record is lost; say which.
+        const unsigned long errors = m_readErrors.fetch_add(1) + 1;
+        writeLinkLinef({}, "libusb read error: %s (%lu so far)", libusb_error_name(result), errors);
         return {linkErrorFromLibusb(result), 0, waited};
     }
 }
@@ -344,14 +358,13 @@ void CLibusbDriver::runEvents() {
 }
 
 void CLibusbDriver::onHotplug(libusb_device* device, bool arrived) {
-    NoticeHandler handler;
-    {
-        std::lock_guard lock(m_noticeMutex);
-        handler = m_noticeHandler;
-    }
-    if (handler)
-        handler(arrived ? DeviceNotice::Arrival : DeviceNotice::Removal,
-                makeUsbDevicePath(locationOf(device)));
+    // Called under the lock, so that setNoticeHandler (clearing it among
+    // others) waits for a notice under way: after it returns, the old handler
+    // is never called again. A handler only posts; it never sets handlers.
+    std::lock_guard lock(m_noticeMutex);
+    if (m_noticeHandler)
+        m_noticeHandler(arrived ? DeviceNotice::Arrival : DeviceNotice::Removal,
+                        makeUsbDevicePath(locationOf(device)));
 }
 
 }  // namespace hx

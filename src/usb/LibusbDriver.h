@@ -50,6 +50,9 @@ class CLibusbDriver final : public IUnitDriver {
 
     // False when libusb could not be initialised (then nothing is ever listed).
     bool available() const { return m_context != nullptr; }
+    // Pipe reads that failed (each also written to the diagnostic log with
+    // libusb's error name), since the driver was made.
+    unsigned long readErrors() const { return m_readErrors.load(); }
 
     std::vector<std::string> presentInterfaces() override;
     LinkResult<DriverHandle> open(const std::string& path) override;
@@ -92,7 +95,8 @@ class CLibusbDriver final : public IUnitDriver {
     std::map<std::string, std::weak_ptr<Device>> m_devices;  // by unit path
     DriverHandle m_nextHandle = 1;
 
-    std::mutex m_noticeMutex;
+    std::atomic<unsigned long> m_readErrors{0};
+    std::mutex m_noticeMutex;  // held while a notice is delivered
     NoticeHandler m_noticeHandler;
     bool m_hotplugRegistered = false;
     int m_hotplugHandle = 0;

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/LogChannel.h"
 #include "app/VirtualClock.h"
 #include "protocol/CommandChannel.h"
 #include "sim/SimDriver.h"
@@ -54,6 +58,39 @@ TEST(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
         EXPECT_TRUE(channel.sendPcVer("Halnor40KU1.0.2.0"));
         EXPECT_EQ(unit.pcVersionText(), "Halnor40KU1.0.2.0");
     }
+}
+
+TEST(LibusbChannel, AFailedPipeReadIsCountedAndLoggedByName) {
+    // Before: a read error dropped the record without a line or a count.
+    std::string why;
+    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    auto testbed = std::make_unique<CUsbTestbed>();
+    SimUnitOptions options;
+    options.adjustMs = 0;
+    options.vendorId = kVendor;
+    CSimUnit& unit = sim.addUnit(2, options);
+    CEmulatedUnit& emulated = testbed->plugIn(sim, unit, 1);
+    std::vector<std::string> lines;
+    setLogLineObserver([&](std::string_view text, char, char) { lines.emplace_back(text); });
+    {
+        CLibusbDriver libusb(kVendor);
+        const std::vector<std::string> paths = libusb.presentInterfaces();
+        ASSERT_EQ(paths.size(), 1u);
+        const DriverHandle in = libusb.open(paths[0] + "\\if000pipe000").value;
+        ASSERT_NE(in, kInvalidHandle);
+        emulated.loseDevice();
+        std::uint8_t buffer[64];
+        EXPECT_NE(libusb.readPipe(in, buffer, sizeof buffer).error, LinkError::None);
+        EXPECT_EQ(libusb.readErrors(), 1u);
+        libusb.close(in);
+    }
+    setLogLineObserver(nullptr);
+    EXPECT_NE(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& l) { return l.find("libusb read error: LIBUSB_ERROR_") == 0; }),
+        lines.end());
 }
 
 }  // namespace
