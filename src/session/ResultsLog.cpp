@@ -361,16 +361,20 @@ class LogFile {
     LogFile& operator=(const LogFile&) = delete;
     bool ok() const { return m_ok; }
 
-    // Calls line(text) for every physical line after the header, first to
-    // last; stops when it returns false. Overlong lines are counted, not passed.
+    // Calls line(text) for every physical line after the header (or from byte `from`, the start of a
+    // line), first to last; stops when it returns false. Overlong lines are counted, not passed. A last
+    // line without its line end is passed only with takeTornEnd. Returns the byte position after the
+    // last whole line read.
     template <class F>
-    void forward(F&& line, std::size_t& overlong) const {
+    off_t forward(F&& line, std::size_t& overlong, off_t from = -1, bool takeTornEnd = true) const {
         std::string carry, buffer(kChunkBytes, '\0');
         bool skipping = false;
-        for (off_t pos = m_rowsStart; pos < m_size;) {
+        off_t lineEnd = from < m_rowsStart ? m_rowsStart : from;
+        for (off_t pos = lineEnd; pos < m_size;) {
             const ssize_t n = ::pread(m_fd, buffer.data(), std::min<off_t>(kChunkBytes, m_size - pos), pos);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;  // a file that shrank meanwhile: take what is there
+            const off_t chunkStart = pos;
             pos += n;
             std::string_view data(buffer.data(), static_cast<std::size_t>(n));
             for (;;) {
@@ -383,14 +387,18 @@ class LogFile {
                 }
                 if (!skipping) carry.append(piece);
                 if (nl == std::string_view::npos) break;
+                lineEnd = chunkStart + static_cast<off_t>(data.data() - buffer.data() + nl + 1);
                 data.remove_prefix(nl + 1);
-                if (!skipping && !line(std::string_view(carry))) return;
+                if (!skipping && !line(std::string_view(carry))) return lineEnd;
                 carry.clear();
                 skipping = false;
             }
         }
-        if (!skipping && !carry.empty()) line(std::string_view(carry));
+        if (takeTornEnd && !skipping && !carry.empty()) line(std::string_view(carry));
+        return lineEnd;
     }
+
+    off_t size() const { return m_size; }
 
     // The same from the last line back to the first, reading at most
     // maxBytes from the end. False when it stopped before the first row.
@@ -474,6 +482,28 @@ std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::s
         },
         contents.damagedLines);
     return contents;
+}
+
+std::optional<LogRowsSince> readResultsLogSince(const std::string& path, std::uint64_t offset,
+                                                std::string& reason) {
+    LogFile file(path, reason);
+    if (!file.ok()) return std::nullopt;
+    LogRowsSince since;
+    // A log shorter than what was read of it before was replaced: its rows are all new.
+    since.restarted = offset > static_cast<std::uint64_t>(file.size());
+    const off_t from = since.restarted ? 0 : static_cast<off_t>(offset);
+    std::vector<std::string> fields;
+    const off_t end = file.forward(
+        [&](std::string_view line) {
+            ResultsLogRow r;
+            const LineKind kind = rowFromLine(line, fields, r);
+            if (kind == LineKind::Row) since.rows.push_back(std::move(r));
+            if (kind == LineKind::Damaged) ++since.damagedLines;
+            return true;
+        },
+        since.damagedLines, from, false);
+    since.offset = static_cast<std::uint64_t>(end);
+    return since;
 }
 
 std::optional<NewestSession> readNewestSession(const std::string& path, std::string& reason,

@@ -79,6 +79,19 @@ std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::s
 // Parses the text of a log (for tests and fuzzing; same rules as the file).
 std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::string& reason);
 
+// The rows appended to a log since byte position `offset` (0, or the offset an earlier call returned),
+// so a reader that follows a growing log pays for the new rows only. Only whole lines are taken: a row
+// still being written is read by the next call. A log shorter than offset was replaced; its rows are
+// read from the first and `restarted` is set.
+struct LogRowsSince {
+    std::vector<ResultsLogRow> rows;
+    std::uint64_t offset = 0;  // where the next call starts
+    bool restarted = false;
+    std::size_t damagedLines = 0;
+};
+std::optional<LogRowsSince> readResultsLogSince(const std::string& path, std::uint64_t offset,
+                                                std::string& reason);
+
 // The newest session that accept() takes, read from the end of the log, so
 // its cost follows the session's size rather than the log's: the rows of the
 // newest accepted row's unit with that row's session number and animal

@@ -159,6 +159,40 @@ TEST(ResultsLog, AnUnfinishedLastLineDoesNotSwallowTheNextRow) {
     EXPECT_EQ(log->damagedLines, 1u);
 }
 
+TEST(ResultsLog, AFollowerReadsOnlyWhatWasAppendedAndNoHalfRow) {
+    test::TempDir dir;
+    const std::string path = dir.folder() + "results.csv";
+    std::string reason;
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("A", 1)), "");
+    auto first = readResultsLogSince(path, 0, reason);
+    ASSERT_TRUE(first) << reason;
+    ASSERT_EQ(first->rows.size(), 1u);
+
+    // A row being written is left for the next look; the rows after it are read once each.
+    std::ofstream(path, std::ios::app) << "2026-12-08 10:0";
+    auto none = readResultsLogSince(path, first->offset, reason);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->rows.empty());
+    EXPECT_EQ(none->offset, first->offset);
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("A", 2)), "");
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("A", 3)), "");
+    auto next = readResultsLogSince(path, none->offset, reason);
+    ASSERT_TRUE(next);
+    ASSERT_EQ(next->rows.size(), 2u);
+    EXPECT_EQ(next->rows[0].n, "2");
+    EXPECT_EQ(next->damagedLines, 1u);
+    EXPECT_FALSE(next->restarted);
+
+    // A log replaced by a shorter one is read from its first row.
+    std::filesystem::remove(path);
+    ASSERT_EQ(appendResultsLog(dir.folder(), row("B", 1)), "");
+    auto replaced = readResultsLogSince(path, next->offset, reason);
+    ASSERT_TRUE(replaced);
+    EXPECT_TRUE(replaced->restarted);
+    ASSERT_EQ(replaced->rows.size(), 1u);
+    EXPECT_EQ(replaced->rows[0].animalNo, "B");
+}
+
 TEST(ResultsLog, ACutRowCostsThatRowOnlyAndFormulasStayText) {
     test::TempDir dir;
     ResultsLogRow odd = row("=1+2", 1);

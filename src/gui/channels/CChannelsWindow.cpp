@@ -240,9 +240,9 @@ void CChannelsWindow::attachView(CChannel& channel) {
     // Only the rows that arrive from now on are listed.
     std::string reason;
     const std::string path = resultsLogPath(channel.document().dataFolder());
-    if (!m_logRowsSeen.count(path)) {
-        auto log = readResultsLog(path, reason);
-        m_logRowsSeen[path] = log ? log->rows.size() : 0;
+    if (!m_logReadTo.count(path)) {
+        auto log = readResultsLogSince(path, 0, reason);
+        m_logReadTo[path] = log ? log->offset : 0;
     }
     if (m_selected < 0) select(channel.deviceId());
 }
@@ -287,12 +287,12 @@ CChannelTile* CChannelsWindow::tile(int deviceId) {
 void CChannelsWindow::takeNewLogRows(CChannel& channel) {
     std::string reason;
     const std::string path = resultsLogPath(channel.document().dataFolder());
-    auto log = readResultsLog(path, reason);
+    // Only what was appended since the last look is read, so a long study's log costs its new rows.
+    std::uint64_t& readTo = m_logReadTo[path];
+    auto log = readResultsLogSince(path, readTo, reason);
     if (!log) return;
-    std::size_t& seen = m_logRowsSeen[path];
-    if (seen > log->rows.size()) seen = 0;  // the log was replaced
-    for (std::size_t i = seen; i < log->rows.size(); ++i) {
-        const ResultsLogRow& row = log->rows[i];
+    readTo = log->offset;
+    for (const ResultsLogRow& row : log->rows) {
         // Rows of units this window does not serve (another copy writing here) are left out.
         if (!m_views.count(row.deviceId - 1)) continue;
         const int r = m_table->rowCount();
@@ -305,7 +305,6 @@ void CChannelsWindow::takeNewLogRows(CChannel& channel) {
             QString::fromStdString(row.dataFile)};
         for (int c = 0; c < kColumns; ++c) m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
-    seen = log->rows.size();
     m_table->scrollToBottom();
 }
 

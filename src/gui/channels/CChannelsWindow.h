@@ -78,7 +78,7 @@ class CChannelsWindow final : public QMainWindow {
     QAction* m_startAll;
     std::map<int, View> m_views;  // by device ID
     int m_selected = -1;
-    std::map<std::string, std::size_t> m_logRowsSeen;  // per results log path
+    std::map<std::string, std::uint64_t> m_logReadTo;  // per results log path: the byte read up to
 };
 
 }  // namespace hx
