@@ -80,9 +80,12 @@ void CResultView::newPens() {
     redraw();
 }
 
-int CResultView::span() const {
-    const int last = m_review ? m_review->lastSampleIndex() : m_doc ? m_doc->lastSampleIndex() : 0;
-    return last >= 3500 ? 4500 : 4200;
+RecordingView CResultView::shown() const {
+    return m_review ? m_review->view() : liveRecordingView(*m_doc, m_analysis);
+}
+
+int CResultView::span(const RecordingView& recording) {
+    return recording.lastSampleIndex >= 3500 ? 4500 : 4200;
 }
 
 void CResultView::resizeEvent(QResizeEvent* event) {
@@ -96,12 +99,13 @@ void CResultView::redraw() {
     update();
     if (!m_doc || width() <= 0 || height() <= 0) return;
 
+    const RecordingView recording = shown();
     QPainter painter(&m_image);
     const int w = width();
     const int h = height();
     const int b = pressureBaseline();
     const int c = waveBaseline();
-    const int n = span();
+    const int n = span(recording);
     const int ring = static_cast<int>(kRingSize);
     auto sample = [ring](const Ring& r, int s) { return s < ring ? r[static_cast<std::size_t>(s)] : 0; };
     auto waveY = [c](int v) { return c - (v * c) / 1024; };
@@ -118,15 +122,13 @@ void CResultView::redraw() {
 
     painter.setPen(m_wavePen);
     ColumnWalk wave(painter, w, n, -1);
-    const Ring& waveRing = m_review ? m_review->waveRing() : m_doc->resultWaveRing();
-    const Ring& pressureRing = m_review ? m_review->pressureRing() : m_doc->resultPressureRing();
-    for (int s = 0; s < n; ++s) wave.add(s, sample(waveRing, s), waveY);
+    for (int s = 0; s < n; ++s) wave.add(s, sample(recording.wave, s), waveY);
 
     painter.setPen(m_pressurePen);
     ColumnWalk pressure(painter, w, n, -1);
-    for (int s = 0; s < n; ++s) pressure.add(s, sample(pressureRing, s), pressureY);
+    for (int s = 0; s < n; ++s) pressure.add(s, sample(recording.pressure, s), pressureY);
 
-    const MeasurementResult& result = m_review ? m_review->result() : m_doc->result();
+    const MeasurementResult& result = recording.result;
     if (result.errorCode != 0) return;
 
     painter.setPen(QPen(kMarkGreen, 1));
@@ -144,7 +146,7 @@ void CResultView::redraw() {
     marker(result.firstMarker, kMarkRed);
     marker(result.secondMarker, kMarkGreen);
 
-    const COscillometricAnalysis* analysis = m_review ? &m_review->analysis() : m_analysis;
+    const COscillometricAnalysis* analysis = recording.analysis;
     if (!analysis || !analysis->hasCurve()) return;
     painter.setPen(m_wavePen);
     ColumnWalk curve(painter, w, n, 0);

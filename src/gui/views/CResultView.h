@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include "control/UiPort.h"
+#include "review/RecordingView.h"
 
 namespace hx {
 
@@ -39,7 +40,7 @@ class CResultView final : public QWidget, public IResultPane {
     void setReview(const CRecordingReview* review);
 
     // 4500 samples across the pane when the recording reaches index 3500, else 4200.
-    int span() const;
+    int span() const { return m_doc || m_review ? span(shown()) : 4200; }
     int pressureBaseline() const { return height() * 2 / 4; }
     int waveBaseline() const { return height() * 7 / 8; }
     const QImage& picture() const { return m_image; }
@@ -49,6 +50,11 @@ class CResultView final : public QWidget, public IResultPane {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // The recording drawn: the one under review, else the live document's
+    // (needs the document).
+    RecordingView shown() const;
+    static int span(const RecordingView& recording);
+
     const CHalnor55KUDoc* m_doc = nullptr;
     const COscillometricAnalysis* m_analysis = nullptr;
     const CRecordingReview* m_review = nullptr;
