@@ -9,22 +9,43 @@ install(TARGETS halnor40ku hx40k-data hx40k-logview RUNTIME DESTINATION ${CMAKE_
 # grants nothing (and says how to set it).
 if(HX_USB_VENDOR_ID)
   set(HX_UDEV_RULE_LINE
-    "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"${HX_USB_VENDOR_ID}\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\"")
+    "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"${HX_USB_VENDOR_ID}\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"")
 else()
   set(HX_UDEV_RULE_LINE
-    "# No vendor ID was given when the program was built, so this rule matches no device:\n# SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"VVVV\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\"")
+    "# No vendor ID was given when the program was built, so this rule matches no device:\n# SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"VVVV\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/res/70-halnor40ku.rules.in ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/res/70-halnor40ku.rules DESTINATION lib/udev/rules.d)
 
 set(HX_APP_ID org.quarvel.halnor40ku)
+# The release date is the date of the commit built (SOURCE_DATE_EPOCH when a
+# packager sets it), not the day of the build, so two builds of one source
+# give the same files.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+                  OUTPUT_VARIABLE HX_COMMIT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(HX_COMMIT_EPOCH)
+    set(ENV{SOURCE_DATE_EPOCH} ${HX_COMMIT_EPOCH})
+  endif()
+endif()
 string(TIMESTAMP HX_RELEASE_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP HX_RELEASE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/res/halnor40ku.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
         RENAME ${HX_APP_ID}.desktop)
 install(FILES ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# What a Debian package carries beside the program: its copyright file and
+# changelog (compressed as policy asks, without a time stamp).
+configure_file(${PROJECT_SOURCE_DIR}/res/debian/changelog ${PROJECT_BINARY_DIR}/res/changelog.Debian @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz
+                   COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/res/changelog.Debian
+                   DEPENDS ${PROJECT_BINARY_DIR}/res/changelog.Debian)
+add_custom_target(hx_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/res/debian/copyright ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # cpack -G DEB (scripts/package.sh): one package from the install rules above.
 set(CPACK_GENERATOR DEB)
@@ -48,4 +69,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+# Applies the udev rule after installing, so no unit needs plugging in again.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/res/debian/postinst ${PROJECT_SOURCE_DIR}/res/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -46,6 +46,7 @@ struct Options {
     bool listUnits = false;
     bool help = false;
     bool version = false;
+    std::optional<std::uint16_t> udevRuleVendor;  // --udev-rule VID
     bool simulate = false;
     std::vector<int> simulateIds{1};  // as the user sees them, 1 to 16
     bool fast = false;
@@ -246,6 +247,14 @@ const OptionSpec kOptions[] = {
      }},
     {"--help", Argument::None, nullptr, kAnyFrontEnd, "print these options and exit",
      [](Options& o, const char*) { return o.help = true, std::string(); }},
+    {"--udev-rule", Argument::Required, "VID", kAnyFrontEnd,
+     "print the udev rule that lets the user at the seat and the\ngroup plugdev open the units of this USB "
+     "vendor ID (hex), and exit",
+     [](Options& o, const char* v) {
+         o.udevRuleVendor = parseVendorId(v ? v : "");
+         return o.udevRuleVendor ? std::string()
+                                 : std::string("--udev-rule takes a USB vendor ID, e.g. 1a2b");
+     }},
     {"--version", Argument::None, nullptr, kAnyFrontEnd, "print the software version text and exit",
      [](Options& o, const char*) { return o.version = true, std::string(); }},
 };
@@ -341,6 +350,10 @@ int parseOptions(int argc, char** argv, Options& o) {
         }
         if (o.help) {
             usage(stdout);
+            return -1;
+        }
+        if (o.udevRuleVendor) {
+            std::printf("%s", udevRuleText(*o.udevRuleVendor).c_str());
             return -1;
         }
         if (o.version) {

@@ -154,4 +154,14 @@ std::optional<std::uint16_t> parseVendorId(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+std::string udevRuleText(std::uint16_t vendorId) {
+    char vendor[8];
+    std::snprintf(vendor, sizeof vendor, "%04x", vendorId);
+    return std::string("# /etc/udev/rules.d/70-halnor40ku.rules: HX-40K units of USB vendor ") + vendor +
+           " for the user at the seat and the group plugdev\n"
+           "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"" +
+           vendor +
+           "\", ATTR{idProduct}==\"011[0-9a-f]\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"\n";
+}
+
 }  // namespace hx

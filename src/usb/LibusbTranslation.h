@@ -83,4 +83,8 @@ LinkError linkErrorFromLibusb(int error);
 // without "0x"; nothing for empty or malformed text or a value above 0xFFFF.
 std::optional<std::uint16_t> parseVendorId(std::string_view text);
 
+// The udev rule that lets the user at the seat and the group plugdev open the
+// units (product IDs 0x0110 to 0x011F) of this vendor, with a comment line.
+std::string udevRuleText(std::uint16_t vendorId);
+
 }  // namespace hx

@@ -109,6 +109,13 @@ TEST(LibusbVendor, VendorIdIsHexWithOrWithoutPrefix) {
         EXPECT_FALSE(parseVendorId(bad).has_value()) << bad;
 }
 
+TEST(LibusbTranslation, TheUdevRuleNamesTheVendorTheSeatAndPlugdev) {
+    const std::string rule = udevRuleText(0x04D8);
+    EXPECT_NE(rule.find("ATTR{idVendor}==\"04d8\", ATTR{idProduct}==\"011[0-9a-f]\""), std::string::npos)
+        << rule;
+    EXPECT_NE(rule.find("TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\""), std::string::npos) << rule;
+}
+
 TEST(LibusbDriver, WithoutAVendorNothingIsListedOrOpened) {
     CLibusbDriver driver(std::nullopt);
     EXPECT_TRUE(driver.presentInterfaces().empty());
