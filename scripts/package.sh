@@ -12,6 +12,7 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # The distribution's hardening flags (stack protector, fortify, relro, now, PIE).
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+export CXXFLAGS="$CXXFLAGS $CPPFLAGS"  # CMake reads CXXFLAGS and LDFLAGS, not CPPFLAGS (fortify)
 cmake -S . -B build-package -G Ninja "${launcher[@]}" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TESTS=OFF -DHX_BENCH=OFF \
   -DHX_USB_VENDOR_ID="${HX_USB_VENDOR_ID:-}" >/dev/null

@@ -438,10 +438,19 @@ int listAttachedUnits(IUnitDriver& driver, bool simulated) {
         std::printf("no unit found\n");
         if (!simulated) {
             CQSettingsProfileStore settings;
-            if (!configuredVendorId(settings))
+            if (!configuredVendorId(settings)) {
                 std::printf(
                     "the units' USB vendor ID is not set: HX40K_USB_VENDOR_ID or usbVendorId in the "
                     "profile\n");
+                // Devices that look like units all the same, with the vendor to set.
+                const CLibusbDriver any(std::nullopt);
+                for (const UsbLocation& possible : any.possibleUnits())
+                    std::printf(
+                        "possible unit, vendor %04x: product %04x on bus %u, address %u "
+                        "(HX40K_USB_VENDOR_ID=%04x; halnor40ku --udev-rule %04x gives its udev rule)\n",
+                        possible.vendorId, possible.productId, possible.bus, possible.address,
+                        possible.vendorId, possible.vendorId);
+            }
         }
     }
     return 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ProductId.h"
 #include "usb/ControlHeader.h"
 #include "usb/LibusbTranslation.h"
 #include "usb/LinkLog.h"
@@ -109,6 +110,29 @@ std::optional<std::uint16_t> CLibusbDriver::vendorIdFromEnvironment() {
     const char* text = std::getenv("HX40K_USB_VENDOR_ID");
     if (text == nullptr) return std::nullopt;
     return parseVendorId(text);
+}
+
+std::vector<UsbLocation> CLibusbDriver::possibleUnits() const {
+    std::vector<UsbLocation> found;
+    if (m_context == nullptr) return found;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) != LIBUSB_SUCCESS) continue;
+        if ((descriptor.idProduct & 0xFFF0) != kProductIdBase) continue;
+        bool vendorSpecific = descriptor.bDeviceClass == LIBUSB_CLASS_VENDOR_SPEC;
+        libusb_config_descriptor* config = nullptr;
+        if (!vendorSpecific && libusb_get_active_config_descriptor(list[i], &config) == LIBUSB_SUCCESS &&
+            config != nullptr) {
+            vendorSpecific = config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0 &&
+                             config->interface[0].altsetting[0].bInterfaceClass == LIBUSB_CLASS_VENDOR_SPEC;
+        }
+        if (config != nullptr) libusb_free_config_descriptor(config);
+        if (vendorSpecific) found.push_back(locationOf(list[i]));
+    }
+    if (list != nullptr) libusb_free_device_list(list, 1);
+    return found;
 }
 
 std::vector<std::string> CLibusbDriver::presentInterfaces() {

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "usb/LibusbTranslation.h"
 #include "usb/UnitDriver.h"
 
 struct libusb_context;
@@ -50,6 +51,12 @@ class CLibusbDriver final : public IUnitDriver {
 
     // False when libusb could not be initialised (then nothing is ever listed).
     bool available() const { return m_context != nullptr; }
+    // Without a vendor ID no unit is listed. These are the devices that may
+    // be units all the same: a product ID of the units' range (0x0110 to
+    // 0x011F) and a vendor-specific class on the device or its interface 0;
+    // each as its USB location (vendor, product, bus, address).
+    std::vector<UsbLocation> possibleUnits() const;
+
     // Pipe reads that failed (each also written to the diagnostic log with
     // libusb's error name), since the driver was made.
     unsigned long readErrors() const { return m_readErrors.load(); }

@@ -73,6 +73,15 @@ TEST(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
                   (std::vector<std::string>{"ID 1  version 1.05  usb#vid_1a2b&pid_0110#bus001&addr001",
                                             "ID 4  version 1.05  usb#vid_1a2b&pid_0113#bus002&addr001"}));
     }
+    {
+        // Without a vendor ID nothing is listed, but both show as possible units.
+        CLibusbDriver unset(std::nullopt);
+        EXPECT_TRUE(listUnits(unset).empty());
+        const std::vector<UsbLocation> possible = unset.possibleUnits();
+        ASSERT_EQ(possible.size(), 2u);
+        EXPECT_EQ(possible[0].vendorId, kVendor);
+        EXPECT_EQ(possible[0].productId & 0xFFF0, 0x0110);
+    }
     EXPECT_TRUE(first.requestLog().empty());
     EXPECT_TRUE(fourth.requestLog().empty());
 
