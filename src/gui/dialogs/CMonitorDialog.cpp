@@ -60,6 +60,24 @@ QComboBox* colourList(QWidget* parent) {
     return list;
 }
 
+// A label keeps its place and alignment and grows away from its anchor when
+// the font needs more room than the template gave.
+void label(QWidget* parent, const char* text, QRect r, bool right) {
+    auto* l = new QLabel(QString::fromLatin1(text), parent);
+    const int need = l->sizeHint().width();
+    if (need > r.width()) r.setLeft(right ? r.right() - need : r.left()), r.setWidth(need);
+    r.setHeight(std::max(r.height(), l->sizeHint().height()));
+    l->setGeometry(r);
+    l->setAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+}
+
+// A control at its template place, grown to what it needs.
+void place(QWidget* w, QRect r) {
+    r.setHeight(std::max(r.height(), w->sizeHint().height()));
+    r.setWidth(std::max(r.width(), w->minimumSizeHint().width()));
+    w->setGeometry(r);
+}
+
 }  // namespace
 
 CMonitorDialog::CMonitorDialog(const MonitorValues& values, const QString& caption, QWidget* parent)
@@ -75,27 +93,12 @@ CMonitorDialog::CMonitorDialog(const MonitorValues& values, const QString& capti
     auto* display = new QGroupBox(QStringLiteral("DISPLAY"), this);
     display->setGeometry(du.rect(7, 102, 245, 123));
 
-    // A label keeps its place and alignment and grows away from its anchor
-    // when the font needs more room than the template gave.
-    auto label = [&](const char* text, QRect r, bool right) {
-        auto* l = new QLabel(QString::fromLatin1(text), this);
-        const int need = l->sizeHint().width();
-        if (need > r.width()) r.setLeft(right ? r.right() - need : r.left()), r.setWidth(need);
-        r.setHeight(std::max(r.height(), l->sizeHint().height()));
-        l->setGeometry(r);
-        l->setAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    };
-    auto place = [&](QWidget* w, QRect r) {
-        r.setHeight(std::max(r.height(), w->sizeHint().height()));
-        r.setWidth(std::max(r.width(), w->minimumSizeHint().width()));
-        w->setGeometry(r);
-    };
-    label("Filename Type", du.rect(42, 18, 44, 8), true);
-    label("Create Datafile", du.rect(40, 36, 46, 8), true);
-    label("Background Color", du.rect(33, 119, 53, 8), true);
-    label("Wave Trace", du.rect(51, 145, 35, 8), true);
-    label("Press", du.rect(75, 159, 18, 9), false);
-    label("Osc.", du.rect(75, 175, 18, 9), false);
+    label(this, "Filename Type", du.rect(42, 18, 44, 8), true);
+    label(this, "Create Datafile", du.rect(40, 36, 46, 8), true);
+    label(this, "Background Color", du.rect(33, 119, 53, 8), true);
+    label(this, "Wave Trace", du.rect(51, 145, 35, 8), true);
+    label(this, "Press", du.rect(75, 159, 18, 9), false);
+    label(this, "Osc.", du.rect(75, 175, 18, 9), false);
 
     m_filenameType = listOf(kFilenameTypeItems, this);
     place(m_filenameType, du.rect(95, 15, 108, 12));
@@ -139,9 +142,12 @@ CMonitorDialog::CMonitorDialog(const MonitorValues& values, const QString& capti
     setFixedSize(du.rect(0, 0, 261, 244).size());
 
     showState();
+    connectControls(*ok, *cancel);
+}
 
-    connect(ok, &QPushButton::clicked, this, &CMonitorDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+void CMonitorDialog::connectControls(QPushButton& ok, QPushButton& cancel) {
+    connect(&ok, &QPushButton::clicked, this, &CMonitorDialog::accept);
+    connect(&cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_default, &QPushButton::clicked, this, &CMonitorDialog::restoreDefaults);
     connect(m_background, &QButtonGroup::buttonClicked, this, &CMonitorDialog::backgroundClicked);
     connect(m_pressColor, &QComboBox::activated, this, [this](int i) {

@@ -52,6 +52,7 @@ class CMonitorDialog final : public QDialog {
 
   private:
     void showState();  // every control from the state, then the preview
+    void connectControls(QPushButton& ok, QPushButton& cancel);
     void backgroundClicked(QAbstractButton* button);
     void restoreDefaults();
 
