@@ -537,8 +537,9 @@ int main(int argc, char** argv) {
         application = std::make_unique<QCoreApplication>(argc, argv);
     else
         application = std::make_unique<QApplication>(argc, argv);
-    // The desktop entry's name, so a Wayland task bar shows the program's icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("halnor40ku"));
+    // The installed desktop entry (org.quarvel.halnor40ku.desktop), so a Wayland
+    // task bar shows the program's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quarvel.halnor40ku"));
 
     std::unique_ptr<CVirtualClock> virtualClock;
     if (options.fast) virtualClock = std::make_unique<CVirtualClock>(std::time(nullptr));
