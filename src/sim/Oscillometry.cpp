@@ -281,77 +281,33 @@ int heartRate(const std::vector<Beat>& beats, double minAmplitude, Index period,
     return static_cast<int>(std::lround(60.0 * rate * count / sum));
 }
 
-}  // namespace
-
-OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pressureHalf,
-                                            const std::vector<std::int16_t>& wave, int sampleRateHz) {
-    OscillometricEstimate e;
-    e.errorCode = 16;
-    const std::size_t n = std::min(pressureHalf.size(), wave.size());
-    if (sampleRateHz <= 0 || n < static_cast<std::size_t>(2 * sampleRateHz)) return e;
-    const Samples p(pressureHalf.begin(), pressureHalf.begin() + static_cast<Index>(n));
-    const Samples w(wave.begin(), wave.begin() + static_cast<Index>(n));
-
-    const Signal s = detrendAndSmooth(w, sampleRateHz);
-    const Index period = beatPeriod(s, sampleRateHz);
-    if (period == 0) return e;
-    const std::vector<Beat> all = findBeats(s, p, period);
-    for (const Beat& b : all) e.beats.push_back(static_cast<int>(b.index));
-    const std::vector<Beat> beats = dropOutliers(all);
-    if (beats.size() < 6) return e;
-
-    const Signal env = smoothEnvelope(beats);
-    const std::size_t top = static_cast<std::size_t>(std::max_element(env.begin(), env.end()) - env.begin());
-    double amax = env[top];
-    if (amax < kMinPulseUnits) return e;  // nothing a pulse could have made
-
-    double mbp = beats[top].pressure;
-    {
-        std::size_t a = top, b = top;
-        while (a > 0 && env[a - 1] >= kFitLevel * env[top]) --a;
-        while (b + 1 < env.size() && env[b + 1] >= kFitLevel * env[top]) ++b;
-        Signal x, y;
-        for (std::size_t i = a; i <= b; ++i) {
-            // Far above the smoothed top: a movement's swing, not a pulse.
-            if (beats[i].amplitude <= 1.0 || beats[i].amplitude > kFitCeiling * env[top]) continue;
-            x.push_back(beats[i].pressure);
-            y.push_back(std::log(beats[i].amplitude));
-        }
-        Top fitted;
-        if (fitTop(x, y, fitted)) {
-            mbp = fitted.at;
-            amax = std::exp(fitted.height);
-        }
+// MBP and the largest amplitude from a parabola fitted to the log amplitudes
+// around the envelope's top; left as they are when no fit can be made.
+void fitMbp(const std::vector<Beat>& beats, const Signal& env, std::size_t top, double& mbp, double& amax) {
+    std::size_t a = top, b = top;
+    while (a > 0 && env[a - 1] >= kFitLevel * env[top]) --a;
+    while (b + 1 < env.size() && env[b + 1] >= kFitLevel * env[top]) ++b;
+    Signal x, y;
+    for (std::size_t i = a; i <= b; ++i) {
+        // Far above the smoothed top: a movement's swing, not a pulse.
+        if (beats[i].amplitude <= 1.0 || beats[i].amplitude > kFitCeiling * env[top]) continue;
+        x.push_back(beats[i].pressure);
+        y.push_back(std::log(beats[i].amplitude));
     }
-
-    const auto strong =
-        std::count_if(beats.begin(), beats.end(), [&](const Beat& b) { return b.amplitude >= 0.3 * amax; });
-    if (strong < 6) return e;
-
-    // SBP: towards higher pressures (earlier beats) until the envelope falls
-    // below its ratio. Not found: the pulses were already large when the
-    // recording began, SBP lies above the cuff pressure.
-    std::size_t i = top;
-    while (i > 0 && env[i - 1] >= kSbpRatio * amax) --i;
-    if (i == 0) {
-        if (amax >= kClearPulseUnits) e.errorCode = 17;
-        return e;
+    Top fitted;
+    if (fitTop(x, y, fitted)) {
+        mbp = fitted.at;
+        amax = std::exp(fitted.height);
     }
-    const std::size_t sbpAbove = i - 1;
-    const double sbp = crossing(beats, env, i, i - 1, kSbpRatio * amax);
+}
 
-    std::size_t j = top;
-    while (j + 1 < env.size() && env[j + 1] >= kDbpRatio * amax) ++j;
-    if (j + 1 >= env.size()) return e;  // the cuff never went low enough
-    const std::size_t dbpBelow = j + 1;
-    const double dbp = crossing(beats, env, j, j + 1, kDbpRatio * amax);
-
-    // A movement between SBP and DBP leaves holes in the beats there (its
-    // swings were dropped as outliers, the pulses under it were lost), or,
-    // when its swings passed for beats, amplitudes that jump from one beat to
-    // the next as no pulse does. With more than a few of either, or a jump
-    // next to the top (MBP would be the movement's), the pressures would be
-    // guessed: "Lo".
+// A movement between SBP and DBP leaves holes in the beats there (its swings
+// were dropped as outliers, the pulses under it were lost), or, when its
+// swings passed for beats, amplitudes that jump from one beat to the next as
+// no pulse does. With more than a few of either, or a jump next to the top
+// (MBP would be the movement's), the pressures would be guessed.
+bool movementSpoils(const std::vector<Beat>& beats, const Signal& env, double amax, std::size_t top,
+                    std::size_t sbpAbove, std::size_t dbpBelow, Index period, int sampleRateHz) {
     // Each against the smoothed envelope at its place, so that the steep
     // flanks of a narrow pulse pressure are not taken for a jump.
     auto jump = [&](std::size_t k) {
@@ -378,18 +334,12 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
         if (jump(k)) ++jumpsAtTop;
     }
     const bool jumpAtTop = jumpsAtTop > static_cast<int>(near / 5);
-    if (missing > std::max(2, expected / 6) || jumps > std::max(2, expected / 6) || jumpAtTop) return e;
+    return missing > std::max(2, expected / 6) || jumps > std::max(2, expected / 6) || jumpAtTop;
+}
 
-    e.errorCode = 0;
-    e.sbp = sbp;
-    e.dbp = dbp;
-    e.mbp = std::clamp(mbp, dbp, sbp);
-    e.hr = heartRate(beats, 0.3 * amax, period, sampleRateHz);
-    e.sbpIndex = firstIndexAtOrBelow(p, sbp);
-    e.dbpIndex = firstIndexAtOrBelow(p, dbp);
-
-    // The beats the estimate rests on, from a little above SBP to a little
-    // below DBP, thinned out evenly to at most 50.
+// The beats the estimate rests on, from a little above SBP to a little below
+// DBP, thinned out evenly to at most 50.
+std::vector<int> usedBeats(const std::vector<Beat>& beats, std::size_t sbpAbove, std::size_t dbpBelow) {
     const std::size_t from = sbpAbove >= 2 ? sbpAbove - 2 : 0;
     const std::size_t to = std::min(beats.size() - 1, dbpBelow + 2);
     std::vector<int> used;
@@ -401,7 +351,70 @@ OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pre
         for (std::size_t k = 0; k < 50; ++k) thinned.push_back(used[k * (used.size() - 1) / 49]);
         used = thinned;
     }
-    e.usedBeats = used;
+    return used;
+}
+
+}  // namespace
+
+OscillometricEstimate estimateOscillometric(const std::vector<std::int16_t>& pressureHalf,
+                                            const std::vector<std::int16_t>& wave, int sampleRateHz) {
+    OscillometricEstimate e;
+    e.errorCode = 16;
+    const std::size_t n = std::min(pressureHalf.size(), wave.size());
+    if (sampleRateHz <= 0 || n < static_cast<std::size_t>(2 * sampleRateHz)) return e;
+    const Samples p(pressureHalf.begin(), pressureHalf.begin() + static_cast<Index>(n));
+    const Samples w(wave.begin(), wave.begin() + static_cast<Index>(n));
+
+    const Signal s = detrendAndSmooth(w, sampleRateHz);
+    const Index period = beatPeriod(s, sampleRateHz);
+    if (period == 0) return e;
+    const std::vector<Beat> all = findBeats(s, p, period);
+    for (const Beat& b : all) e.beats.push_back(static_cast<int>(b.index));
+    const std::vector<Beat> beats = dropOutliers(all);
+    if (beats.size() < 6) return e;
+
+    const Signal env = smoothEnvelope(beats);
+    const std::size_t top = static_cast<std::size_t>(std::max_element(env.begin(), env.end()) - env.begin());
+    double amax = env[top];
+    if (amax < kMinPulseUnits) return e;  // nothing a pulse could have made
+
+    double mbp = beats[top].pressure;
+    fitMbp(beats, env, top, mbp, amax);
+
+    const auto strong =
+        std::count_if(beats.begin(), beats.end(), [&](const Beat& b) { return b.amplitude >= 0.3 * amax; });
+    if (strong < 6) return e;
+
+    // SBP: towards higher pressures (earlier beats) until the envelope falls
+    // below its ratio. Not found: the pulses were already large when the
+    // recording began, SBP lies above the cuff pressure.
+    std::size_t i = top;
+    while (i > 0 && env[i - 1] >= kSbpRatio * amax) --i;
+    if (i == 0) {
+        if (amax >= kClearPulseUnits) e.errorCode = 17;
+        return e;
+    }
+    const std::size_t sbpAbove = i - 1;
+    const double sbp = crossing(beats, env, i, i - 1, kSbpRatio * amax);
+
+    std::size_t j = top;
+    while (j + 1 < env.size() && env[j + 1] >= kDbpRatio * amax) ++j;
+    if (j + 1 >= env.size()) return e;  // the cuff never went low enough
+    const std::size_t dbpBelow = j + 1;
+    const double dbp = crossing(beats, env, j, j + 1, kDbpRatio * amax);
+
+    // A movement between SBP and DBP would make the pressures a guess: "Lo".
+    if (movementSpoils(beats, env, amax, top, sbpAbove, dbpBelow, period, sampleRateHz)) return e;
+
+    e.errorCode = 0;
+    e.sbp = sbp;
+    e.dbp = dbp;
+    e.mbp = std::clamp(mbp, dbp, sbp);
+    e.hr = heartRate(beats, 0.3 * amax, period, sampleRateHz);
+    e.sbpIndex = firstIndexAtOrBelow(p, sbp);
+    e.dbpIndex = firstIndexAtOrBelow(p, dbp);
+
+    e.usedBeats = usedBeats(beats, sbpAbove, dbpBelow);
     return e;
 }
 
