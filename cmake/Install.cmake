@@ -38,13 +38,14 @@ install(FILES ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml DESTINATION ${
 install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # What a Debian package carries beside the program: its copyright file and
-# changelog (compressed as policy asks, without a time stamp).
-configure_file(${PROJECT_SOURCE_DIR}/res/debian/changelog ${PROJECT_BINARY_DIR}/res/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz
-                   COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/res/changelog.Debian
-                   DEPENDS ${PROJECT_BINARY_DIR}/res/changelog.Debian)
-add_custom_target(hx_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz)
-install(FILES ${PROJECT_SOURCE_DIR}/res/debian/copyright ${PROJECT_BINARY_DIR}/res/changelog.Debian.gz
+# changelog (compressed as policy asks, without a time stamp; "changelog" as
+# the package is its own upstream, a version without a Debian revision).
+configure_file(${PROJECT_SOURCE_DIR}/res/debian/changelog ${PROJECT_BINARY_DIR}/res/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/res/changelog.gz
+                   COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/res/changelog
+                   DEPENDS ${PROJECT_BINARY_DIR}/res/changelog)
+add_custom_target(hx_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/res/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/res/debian/copyright ${PROJECT_BINARY_DIR}/res/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # cpack -G DEB (scripts/package.sh): one package from the install rules above.
@@ -54,8 +55,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The HX-40K terminal program developers")
 set(CPACK_PACKAGE_CONTACT "The HX-40K terminal program developers <hx40k@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Terminal program for HX-40K tail-cuff blood-pressure units")
+# The extended description, in lines of less than 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Connects to HX-40K units over USB, draws the live cuff-pressure and pulse waves, shows SBP, MBP, DBP and heart rate of each measurement, saves every measurement as a data file and runs timed recordings. A built-in simulated unit stands in where no unit is attached.")
+  "Connects to HX-40K units over USB, draws the live cuff-pressure and pulse\nwaves, shows SBP, MBP, DBP and heart rate of each measurement, saves every\nmeasurement as a data file and runs timed recordings. A built-in simulated\nunit stands in where no unit is attached.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
