@@ -37,6 +37,20 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.desktop DESTINATION ${CMAKE_I
 install(FILES ${PROJECT_BINARY_DIR}/res/${HX_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/res/halnor40ku.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# Manual pages: the program's from its option table (halnor40ku --man), the
+# tools' from their usage text.
+set(HX_MAN_DIR ${PROJECT_BINARY_DIR}/man)
+foreach(program halnor40ku hx40k-data hx40k-logview)
+  add_custom_command(OUTPUT ${HX_MAN_DIR}/${program}.1.gz
+                     COMMAND ${PROJECT_SOURCE_DIR}/scripts/man-page.sh $<TARGET_FILE:${program}> ${program}
+                             ${HX_MAN_DIR}/${program}.1.gz
+                     DEPENDS ${program} ${PROJECT_SOURCE_DIR}/scripts/man-page.sh VERBATIM)
+endforeach()
+add_custom_target(hx_man_pages ALL DEPENDS ${HX_MAN_DIR}/halnor40ku.1.gz ${HX_MAN_DIR}/hx40k-data.1.gz
+                                           ${HX_MAN_DIR}/hx40k-logview.1.gz)
+install(FILES ${HX_MAN_DIR}/halnor40ku.1.gz ${HX_MAN_DIR}/hx40k-data.1.gz ${HX_MAN_DIR}/hx40k-logview.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 # What a Debian package carries beside the program: its copyright file and
 # changelog (compressed as policy asks, without a time stamp; "changelog" as
 # the package is its own upstream, a version without a Debian revision).

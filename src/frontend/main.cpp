@@ -512,8 +512,60 @@ std::thread startSignalWatcher(IEventLoop& loop, sigset_t blocked) {
 
 }  // namespace
 
+// The manual page (troff), from the same option table as --help; the build
+// installs it. Not an option of its own: "halnor40ku --man" only.
+void printManualPage() {
+    auto escaped = [](const std::string& text) {
+        std::string out;
+        for (char c : text) {
+            if (c == '\\')
+                out += "\\e";
+            else if (c == '-')
+                out += "\\-";
+            else if (c == '\n')
+                out += ' ';
+            else
+                out += c;
+        }
+        return out;
+    };
+    std::printf(
+        ".TH HALNOR40KU 1 \"\" \"halnor40ku\" \"User Commands\"\n"
+        ".SH NAME\nhalnor40ku \\- terminal program for HX\\-40K tail\\-cuff blood\\-pressure units\n"
+        ".SH SYNOPSIS\n.nf\n");
+    std::FILE* text = std::tmpfile();
+    if (text) {
+        usage(text);
+        std::rewind(text);
+        char line[512];
+        while (std::fgets(line, sizeof line, text)) {
+            std::string l = line;
+            if (l.rfind("options:", 0) == 0) break;
+            std::printf("%s", escaped(l.substr(0, l.size() - 1)).c_str());
+            std::printf("\n");
+        }
+        std::fclose(text);
+    }
+    std::printf(
+        ".fi\n.SH DESCRIPTION\nThe program finds HX\\-40K units on USB, connects to one, draws the live "
+        "cuff\\-pressure and pulse waves, shows SBP, MBP, DBP and heart rate of each measurement, saves "
+        "every measurement as a data file and runs timed recordings. Without a unit a built\\-in "
+        "simulated unit stands in (\\fB\\-\\-simulate\\fR).\n.SH OPTIONS\n");
+    for (const OptionSpec& option : kOptions)
+        std::printf(".TP\n\\fB%s\\fR\n%s\n", escaped(optionSynopsis(option)).c_str(),
+                    escaped(option.help).c_str());
+    std::printf(
+        ".SH EXIT STATUS\n0 done, 1 usage, 2 bad timer file, 3 no unit, 4 no result in time, 5 timer slots "
+        "without a result, 6 results not saved, 7 screenshot not written, 8 animal texts not sent to the "
+        "unit, 141 output closed.\n.SH SEE ALSO\n\\fBhx40k\\-data\\fR(1), \\fBhx40k\\-logview\\fR(1)\n");
+}
+
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0) return controlCommand(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "--man") == 0) {
+        printManualPage();
+        return 0;
+    }
     Options options;
     if (int status = parseOptions(argc, argv, options)) return status < 0 ? 0 : status;
 
