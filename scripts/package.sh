@@ -12,8 +12,10 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # The distribution's hardening flags (stack protector, fortify, relro, now, PIE).
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-export CXXFLAGS="$CXXFLAGS $CPPFLAGS"  # CMake reads CXXFLAGS and LDFLAGS, not CPPFLAGS (fortify)
+# Given on every run (CMake takes CXXFLAGS and LDFLAGS from the environment
+# only when it first configures a build folder), CPPFLAGS (fortify) with them.
 cmake -S . -B build-package -G Ninja "${launcher[@]}" \
+  -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TESTS=OFF -DHX_BENCH=OFF \
   -DHX_USB_VENDOR_ID="${HX_USB_VENDOR_ID:-}" >/dev/null
 cmake --build build-package
