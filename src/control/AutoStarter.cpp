@@ -16,13 +16,7 @@ void CAutoStarter::look(CMainController& controller, int handled, int goal) {
     }
     if (m_started >= goal) return;
     m_readyLooks = 0;
-    if (controller.readyForMeasurement()) {
-        controller.command(kCmdStart);
-        ++m_started;
-    } else if (controller.setUpComplete() && controller.unitState() == kStateResult &&
-               controller.commandEnabled(kCmdStart)) {
-        controller.command(kCmdStart);
-    }
+    if (controller.startNextMeasurement()) ++m_started;
 }
 
 }  // namespace hx
