@@ -67,7 +67,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halnor40ku)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The HX-40K terminal program developers")
-set(CPACK_PACKAGE_CONTACT "The HX-40K terminal program developers <hx40k@localhost>")
+set(CPACK_PACKAGE_CONTACT "The HX-40K terminal program developers <maintainers@users.noreply.c-seed-02c03e92.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Terminal program for HX-40K tail-cuff blood-pressure units")
 # The extended description, in lines of less than 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
