@@ -336,9 +336,10 @@ void CMainFrame::layOutPanes() {
                            std::max(0, client.height() - kInformationHeight));
 }
 
-QWidget* CMainFrame::activePane() const {
-    return m_review || m_layoutMode == kLayoutGraph ? static_cast<QWidget*>(m_result) : m_wave;
-}
+// The result pane shows while a recording is under review, whatever layout the program chose.
+bool CMainFrame::graphShown() const { return m_review || m_layoutMode == kLayoutGraph; }
+
+QWidget* CMainFrame::activePane() const { return graphShown() ? static_cast<QWidget*>(m_result) : m_wave; }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // The window goes through the program's normal shut-down: the loop ends,
@@ -383,9 +384,8 @@ void CMainFrame::setLayout(WindowLayout layout) {
     showLayout();
 }
 
-// The live layout, or the result pane while a recording is under review.
 void CMainFrame::showLayout() {
-    const bool graph = m_review || m_layoutMode == kLayoutGraph;
+    const bool graph = graphShown();
     m_result->setVisible(graph);
     m_wave->setVisible(!graph);
     m_information->show();
@@ -406,10 +406,12 @@ void CMainFrame::focusMainWindow() {
 // Reviewing saved recordings
 
 void CMainFrame::chooseRecording() {
-    const QString start =
-        m_review ? QString::fromStdString(m_review->path()) : QString::fromStdString(m_doc->dataFolder());
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Recording"), start,
-                                                      QStringLiteral("Data files (B*.*);;All files (*)"));
+    // Beside the file under review, else in the data folder.
+    std::string start = m_doc->dataFolder();
+    if (m_review) start = m_review->path();
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Open Recording"), QString::fromStdString(start),
+                                     QStringLiteral("Data files (B*.*);;All files (*)"));
     if (path.isEmpty()) return;
     const std::string error = openRecording(path.toStdString());
     if (!error.empty())
@@ -433,8 +435,9 @@ bool CMainFrame::stepRecording(int step) {
 
 void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
     // The panes let go of the old review before it is destroyed.
-    m_result->setReview(review.get());
-    m_information->setReview(review.get());
+    const RecordingView saved = review->view();
+    m_result->showSaved(&saved);
+    m_information->showSaved(&saved);
     m_review = std::move(review);
     showReviewStatus();
     m_reviewVerdict->setEnabled(true);
@@ -506,8 +509,8 @@ void CMainFrame::askReviewVerdict() {
 
 void CMainFrame::endReview() {
     if (!m_review) return;
-    m_result->setReview(nullptr);
-    m_information->setReview(nullptr);
+    m_result->showSaved(nullptr);
+    m_information->showSaved(nullptr);
     m_review.reset();
     m_reviewVerdict->setEnabled(false);
     m_statusPanes[kGeneral]->showText(QString::fromStdString(m_liveGeneralText));

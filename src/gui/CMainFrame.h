@@ -144,6 +144,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     // A pane's key: the command runs later, as a posted command would, and
     // only if enabled at that moment.
     void postCommand(int commandId);
+    bool graphShown() const;
     QWidget* activePane() const;
     QRect placeOnScreen(const QRect& kept) const;
     void showLayout();

@@ -43,6 +43,18 @@ std::unique_ptr<CRecordingReview> CRecordingReview::fromContents(std::string pat
 
 std::string CRecordingReview::fileName() const { return fs::path(m_path).filename().string(); }
 
+RecordingView CRecordingReview::view() const {
+    const AnimalTexts& animal = m_contents.animal;
+    return {pressureRing(),
+            waveRing(),
+            m_result,
+            m_analysis.get(),
+            m_lastSampleIndex,
+            {dateTimeText(), "No " + animal.animalNo + "  " + animal.studyNo,
+             animal.weight + "  " + animal.sexAge, animal.comment},
+            true};
+}
+
 std::string CRecordingReview::neighbour(const std::string& path, int step) {
     struct Entry {
         fs::file_time_type time;

@@ -43,10 +43,8 @@ class CRecordingReview {
     // The last recorded sample's index, as the live document gives it.
     int lastSampleIndex() const { return m_lastSampleIndex; }
     const COscillometricAnalysis& analysis() const { return *m_analysis; }
-    // What the result pane draws of the file.
-    RecordingView view() const {
-        return {pressureRing(), waveRing(), m_result, m_analysis.get(), m_lastSampleIndex};
-    }
+    // What the result and information panes draw of the file.
+    RecordingView view() const;
     // "YY/MM/DD hh:mm:ss" as stored.
     std::string dateTimeText() const { return m_contents.date + " " + m_contents.time; }
 

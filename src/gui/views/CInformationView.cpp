@@ -8,7 +8,6 @@
 
 #include "data/Halnor55KUDoc.h"
 #include "gui/views/PaneSupport.h"
-#include "review/CRecordingReview.h"
 
 namespace hx {
 
@@ -82,16 +81,15 @@ void CInformationView::resizeEvent(QResizeEvent* event) {
 
 void CInformationView::repaintLayout() { repaintLayout(m_unitState); }
 
-void CInformationView::setReview(const CRecordingReview* review) {
-    m_review = review;
+void CInformationView::showSaved(const RecordingView* saved) {
+    m_saved.reset();
+    if (saved) m_saved.emplace(*saved);
     repaintLayout();
 }
 
 void CInformationView::repaintLayout(int state) {
-    if (m_review) {
-        drawReview();
-        return;
-    }
+    // A saved recording is a result, whatever the unit does meanwhile.
+    if (m_saved) state = kStateResult;
     switch (state) {
         case -1:
             drawLayout(Layout::Idle);
@@ -108,55 +106,31 @@ void CInformationView::repaintLayout(int state) {
     }
 }
 
-void CInformationView::drawResult() {
-    if (m_review)
-        drawReview();
-    else
-        drawLayout(Layout::Result);
-}
-
-void CInformationView::drawReview() {
-    ensureImage();
-    m_image.fill(kBackground);
-    QPainter painter(&m_image);
-    const int L = m_rowStep;
-    auto row = [&](int i) { return kTopY + i * L; };
-    const MeasurementResult& result = m_review->result();
-    const QString placeholder = QStringLiteral("---");
-    auto pressureRow = [&](int i, const char* label, const QString& value) {
-        text(painter, m_large, kLabelX, row(i), QString::fromLatin1(label));
-        text(painter, m_large, kValueX, row(i), value);
-    };
-    // A data file does not keep the heart rate.
-    pressureRow(0, "HR", placeholder);
-    pressureRow(1, "SBP", format("%-4d", halve(result.sbp)));
-    pressureRow(2, "MBP", format("%-4d", halve(result.mbp)));
-    pressureRow(3, "DBP", format("%-4d", halve(result.dbp)));
-    const AnimalTexts& animal = m_review->contents().animal;
-    const int line = QFontMetrics(m_small).height();
-    int y = row(4);
-    for (const std::string& s : {m_review->dateTimeText(), "No " + animal.animalNo + "  " + animal.studyNo,
-                                 animal.weight + "  " + animal.sexAge, animal.comment}) {
-        text(painter, m_small, kLabelX, y, QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())));
-        y += line;
-    }
-    update();
-}
+void CInformationView::drawResult() { drawLayout(Layout::Result); }
 
 void CInformationView::drawLayout(Layout layout) {
     ensureImage();
     m_image.fill(kBackground);
-    if (!m_doc) {
+    if (!m_doc && !m_saved) {
         update();
         return;
     }
     QPainter painter(&m_image);
     const int L = m_rowStep;
     auto row = [&](int i) { return kTopY + i * L; };
-    const MeasurementResult& result = m_doc->result();
+    const RecordingView recording = m_saved ? *m_saved : liveRecordingView(*m_doc, nullptr);
+    const MeasurementResult& result = recording.result;
     const QString placeholder = QStringLiteral("---");
 
+    auto pressureRow = [&](int i, const char* label, const QString& value) {
+        text(painter, m_large, kLabelX, row(i), QString::fromLatin1(label));
+        text(painter, m_large, kValueX, row(i), value);
+    };
     auto heartRateRow = [&](int hr) {
+        if (recording.saved) {  // a data file does not keep the heart rate
+            pressureRow(0, "HR", placeholder);
+            return;
+        }
         text(painter, m_large, kLabelX, row(0), QStringLiteral("HR"));
         text(painter, m_large, kValueX, row(0), format("%-4d", hr), kHeartRateColor);
     };
@@ -166,18 +140,10 @@ void CInformationView::drawLayout(Layout layout) {
         else
             heartRateRow(result.hr);
     };
-    auto pressureRow = [&](int i, const char* label, const QString& value) {
-        text(painter, m_large, kLabelX, row(i), QString::fromLatin1(label));
-        text(painter, m_large, kValueX, row(i), value);
-    };
     auto placeholders = [&] {
         pressureRow(1, "SBP", placeholder);
         pressureRow(2, "MBP", placeholder);
         pressureRow(3, "DBP", placeholder);
-    };
-    auto senseRow = [&] {
-        text(painter, m_middle, kLabelX, row(4), QStringLiteral("sense"));
-        text(painter, m_middle, kValueX, row(4), format("%-1d", m_doc->sensorLevel()));
     };
 
     switch (layout) {
@@ -199,22 +165,33 @@ void CInformationView::drawLayout(Layout layout) {
             if (result.errorCode != 0) {
                 placeholders();
             } else {
-                pressureRow(1, "SBP", format("%-4d", m_doc->sbpForDisplay()));
-                const bool show = m_doc->showMbpDbp();
-                pressureRow(2, "MBP", show ? format("%-4d", m_doc->mbpForDisplay()) : placeholder);
-                pressureRow(3, "DBP", show ? format("%-4d", m_doc->dbpForDisplay()) : placeholder);
+                pressureRow(1, "SBP", format("%-4d", halve(result.sbp)));
+                const bool show = recording.saved || m_doc->showMbpDbp();
+                pressureRow(2, "MBP", show ? format("%-4d", halve(result.mbp)) : placeholder);
+                pressureRow(3, "DBP", show ? format("%-4d", halve(result.dbp)) : placeholder);
             }
             break;
     }
-    senseRow();
-    if (layout == Layout::Result)
-        text(painter, m_small, kLabelX, row(4) + (2 * L) / 3,
-             QString::fromStdString(m_doc->formattedDateTime()));
+    // The sensor level is the unit's; a saved file's texts take its row.
+    int y = row(4);
+    if (!recording.saved) {
+        text(painter, m_middle, kLabelX, y, QStringLiteral("sense"));
+        text(painter, m_middle, kValueX, y, format("%-1d", m_doc->sensorLevel()));
+        y += (2 * L) / 3;
+    }
+    if (layout == Layout::Result) {
+        const int line = QFontMetrics(m_small).height();
+        for (const std::string& s : recording.texts) {
+            text(painter, m_small, kLabelX, y,
+                 QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())));
+            y += line;
+        }
+    }
     update();
 }
 
 void CInformationView::liveHeartRate(int hr, UnitState unitState) {
-    if (!m_doc || m_review) return;
+    if (!m_doc || m_saved) return;
     ensureImage();
     QPainter painter(&m_image);
     const QRect rowRect(0, kTopY, kWidth, m_rowStep);
@@ -229,7 +206,7 @@ void CInformationView::liveHeartRate(int hr, UnitState unitState) {
 }
 
 void CInformationView::sensorLevel(int level) {
-    if (!m_doc || m_review) return;
+    if (!m_doc || m_saved) return;
     ensureImage();
     QPainter painter(&m_image);
     const int y = kTopY + 4 * m_rowStep;
@@ -241,7 +218,7 @@ void CInformationView::sensorLevel(int level) {
 }
 
 void CInformationView::pressure(int value) {
-    if (!m_doc || m_review) return;
+    if (!m_doc || m_saved) return;
     ensureImage();
     QPainter painter(&m_image);
     const QRect rows(0, m_rowStep, kWidth, 3 * m_rowStep);

@@ -6,21 +6,22 @@
 // The layout of a full repaint follows the unit state (-1 without a unit).
 // Single rows (heart rate, sense, press) are redrawn alone between full
 // repaints. Everything is drawn into a kept image; only touched rows are shown
-// again. While a saved recording is under review the pane shows that file's
-// values, date, time and animal texts, and the live calls leave it alone.
-// UI thread only; the document and a review are not owned and must outlive
-// their use.
+// again. The result layout draws a recording's view: the live document's, or
+// a saved file's (its values, date, time and animal texts) while one is shown;
+// then the live calls leave the pane alone. UI thread only; the document and a
+// saved recording are not owned and must outlive their use.
 
 #include <QFont>
 #include <QImage>
 #include <QWidget>
+#include <optional>
 
 #include "control/UiPort.h"
+#include "review/RecordingView.h"
 
 namespace hx {
 
 class CHalnor55KUDoc;
-class CRecordingReview;
 
 // The error text of a failed result, nine characters: "Lo", "Hi", "Air" or "Err<code>".
 QString resultErrorText(int code);
@@ -39,8 +40,9 @@ class CInformationView final : public QWidget, public IInformationPane {
     // given (the unit has just changed to it).
     void repaintLayout();
     void repaintLayout(int unitState);
-    // Shows the recording under review, or the live values again (null).
-    void setReview(const CRecordingReview* review);
+    // Shows a saved recording (a copy of its view is kept), or the live values
+    // again (null).
+    void showSaved(const RecordingView* saved);
     void repaint() override { repaintLayout(); }
     void setUnitState(int state) override { m_unitState = state; }
     using QWidget::repaint;  // the toolkit's repaint(rect) and friends stay reachable
@@ -65,11 +67,10 @@ class CInformationView final : public QWidget, public IInformationPane {
   private:
     enum class Layout { Idle, View, Record, Result };
     void drawLayout(Layout layout);
-    void drawReview();
     void ensureImage();
 
     const CHalnor55KUDoc* m_doc = nullptr;
-    const CRecordingReview* m_review = nullptr;
+    std::optional<RecordingView> m_saved;
     int m_unitState = -1;  // -1: no unit
     QFont m_large, m_middle, m_small;
     int m_textHeight = 0;  // large font: height plus external leading

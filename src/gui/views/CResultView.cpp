@@ -8,7 +8,6 @@
 #include "analysis/OscillometricAnalysis.h"
 #include "data/Halnor55KUDoc.h"
 #include "gui/views/PaneSupport.h"
-#include "review/CRecordingReview.h"
 
 namespace hx {
 
@@ -66,8 +65,9 @@ void CResultView::analysed(const COscillometricAnalysis& analysis) {
     redraw();
 }
 
-void CResultView::setReview(const CRecordingReview* review) {
-    m_review = review;
+void CResultView::showSaved(const RecordingView* saved) {
+    m_saved.reset();
+    if (saved) m_saved.emplace(*saved);
     redraw();
 }
 
@@ -81,7 +81,7 @@ void CResultView::newPens() {
 }
 
 RecordingView CResultView::shown() const {
-    return m_review ? m_review->view() : liveRecordingView(*m_doc, m_analysis);
+    return m_saved ? *m_saved : liveRecordingView(*m_doc, m_analysis);
 }
 
 int CResultView::span(const RecordingView& recording) {

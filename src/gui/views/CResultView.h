@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QPen>
 #include <QWidget>
+#include <optional>
 
 #include "control/UiPort.h"
 #include "review/RecordingView.h"
@@ -22,7 +23,6 @@ namespace hx {
 
 class CHalnor55KUDoc;
 class COscillometricAnalysis;
-class CRecordingReview;
 
 class CResultView final : public QWidget, public IResultPane {
     Q_OBJECT
@@ -35,12 +35,12 @@ class CResultView final : public QWidget, public IResultPane {
     // Takes colours and widths from the monitor preferences again and redraws.
     void newPens() override;
     void redraw();
-    // Draws the recording under review, or the live result again (null). The
-    // review must outlive its showing.
-    void setReview(const CRecordingReview* review);
+    // Draws a saved recording (a copy of its view is kept), or the live result
+    // again (null). The recording's owner must outlive its showing.
+    void showSaved(const RecordingView* saved);
 
     // 4500 samples across the pane when the recording reaches index 3500, else 4200.
-    int span() const { return m_doc || m_review ? span(shown()) : 4200; }
+    int span() const { return m_doc || m_saved ? span(shown()) : 4200; }
     int pressureBaseline() const { return height() * 2 / 4; }
     int waveBaseline() const { return height() * 7 / 8; }
     const QImage& picture() const { return m_image; }
@@ -50,14 +50,14 @@ class CResultView final : public QWidget, public IResultPane {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    // The recording drawn: the one under review, else the live document's
+    // The recording drawn: the saved one shown, else the live document's
     // (needs the document).
     RecordingView shown() const;
     static int span(const RecordingView& recording);
 
     const CHalnor55KUDoc* m_doc = nullptr;
     const COscillometricAnalysis* m_analysis = nullptr;
-    const CRecordingReview* m_review = nullptr;
+    std::optional<RecordingView> m_saved;
     QPen m_pressurePen;
     QPen m_wavePen;
     QColor m_background{Qt::white};

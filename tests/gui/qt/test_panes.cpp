@@ -207,6 +207,32 @@ TEST_F(InformationPane, LiveHeartRateShowsErrWhileRecordingWithTheErrorFlag) {
     EXPECT_GT(redIn(0), 0);
 }
 
+TEST_F(InformationPane, ASavedRecordingKeepsThePaneFromTheLiveCalls) {
+    repaint(2);
+    const QImage live = view.picture();
+    MeasurementResult stored = d.doc.result();
+    stored.sbp = 300;
+    const RecordingView saved{d.doc.resultPressureRing(),
+                              d.doc.resultWaveRing(),
+                              stored,
+                              nullptr,
+                              0,
+                              {"12/03/15 09:30:45", "No 7  S1"},
+                              true};
+    view.showSaved(&saved);  // no heart rate kept: "---" in black, the file's SBP, no sense row
+    const QImage shown = view.picture();
+    EXPECT_EQ(redIn(0), 0);
+    EXPECT_NE(row(1), live.copy(0, 8 + view.rowStep(), CInformationView::kWidth, view.rowStep()));
+    view.liveHeartRate(120, kStateView);
+    view.sensorLevel(3);
+    view.pressure(90);
+    EXPECT_EQ(view.picture(), shown);
+    repaint(4);  // nor does the unit's state change its layout
+    EXPECT_EQ(view.picture(), shown);
+    view.showSaved(nullptr);
+    EXPECT_GT(redIn(0), 0);
+}
+
 TEST(HistoryPane, RowsBlankWhatTheResultDoesNotShow) {
     ensureApplication();
     CHistoryView view;
