@@ -20,6 +20,7 @@
 #include "platform/QtEventLoop.h"
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
+#include "support/SimulatedPorts.h"
 
 namespace {
 
@@ -77,13 +78,7 @@ struct Rig {
                         : std::make_unique<CVirtualEventLoop>(clock)) {
         folder = "/tmp/hx40k-bench-channels-" + std::to_string(::getpid()) + "/";
         profile.writeText("HalnorEWU_1", "dataFolder", folder);
-        ports.loop = loop.get();
-        ports.profile = &profile;
-        ports.driver = &sim;
-        ports.receiverClock = &unitClock;
-        ports.documentsFolder = folder;
-        ports.controlFolder = folder + "run/";
-        ports.startCompanion = false;
+        ports = test::simulatedPorts(*loop, profile, sim, unitClock, folder);
         for (int id = 0; id < units; ++id) {
             SimUnitOptions o;
             o.adjustMs = 1000;

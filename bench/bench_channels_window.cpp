@@ -43,6 +43,7 @@
 #include "platform/QtEventLoop.h"
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
+#include "support/SimulatedPorts.h"
 
 namespace {
 
@@ -108,13 +109,7 @@ struct Setup {
             options.animal.animalNumber = std::to_string(201 + id);  // each unit with its own animal
             sim.addUnit(id, options);
         }
-        ports.loop = &loop;
-        ports.profile = &profile;
-        ports.driver = &sim;
-        ports.receiverClock = &receiverClock;
-        ports.documentsFolder = folder;
-        ports.controlFolder = folder + "run/";
-        ports.startCompanion = false;
+        ports = test::simulatedPorts(loop, profile, sim, receiverClock, folder);
         set = std::make_unique<CChannelSet>(ports, window.hooks());
     }
     ~Setup() {

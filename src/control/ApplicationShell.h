@@ -19,8 +19,8 @@
 
 namespace hx {
 
-struct ShellPorts {
-    IUiPort* ui = nullptr;
+// What the program runs on: the same for one unit's shell and for the set of several units' channels.
+struct ProgramPorts {
     IEventLoop* loop = nullptr;
     IProfileStore* profile = nullptr;
     IUnitDriver* driver = nullptr;
@@ -28,6 +28,12 @@ struct ShellPorts {
     std::string documentsFolder;      // ends with "/"; empty: unknown
     std::string controlFolder;        // where the control socket goes; empty: the runtime folder
     bool startCompanion = true;
+};
+
+struct ShellPorts : ProgramPorts {
+    ShellPorts() = default;
+    ShellPorts(ProgramPorts program, IUiPort* window) : ProgramPorts(std::move(program)), ui(window) {}
+    IUiPort* ui = nullptr;
     bool controlSocket = true;  // false: a channel of several; the channel set owns the socket
 };
 

@@ -92,13 +92,10 @@ CChannel* CChannelSet::channelFor(int deviceId) {
     CLogTagScope tag(deviceId);
     writeLogLinef('N', 'S', "Channel opened for device ID %d", deviceId + 1);
     channel.m_ui = m_hooks.makeUi(channel);
-    ShellPorts ports;
-    ports.ui = channel.m_ui.get();
+    ShellPorts ports(m_ports, channel.m_ui.get());
     ports.loop = &channel.m_loop;
     ports.profile = &channel.m_profile;
     ports.driver = &channel.m_driver;
-    ports.receiverClock = m_ports.receiverClock;
-    ports.documentsFolder = m_ports.documentsFolder;
     ports.startCompanion = m_ports.startCompanion && !m_companionStarted;
     ports.controlSocket = false;
     m_companionStarted = true;

@@ -57,15 +57,7 @@ class CChannel {
     int m_status = 0;
 };
 
-struct ChannelSetPorts {
-    IEventLoop* loop = nullptr;
-    IProfileStore* profile = nullptr;
-    IUnitDriver* driver = nullptr;
-    IClock* receiverClock = nullptr;
-    std::string documentsFolder;
-    std::string controlFolder;  // where the control socket goes; empty: the runtime folder
-    bool startCompanion = true;
-};
+using ChannelSetPorts = ProgramPorts;
 
 // How a front end takes part in each channel's life; every call on the UI thread.
 struct ChannelHooks {

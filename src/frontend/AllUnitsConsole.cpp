@@ -4,10 +4,10 @@
 #include <string>
 
 #include "ConsoleFrontEnd.h"
+#include "DesktopPorts.h"
 #include "app/LogChannel.h"
 #include "control/ChannelSet.h"
 #include "platform/QSettingsProfileStore.h"
-#include "platform/StandardPaths.h"
 
 namespace hx {
 
@@ -26,12 +26,7 @@ int runAllUnitsConsole(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
     CConsoleUi ui(loop, options.answers);  // the lines of the whole run
     CQSettingsProfileStore profile;
     printProfileProblems(profile, ui);
-    ChannelSetPorts ports;
-    ports.loop = &loop;
-    ports.profile = &profile;
-    ports.driver = &driver;
-    ports.receiverClock = &receiverClock;
-    ports.documentsFolder = standardPaths::documentsFolder();
+    ChannelSetPorts ports = desktopPorts(loop, profile, driver, receiverClock);
 
     CChannelSet* channels = nullptr;
     int status = 0;

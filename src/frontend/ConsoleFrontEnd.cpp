@@ -4,10 +4,10 @@
 #include <string>
 
 #include "AllUnitsConsole.h"
+#include "DesktopPorts.h"
 #include "app/LogChannel.h"
 #include "control/ApplicationShell.h"
 #include "platform/QSettingsProfileStore.h"
-#include "platform/StandardPaths.h"
 
 namespace hx {
 
@@ -24,13 +24,7 @@ int runConsoleFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
     CConsoleUi ui(loop, options.answers);
     CQSettingsProfileStore profile;
     printProfileProblems(profile, ui);
-    ShellPorts ports;
-    ports.ui = &ui;
-    ports.loop = &loop;
-    ports.profile = &profile;
-    ports.driver = &driver;
-    ports.receiverClock = &receiverClock;
-    ports.documentsFolder = standardPaths::documentsFolder();
+    ShellPorts ports(desktopPorts(loop, profile, driver, receiverClock), &ui);
     CApplicationShell shell(ports);
 
     int status = 0;

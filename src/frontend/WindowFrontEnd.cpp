@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 
+#include "DesktopPorts.h"
 #include "control/ApplicationShell.h"
 #include "control/AutoStarter.h"
 #include "control/ChannelSet.h"
@@ -22,7 +23,6 @@
 #include "gui/channels/CChannelsWindow.h"
 #include "gui/views/CWaveView.h"
 #include "platform/QSettingsProfileStore.h"
-#include "platform/StandardPaths.h"
 
 namespace hx {
 
@@ -116,13 +116,7 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     CMainFrame frame(loop);
     CQSettingsProfileStore profile;
     tellProfileProblems(profile);
-    ShellPorts ports;
-    ports.ui = &frame.uiPort();
-    ports.loop = &loop;
-    ports.profile = &profile;
-    ports.driver = &driver;
-    ports.receiverClock = &receiverClock;
-    ports.documentsFolder = standardPaths::documentsFolder();
+    ShellPorts ports(desktopPorts(loop, profile, driver, receiverClock), &frame.uiPort());
     CApplicationShell shell(ports);
 
     int status = 0;
@@ -179,12 +173,7 @@ int runAllUnitsWindow(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     CChannelsWindow window(loop);
     CQSettingsProfileStore profile;
     tellProfileProblems(profile);
-    ChannelSetPorts ports;
-    ports.loop = &loop;
-    ports.profile = &profile;
-    ports.driver = &driver;
-    ports.receiverClock = &receiverClock;
-    ports.documentsFolder = standardPaths::documentsFolder();
+    ChannelSetPorts ports = desktopPorts(loop, profile, driver, receiverClock);
     ChannelHooks hooks = window.hooks();
     hooks.beforeEnumeration = [&, attach = hooks.beforeEnumeration](CChannel& channel) {
         if (options.dataFolder) {

@@ -467,20 +467,30 @@ std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::st
     return contents;
 }
 
+namespace {
+
+// Every row of the log from byte `from` on, damaged lines counted; returns where the last whole line ends.
+off_t readRowsForward(const LogFile& file, std::vector<ResultsLogRow>& rows, std::size_t& damagedLines,
+                      off_t from = -1, bool takeTornEnd = true) {
+    std::vector<std::string> fields;
+    return file.forward(
+        [&](std::string_view line) {
+            ResultsLogRow r;
+            const LineKind kind = rowFromLine(line, fields, r);
+            if (kind == LineKind::Row) rows.push_back(std::move(r));
+            if (kind == LineKind::Damaged) ++damagedLines;
+            return true;
+        },
+        damagedLines, from, takeTornEnd);
+}
+
+}  // namespace
+
 std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::string& reason) {
     LogFile file(path, reason);
     if (!file.ok()) return std::nullopt;
     ResultsLogContents contents;
-    std::vector<std::string> fields;
-    file.forward(
-        [&](std::string_view line) {
-            ResultsLogRow r;
-            const LineKind kind = rowFromLine(line, fields, r);
-            if (kind == LineKind::Row) contents.rows.push_back(std::move(r));
-            if (kind == LineKind::Damaged) ++contents.damagedLines;
-            return true;
-        },
-        contents.damagedLines);
+    readRowsForward(file, contents.rows, contents.damagedLines);
     return contents;
 }
 
@@ -492,17 +502,8 @@ std::optional<LogRowsSince> readResultsLogSince(const std::string& path, std::ui
     // A log shorter than what was read of it before was replaced: its rows are all new.
     since.restarted = offset > static_cast<std::uint64_t>(file.size());
     const off_t from = since.restarted ? 0 : static_cast<off_t>(offset);
-    std::vector<std::string> fields;
-    const off_t end = file.forward(
-        [&](std::string_view line) {
-            ResultsLogRow r;
-            const LineKind kind = rowFromLine(line, fields, r);
-            if (kind == LineKind::Row) since.rows.push_back(std::move(r));
-            if (kind == LineKind::Damaged) ++since.damagedLines;
-            return true;
-        },
-        since.damagedLines, from, false);
-    since.offset = static_cast<std::uint64_t>(end);
+    since.offset =
+        static_cast<std::uint64_t>(readRowsForward(file, since.rows, since.damagedLines, from, false));
     return since;
 }
 

@@ -21,6 +21,7 @@
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
+#include "support/SimulatedPorts.h"
 #include "support/TempDir.h"
 
 namespace hx::test {
@@ -161,14 +162,7 @@ class ControlRig {
   public:
     // Units are added before start(); ids are zero-based device IDs.
     ControlRig() : sim(clock), loop(clock), ui(loop) {
-        ports.ui = &ui;
-        ports.loop = &loop;
-        ports.profile = &profile;
-        ports.driver = &sim;
-        ports.receiverClock = &clock;
-        ports.documentsFolder = dir.folder();
-        ports.controlFolder = dir.folder() + "run/";
-        ports.startCompanion = false;
+        ports = ShellPorts(test::simulatedPorts(loop, profile, sim, clock, dir.folder()), &ui);
     }
     ~ControlRig() { stop(); }
 

@@ -15,13 +15,7 @@ namespace {
 class ChannelRig {
   public:
     ChannelRig() : sim(clock), loop(clock) {
-        ports.loop = &loop;
-        ports.profile = &profile;
-        ports.driver = &sim;
-        ports.receiverClock = &clock;
-        ports.documentsFolder = dir.folder();
-        ports.controlFolder = dir.folder() + "run/";
-        ports.startCompanion = false;
+        ports = test::simulatedPorts(loop, profile, sim, clock, dir.folder());
         hooks.makeUi = [this](CChannel& channel) {
             auto ui = std::make_unique<RecordingUi>(channel.loop());
             uis[channel.deviceId()] = ui.get();

@@ -14,6 +14,7 @@
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
+#include "support/SimulatedPorts.h"
 #include "support/TempDir.h"
 
 namespace hx::test {
@@ -36,15 +37,7 @@ TEST(ConsoleSession, AnimalTextsReachAUnitThatWasAdjustingAtSetUp) {
     std::FILE* out = std::tmpfile();
     CConsoleUi ui(loop, answers, out);
     CMemoryProfileStore profile;
-    ShellPorts ports;
-    ports.ui = &ui;
-    ports.loop = &loop;
-    ports.profile = &profile;
-    ports.driver = &sim;
-    ports.receiverClock = &clock;
-    ports.documentsFolder = dir.folder();
-    ports.controlFolder = dir.folder() + "run/";
-    ports.startCompanion = false;
+    ShellPorts ports(test::simulatedPorts(loop, profile, sim, clock, dir.folder()), &ui);
     auto shell = std::make_unique<CApplicationShell>(ports);
     ASSERT_TRUE(shell->startUp());
     shell->document().preference().setDataFolder(*answers.dataFolder);

@@ -17,6 +17,7 @@
 #include "gui/dialogs/CMenuDialog.h"
 #include "gui/views/CWaveView.h"
 #include "sim/SimDriver.h"
+#include "support/SimulatedPorts.h"
 
 namespace hx::test {
 namespace {
@@ -30,13 +31,7 @@ class ChannelsWindowTest : public ::testing::Test {
             sim.addUnit(id, options);
         }
         profile.writeText("HalnorEWU_1", "dataFolder", dir.folder() + "data/");
-        ports.loop = &loop;
-        ports.profile = &profile;
-        ports.driver = &sim;
-        ports.receiverClock = &clock;
-        ports.documentsFolder = dir.folder();
-        ports.controlFolder = dir.folder() + "run/";
-        ports.startCompanion = false;
+        ports = test::simulatedPorts(loop, profile, sim, clock, dir.folder());
         set = std::make_unique<CChannelSet>(ports, window.hooks());
         set->startUp();
         window.show();
