@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -125,33 +126,52 @@ bool readAt(int fd, std::uint8_t* into, std::size_t size, off_t at) {
 
 }  // namespace
 
+namespace {
+
+constexpr std::size_t kLeastDataFileSize = kDataFileHeaderSize + 2 * kWaveHeaderSize;
+
+std::size_t lengthAt(const std::uint8_t* at) { return at[0] | (at[1] << 8); }
+
+// The fields of a file whose two wave blocks fill it exactly.
+DataFileParse framedFields(std::span<const std::uint8_t> head, std::size_t pressureLength,
+                           std::size_t waveLength) {
+    DataFileParse parse;
+    readHeader(head, parse.contents);
+    parse.contents.pressureBlockLength = pressureLength;
+    parse.contents.waveBlockLength = waveLength;
+    parse.ok = true;
+    return parse;
+}
+
+}  // namespace
+
 DataFileParse readDataFileFields(const std::string& path) {
     struct stat info {};
     std::string error;
     const int fd = openDataFile(path, info, error);
     if (fd < 0) return refused(error);
     const auto size = static_cast<std::size_t>(info.st_size);
-    const std::size_t least = kDataFileHeaderSize + 2 * kWaveHeaderSize;
-    if (size < least || size > kMaxDataFileSize) {
+    if (size < kLeastDataFileSize || size > kMaxDataFileSize) {
         ::close(fd);
-        return refused(size < least ? "file too short for a data file: " + std::to_string(size) + " bytes"
-                                    : "larger than any data file can be: " + std::to_string(size) + " bytes");
+        return refused(size < kLeastDataFileSize
+                           ? "file too short for a data file: " + std::to_string(size) + " bytes"
+                           : "larger than any data file can be: " + std::to_string(size) + " bytes");
     }
     // The fields and the first wave block's length; then the second's.
-    std::vector<std::uint8_t> head(kDataFileHeaderSize + 2);
+    std::array<std::uint8_t, kDataFileHeaderSize + 2> head;
     auto failed = [&] {
         const int e = errno != 0 ? errno : EIO;
         ::close(fd);
         return refused(path + ": " + std::strerror(e));
     };
     if (!readAt(fd, head.data(), head.size(), 0)) return failed();
-    const std::size_t pressureLength = head[kDataFileHeaderSize] | (head[kDataFileHeaderSize + 1] << 8);
+    const std::size_t pressureLength = lengthAt(&head[kDataFileHeaderSize]);
     const std::size_t secondAt = kDataFileHeaderSize + pressureLength;
     std::size_t waveLength = 0;
     if (pressureLength >= kWaveHeaderSize && secondAt + kWaveHeaderSize <= size) {
         std::uint8_t second[2] = {};
         if (!readAt(fd, second, 2, static_cast<off_t>(secondAt))) return failed();
-        waveLength = second[0] | (second[1] << 8);
+        waveLength = lengthAt(second);
     }
     ::close(fd);
     if (pressureLength < kWaveHeaderSize || waveLength < kWaveHeaderSize || secondAt + waveLength != size) {
@@ -159,12 +179,32 @@ DataFileParse readDataFileFields(const std::string& path) {
                        std::to_string(waveLength) + " do not add up to the file's " + std::to_string(size) +
                        " bytes");
     }
-    DataFileParse parse;
-    readHeader(head, parse.contents);
-    parse.contents.pressureBlockLength = pressureLength;
-    parse.contents.waveBlockLength = waveLength;
-    parse.ok = true;
-    return parse;
+    return framedFields(head, pressureLength, waveLength);
+}
+
+DataFileParse readDataFileFieldsAt(int folder, const char* name, const std::string& path) {
+    // Not through a link: one put in the listed file's place goes the careful way.
+    const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return readDataFileFields(path);
+    // One byte more than the largest data file: a read that stops short has met the file's end.
+    std::array<std::uint8_t, kMaxDataFileSize + 1> bytes;
+    ssize_t n = 0;
+    do {
+        n = ::pread(fd, bytes.data(), bytes.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    const auto size = static_cast<std::size_t>(n > 0 ? n : 0);
+    if (size >= kLeastDataFileSize && size <= kMaxDataFileSize) {
+        const std::size_t pressureLength = lengthAt(&bytes[kDataFileHeaderSize]);
+        const std::size_t secondAt = kDataFileHeaderSize + pressureLength;
+        if (pressureLength >= kWaveHeaderSize && secondAt + kWaveHeaderSize <= size) {
+            const std::size_t waveLength = lengthAt(&bytes[secondAt]);
+            if (waveLength >= kWaveHeaderSize && secondAt + waveLength == size)
+                return framedFields(std::span(bytes).first(kDataFileHeaderSize), pressureLength, waveLength);
+        }
+    }
+    // Anything else is told apart, with its reason, by the reader that looks at the size first.
+    return readDataFileFields(path);
 }
 
 DataFileParse readDataFile(const std::string& path) {

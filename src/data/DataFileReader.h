@@ -58,4 +58,11 @@ DataFileParse readDataFile(const std::string& path);
 // checked: the rings stay 0 and a damaged sample goes unnoticed.
 DataFileParse readDataFileFields(const std::string& path);
 
+// As readDataFileFields, for a file that a listing of the open folder
+// `folder` gave as a regular file: the file is read whole in one go (its
+// size is where the read ends), with no look at its size first. A file that
+// is not a good data file is read again by readDataFileFields(path), so the
+// reasons are the same; path names the same file for that.
+DataFileParse readDataFileFieldsAt(int folder, const char* name, const std::string& path);
+
 }  // namespace hx

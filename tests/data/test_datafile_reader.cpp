@@ -1,8 +1,10 @@
 // Reading data files back: what the writer wrote comes back field for field,
 // and damaged or foreign files are refused with a reason.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -128,10 +130,18 @@ TEST(DataFileReader, FieldsAloneAsTheWholeReadGivesThemAndTheFramingChecked) {
     test::TempDir dir;
     test::DataFileFixture data(5, dir.folder());
     const Bytes good = buildDataFileBytes(data.request);
+    const int folder = ::open(dir.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    // Read by path and, as for a folder's listing, in one read by name: the same answer.
     auto fields = [&](const Bytes& bytes) {
         std::ofstream(dir.path() / "f", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return readDataFileFields(dir.folder() + "f");
+        const DataFileParse byPath = readDataFileFields(dir.folder() + "f");
+        const DataFileParse byName = readDataFileFieldsAt(folder, "f", dir.folder() + "f");
+        EXPECT_EQ(byName.ok, byPath.ok) << bytes.size();
+        EXPECT_EQ(byName.error, byPath.error);
+        if (byName.ok && byPath.ok) expectSameFields(byName.contents, byPath.contents);
+        return byPath;
     };
     const DataFileParse whole = parseDataFile(good);
     const DataFileParse parse = fields(good);
@@ -155,7 +165,18 @@ TEST(DataFileReader, FieldsAloneAsTheWholeReadGivesThemAndTheFramingChecked) {
     badSample[1058] = 0xFF, badSample[1059] = 0x7F;
     EXPECT_FALSE(parseDataFile(badSample).ok);
     EXPECT_TRUE(fields(badSample).ok);
+    EXPECT_NE(fields(Bytes(kMaxDataFileSize + 1)).error.find("larger than"), std::string::npos);
     EXPECT_NE(readDataFileFields(dir.folder() + "missing").error.find("No such file"), std::string::npos);
+
+    // A link put where the listing saw a file, and a file gone since, are told apart as by path.
+    fields(good);
+    std::filesystem::rename(dir.path() / "f", dir.path() / "g");
+    std::filesystem::create_symlink("g", dir.path() / "f");
+    const DataFileParse throughLink = readDataFileFieldsAt(folder, "f", dir.folder() + "f");
+    EXPECT_TRUE(throughLink.ok) << throughLink.error;
+    EXPECT_NE(readDataFileFieldsAt(folder, "gone", dir.folder() + "gone").error.find("No such file"),
+              std::string::npos);
+    ::close(folder);
 }
 
 TEST(DataFileReader, RefusesEveryTruncation) {

@@ -237,6 +237,45 @@ TEST_F(Hx40kDataTool, StatsOfTheLogsLastOrChosenSessionAndOfDataFilesAlone) {
     EXPECT_EQ(run({"stats", path("B1.001"), path("results.csv")}).status, 2);  // a log is no data file
 }
 
+TEST_F(Hx40kDataTool, StatsOfAFolderOfManyDataFilesInTheOrderMeasured) {
+    // Enough files for several readers; listed, named and measured in three different orders.
+    constexpr int kFiles = 300;
+    test::DataFileFixture data(4);
+    const std::vector<std::uint8_t> good = buildDataFileBytes(data.request);
+    auto write = [&](const std::string& name, std::vector<std::uint8_t> bytes, int minute) {
+        char date[17];
+        std::snprintf(date, sizeof date, "26/03/01%02d:%02d:00", minute / 60, minute % 60);
+        std::copy(date, date + 16, bytes.begin() + datafile::kDate);
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    };
+    std::vector<std::string> expected(kFiles);
+    for (int i = 0; i < kFiles; ++i) {
+        const int minute = (i * 7) % kFiles;
+        const int sbp = i % 2 ? 130 : 120;
+        std::vector<std::uint8_t> bytes = good;
+        bytes[datafile::kResultBlock + datafile::kSbp] = static_cast<std::uint8_t>(2 * sbp & 0xFF);
+        bytes[datafile::kResultBlock + datafile::kSbp + 1] = static_cast<std::uint8_t>(2 * sbp >> 8);
+        expected[static_cast<std::size_t>(minute)] = "F" + std::to_string(kFiles - i);
+        write(expected[static_cast<std::size_t>(minute)], bytes, minute);
+    }
+    write("cut", std::vector<std::uint8_t>(good.begin(), good.end() - 1), 0);
+    fs::create_directory(path("folder"));
+    fs::create_symlink("nowhere", path("zz-dangling"));
+
+    const ToolRun stats = run({"stats", m_dir.path().string()});
+    ASSERT_EQ(stats.status, 0) << stats.err;
+    EXPECT_EQ(stats.err, "hx40k-data: 1 files that are not data files left out\n");
+    EXPECT_EQ(stats.out.rfind(std::to_string(kFiles) + " data files\n", 0), 0u);
+    std::size_t at = 0;
+    for (const std::string& name : expected) {
+        at = stats.out.find("  " + name + " ", at);
+        ASSERT_NE(at, std::string::npos) << name << " missing or out of order";
+    }
+    EXPECT_NE(stats.out.find("SBP  n=300  125.0 "), std::string::npos)
+        << stats.out.substr(stats.out.size() - 300);
+}
+
 TEST_F(Hx40kDataTool, StudyOfAFolderInItsThreeFormsWithTheRulesAndTheHandReview) {
     for (int day = 1; day <= 2; ++day) {
         for (int i = 0; i < 6; ++i) {

@@ -13,14 +13,23 @@
 // Exit status: 0 done; 1 usage error (usage on stderr); 2 the file could not
 // be read, is damaged or is not a data file, or could not be written.
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "FileCommands.h"
@@ -140,28 +149,126 @@ int statsFromLog(const std::string& path, const StatsOptions& options) {
                       options.json);
 }
 
-int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, const StatsOptions& options) {
-    struct Found {
-        hx::SessionCycle cycle;
-        std::string path;
+// Data files to read: paths as given, or the regular files of a folder.
+struct DataFileList {
+    std::vector<std::string> paths;
+    int folder = -1;                  // the open folder the paths name files of, or -1
+    std::size_t nameAt = 0;           // where the file's name starts in each path
+    std::vector<bool> listedRegular;  // the folder's listing said a regular file (no link)
+};
+
+hx::DataFileParse readFields(const DataFileList& list, std::size_t i) {
+    if (list.folder >= 0 && list.listedRegular[i])
+        return hx::readDataFileFieldsAt(list.folder, list.paths[i].c_str() + list.nameAt, list.paths[i]);
+    return hx::readDataFileFields(list.paths[i]);
+}
+
+// The regular files of folder (links to them too), in the listing's order,
+// each named as folder + "/" + name. The listing's file type is trusted
+// where it gives one; only links and entries of unknown type are looked at.
+// Entries that are not regular files, or links that lead nowhere, are left
+// out. Returns false with the reason when the folder cannot be listed.
+bool listFolder(const std::string& folder, DIR* dir, DataFileList& list, std::string& error) {
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    list.folder = ::dirfd(dir);
+    list.nameAt = prefix.size();
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno == 0) return true;
+            error = std::strerror(errno);
+            return false;
+        }
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        bool regular = entry->d_type == DT_REG;
+        if (!regular && (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)) {
+            struct stat info {};
+            if (::fstatat(list.folder, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+        } else if (!regular) {
+            continue;
+        }
+        list.paths.push_back(prefix + name);
+        list.listedRegular.push_back(regular);
+    }
+}
+
+// What reading one file gave the statistics.
+struct FileRead {
+    enum { NotData, OtherAnimal, Cycle } kind = NotData;
+    hx::SessionCycle cycle;  // for Cycle
+    std::string error;       // for NotData: why
+};
+
+FileRead readCycle(const DataFileList& list, std::size_t i, const std::optional<std::string>& animal) {
+    FileRead read;
+    // The statistics need the result, not the recording: the waves are left unread.
+    hx::DataFileParse parse = readFields(list, i);
+    if (!parse.ok) {
+        read.error = std::move(parse.error);
+    } else if (animal && parse.contents.animal.animalNo != *animal) {
+        read.kind = FileRead::OtherAnimal;
+    } else {
+        const std::string& path = list.paths[i];
+        const std::size_t slash = path.rfind('/');
+        read.kind = FileRead::Cycle;
+        read.cycle =
+            hx::cycleFromDataFile(parse.contents, slash == std::string::npos ? path : path.substr(slash + 1));
+    }
+    return read;
+}
+
+// Reads every file of the list, on a few threads when there are many
+// (opening and reading a file is mostly the kernel's work, which runs on
+// as many processors as there are readers); the results in the list's order.
+std::vector<FileRead> readCycles(const DataFileList& list, const std::optional<std::string>& animal) {
+    constexpr std::size_t kBatch = 64;  // files a reader takes at a time
+    std::vector<FileRead> reads(list.paths.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex failedMutex;
+    std::exception_ptr failed;
+    auto reader = [&] {
+        try {
+            for (std::size_t from; (from = next.fetch_add(kBatch)) < reads.size();)
+                for (std::size_t i = from; i < std::min(from + kBatch, reads.size()); ++i)
+                    reads[i] = readCycle(list, i, animal);
+        } catch (...) {
+            const std::lock_guard lock(failedMutex);
+            if (!failed) failed = std::current_exception();
+            next = reads.size();
+        }
     };
-    std::vector<Found> found;
+    const std::size_t processors = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    const std::size_t readers = std::clamp<std::size_t>(reads.size() / kBatch, 1, processors);
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t t = 1; t < readers; ++t) threads.emplace_back(reader);
+    } catch (const std::system_error&) {
+        // A reader fewer: the others take its files.
+    }
+    reader();
+    for (auto& thread : threads) thread.join();
+    if (failed) std::rethrow_exception(failed);
+    return reads;
+}
+
+int statsFromDataFiles(const DataFileList& list, bool skipForeign, const StatsOptions& options) {
+    std::vector<FileRead> reads = readCycles(list, options.animal);
+    std::vector<std::size_t> found;
+    found.reserve(reads.size());
     std::size_t foreign = 0;
-    for (const auto& path : paths) {
-        // The statistics need the result, not the recording: the waves are left unread.
-        hx::DataFileParse parse = hx::readDataFileFields(path);
-        if (!parse.ok) {
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        if (reads[i].kind == FileRead::NotData) {
             if (!skipForeign) {
-                std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", path.c_str(),
-                             parse.error.c_str());
+                std::fprintf(stderr, "hx40k-data: %s: not a valid data file: %s\n", list.paths[i].c_str(),
+                             reads[i].error.c_str());
                 return kExitFile;
             }
             ++foreign;
-            continue;
+        } else if (reads[i].kind == FileRead::Cycle) {
+            found.push_back(i);
         }
-        if (options.animal && parse.contents.animal.animalNo != *options.animal) continue;
-        const std::string name = std::filesystem::path(path).filename().string();
-        found.push_back({hx::cycleFromDataFile(parse.contents, name), path});
     }
     if (foreign) std::fprintf(stderr, "hx40k-data: %zu files that are not data files left out\n", foreign);
     if (found.empty()) {
@@ -170,11 +277,14 @@ int statsFromDataFiles(const std::vector<std::string>& paths, bool skipForeign, 
         return kExitFile;
     }
     // In the order they were measured (the stored date and time), then by name.
-    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.cycle.dateTime != b.cycle.dateTime ? a.cycle.dateTime < b.cycle.dateTime : a.path < b.path;
+    std::stable_sort(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
+        const std::string& at = reads[a].cycle.dateTime;
+        const std::string& bt = reads[b].cycle.dateTime;
+        return at != bt ? at < bt : list.paths[a] < list.paths[b];
     });
     std::vector<hx::SessionCycle> cycles;
-    for (auto& f : found) cycles.push_back(std::move(f.cycle));
+    cycles.reserve(found.size());
+    for (std::size_t i : found) cycles.push_back(std::move(reads[i].cycle));
     const std::string heading = std::to_string(cycles.size()) + " data files";
     return printStats(hx::computeSessionStats(std::move(cycles), options.settings), false, heading,
                       options.json);
@@ -211,18 +321,20 @@ int stats(const std::vector<std::string>& args) {
         if (fs::is_directory(input, ec)) {
             const std::string log = hx::resultsLogPath(input);
             if (fs::exists(log, ec)) return statsFromLog(log, options);
-            std::vector<std::string> files;
-            for (const auto& entry : fs::directory_iterator(input, ec))
-                if (entry.is_regular_file(ec)) files.push_back(entry.path().string());
-            if (ec) {
-                std::fprintf(stderr, "hx40k-data: %s: %s\n", input.c_str(), ec.message().c_str());
+            const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(input.c_str()), ::closedir);
+            std::string error = dir ? "" : std::strerror(errno);
+            DataFileList files;
+            if (!dir || !listFolder(input, dir.get(), files, error)) {
+                std::fprintf(stderr, "hx40k-data: %s: %s\n", input.c_str(), error.c_str());
                 return kExitFile;
             }
             return statsFromDataFiles(files, true, options);
         }
         if (fs::path(input).extension() == ".csv") return statsFromLog(input, options);
     }
-    return statsFromDataFiles(options.inputs, false, options);
+    DataFileList files;
+    files.paths = options.inputs;
+    return statsFromDataFiles(files, false, options);
 }
 
 int run(const std::vector<std::string>& args) {
