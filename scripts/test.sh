@@ -35,8 +35,7 @@ if ! skip tsan; then
   # The tests labelled "threads" in tests/CMakeLists.txt: the parts that run
   # threads, the libusb driver's event thread among them.
   cmake --preset tsan >/dev/null
-  threaded=$(ctest --preset tsan -N -L '^threads$' | sed -n 's/^ *Test *#[0-9]*: //p')
-  cmake --build --preset tsan --target $(printf 'test_%s ' $threaded)
+  cmake --build --preset tsan --target threaded_tests
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset tsan -L '^threads$'
 fi
 if ! skip fuzz; then

@@ -82,6 +82,13 @@ void CChannelLoop::setQuietCondition(std::function<bool()> condition) {
     m_quietCondition = std::move(condition);
 }
 
+bool CChannelLoop::addPoller(const void* owner, std::function<bool()> work) {
+    return m_shared.addPoller(owner, [this, work = std::move(work)] {
+        CLogTagScope tag(m_deviceId);
+        return work();
+    });
+}
+
 bool CChannelLoop::quiet() const {
     std::lock_guard lock(m_mutex);
     return m_quietCondition && m_quietCondition();

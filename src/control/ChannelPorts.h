@@ -57,6 +57,8 @@ class CChannelLoop final : public IEventLoop {
     bool pumpUntil(const std::function<bool()>& done, int timeoutMs) override;
     IClock& clock() override { return m_shared.clock(); }
     void setQuietCondition(std::function<bool()> condition) override;
+    bool addPoller(const void* owner, std::function<bool()> work) override;
+    void removePoller(const void* owner) override { m_shared.removePoller(owner); }
     void quit(int exitCode) override { m_onQuit(exitCode); }
 
     // On the UI thread, called by the channel set.
@@ -110,6 +112,10 @@ class CChannelDriver final : public IUnitDriver {
     }
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override {
         return m_shared.readPipe(pipe, buffer, length);
+    }
+    bool readsWithoutWaiting() const override { return m_shared.readsWithoutWaiting(); }
+    PipeReadResult readPipeNow(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override {
+        return m_shared.readPipeNow(pipe, buffer, length);
     }
     void cancelRead(DriverHandle pipe) override { m_shared.cancelRead(pipe); }
     LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override {

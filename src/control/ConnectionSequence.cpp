@@ -93,7 +93,13 @@ void CMainController::startReceiver() {
     parameters.resultArea = m_doc.resultArea();
     parameters.waveArea = m_doc.waveArea();
     parameters.animalArea = m_doc.animalArea();
-    m_receiver->start(parameters);
+    // A loop in virtual time reads the pipe itself when the driver can read
+    // without waiting; otherwise the receiver reads on its own thread.
+    if (m_channel->readsWithoutWaiting() && m_loop.addPoller(this, [this] { return m_receiver->poll(); })) {
+        m_receiver->startPolled(parameters);
+    } else {
+        m_receiver->start(parameters);
+    }
     m_goEvent.set();
 }
 
@@ -101,6 +107,7 @@ void CMainController::stopReceiver() {
     // Sets the stop event and cancels a pending read: after this no thread
     // enters the channel again (a thread left in a hanging read owns it).
     m_stopEvent.set();
+    m_loop.removePoller(this);
     m_receiver->stop();
 }
 

@@ -60,6 +60,18 @@ class IEventLoop {
     // window, so nothing moves until the window acts. Real loops ignore it.
     virtual void setQuietCondition(std::function<bool()>) {}
 
+    // Work the loop does itself in virtual time whenever it looks for
+    // something to do (a receiver reading its pipe on the loop's thread, one
+    // record a call, instead of on a thread of its own): `work` returns true
+    // when it did something. False when the loop takes no such work (real
+    // loops): the caller then needs a thread. UI thread; owner is the key.
+    virtual bool addPoller(const void* owner, std::function<bool()> work) {
+        (void)owner;
+        (void)work;
+        return false;
+    }
+    virtual void removePoller(const void* owner) { (void)owner; }
+
     // Ends the loop's run (the program quits after the current handler).
     virtual void quit(int exitCode) = 0;
 };

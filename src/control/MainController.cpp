@@ -40,6 +40,7 @@ CMainController::~CMainController() {
     if (!m_destroyed) destroy();
     m_doc.setListener(nullptr);
     m_driver.setNoticeHandler(nullptr);
+    m_loop.removePoller(this);
     m_loop.setQuietCondition(nullptr);
 }
 

@@ -1,6 +1,7 @@
 #include "control/VirtualEventLoop.h"
 
 #include <limits>
+#include <vector>
 
 #include "app/Event.h"
 
@@ -11,8 +12,8 @@ constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
 constexpr int kQuietRecheckMs = 20;
 }  // namespace
 
-CVirtualEventLoop::CVirtualEventLoop(CVirtualClock& clock)
-    : m_clock(clock), m_uiClock(*this), m_uiThread(std::this_thread::get_id()) {
+CVirtualEventLoop::CVirtualEventLoop(CVirtualClock& clock, ReceiverReads reads)
+    : m_clock(clock), m_uiClock(*this), m_uiThread(std::this_thread::get_id()), m_receiverReads(reads) {
     // The end of a record's way (or a notice's) is what a waiting loop waits for.
     m_clock.setActivityListener([this] {
         { std::lock_guard lock(m_mutex); }  // a waiter is either waiting or has not looked yet
@@ -104,12 +105,41 @@ bool CVirtualEventLoop::handleQueued() {
     return true;
 }
 
+bool CVirtualEventLoop::addPoller(const void* owner, std::function<bool()> work) {
+    if (m_receiverReads != ReceiverReads::OnLoop || !onUiThread()) return false;
+    m_pollers[owner] = std::make_shared<std::function<bool()>>(std::move(work));
+    return true;
+}
+
+void CVirtualEventLoop::removePoller(const void* owner) { m_pollers.erase(owner); }
+
+bool CVirtualEventLoop::poll() {
+    if (m_pollers.empty()) return false;
+    // A poller may add or remove pollers (a record's handler stops a
+    // receiver, or ends a channel): each is looked up again before it runs.
+    std::vector<const void*> owners;
+    owners.reserve(m_pollers.size());
+    for (const auto& entry : m_pollers) owners.push_back(entry.first);
+    bool worked = false;
+    for (const void* owner : owners) {
+        auto it = m_pollers.find(owner);
+        if (it == m_pollers.end()) continue;
+        const std::shared_ptr<std::function<bool()>> work = it->second;
+        worked = (*work)() || worked;
+    }
+    return worked;
+}
+
 void CVirtualEventLoop::waitUntilQuiet() {
     // A record the simulated unit has handed to its pipe is on its way to us;
     // time must not move on before it has been queued (or dropped).
     std::unique_lock lock(m_mutex);
     while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) {
         if (m_quietCondition && m_quietCondition()) return;
+        lock.unlock();
+        const bool polled = poll();
+        lock.lock();
+        if (polled) continue;
         // Woken by a post, the end of an activity or quit; the time limit only
         // guards against a change nobody announces.
         m_cv.wait_for(lock, std::chrono::milliseconds(kQuietRecheckMs));
@@ -118,6 +148,7 @@ void CVirtualEventLoop::waitUntilQuiet() {
 
 CVirtualEventLoop::Step CVirtualEventLoop::step(std::int64_t limit) {
     if (handleQueued()) return Step::Worked;
+    if (poll()) return Step::Worked;
     waitUntilQuiet();
     {
         std::lock_guard lock(m_mutex);

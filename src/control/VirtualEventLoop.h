@@ -2,8 +2,13 @@
 // The event loop in virtual time, for tests and --fast runs. One virtual clock
 // schedules the program's timers and the simulated unit's events. The loop
 // handles every queued message first; only when nothing is queued and no
-// record is in flight does it jump the clock to the next deadline. The
-// receiver thread stays a real thread with its real hand-over.
+// record is in flight does it jump the clock to the next deadline.
+//
+// Receivers: by default the loop reads the units' pipes itself (pollers),
+// one record at a time whenever nothing is queued, in the order the receiver
+// thread would: the same dispatch and hand-over, without two thread switches
+// a record. Built with ReceiverReads::OnThread it takes no pollers, and each
+// receiver keeps its real thread with its real hand-over.
 
 #include <atomic>
 #include <condition_variable>
@@ -21,8 +26,10 @@ namespace hx {
 
 class CVirtualEventLoop final : public IEventLoop {
   public:
+    enum class ReceiverReads { OnLoop, OnThread };
+
     // Call on the thread that runs the loop (the UI thread).
-    explicit CVirtualEventLoop(CVirtualClock& clock);
+    explicit CVirtualEventLoop(CVirtualClock& clock, ReceiverReads reads = ReceiverReads::OnLoop);
     ~CVirtualEventLoop() override;
 
     void setTarget(IMessageTarget* target) override { m_target = target; }
@@ -38,6 +45,8 @@ class CVirtualEventLoop final : public IEventLoop {
     void setQuietCondition(std::function<bool()> condition) override {
         m_quietCondition = std::move(condition);
     }
+    bool addPoller(const void* owner, std::function<bool()> work) override;
+    void removePoller(const void* owner) override;
 
     // Runs until quit(); returns its exit code, or -1 when nothing can happen
     // any more (no message, no timer, no deadline).
@@ -81,6 +90,7 @@ class CVirtualEventLoop final : public IEventLoop {
     // the next deadline not later than limit.
     Step step(std::int64_t limit);
     bool handleQueued();
+    bool poll();  // every poller once; true when one did something
     void waitUntilQuiet();
     void sleepOnUiThread(int ms);
     bool onUiThread() const { return std::this_thread::get_id() == m_uiThread; }
@@ -96,6 +106,10 @@ class CVirtualEventLoop final : public IEventLoop {
     std::map<int, Timer> m_timers;
     std::uint64_t m_timerOrder = 0;
     std::function<bool()> m_quietCondition;
+    const ReceiverReads m_receiverReads;
+    // UI thread only. Shared, so that a poller removed while it runs lives on
+    // until it returns.
+    std::map<const void*, std::shared_ptr<std::function<bool()>>> m_pollers;
     std::atomic<bool> m_quit{false};
     int m_exitCode = 0;
 };

@@ -222,7 +222,17 @@ bool CCommandChannel::sendPcVer(std::string_view text) {
 
 RecordRead CCommandChannel::readRecord(std::uint8_t* buffer, std::size_t length) {
     if (m_hInPip == kInvalidHandle || buffer == nullptr) return {0, LinkError::UnitGone, false};
-    PipeReadResult read = m_transport.driver().readPipe(m_hInPip, buffer, length);
+    return recover(m_transport.driver().readPipe(m_hInPip, buffer, length), length);
+}
+
+bool CCommandChannel::readsWithoutWaiting() const { return m_transport.driver().readsWithoutWaiting(); }
+
+RecordRead CCommandChannel::readRecordNow(std::uint8_t* buffer, std::size_t length) {
+    if (m_hInPip == kInvalidHandle || buffer == nullptr) return {0, LinkError::UnitGone, false};
+    return recover(m_transport.driver().readPipeNow(m_hInPip, buffer, length), length);
+}
+
+RecordRead CCommandChannel::recover(const PipeReadResult& read, std::size_t length) {
     const unsigned handle = static_cast<unsigned>(m_hInPip);
     // A failed unit, or one that vanished under the read, is reset; one that
     // cannot be reset is lost. Without a removal notice the program would

@@ -175,6 +175,11 @@ class CCommandChannel {
     // read is recovered from where it can be: a stalled pipe is reset, a failed
     // or vanished unit is reset (unitLost when that does not cure it).
     RecordRead readRecord(std::uint8_t* buffer, std::size_t length);
+    // The same without waiting, for a loop in virtual time that reads on its
+    // own thread: 0 bytes at once when nothing is queued. Only when the
+    // driver's readsWithoutWaiting() says so; otherwise it waits as readRecord.
+    bool readsWithoutWaiting() const;
+    RecordRead readRecordNow(std::uint8_t* buffer, std::size_t length);
     // Ends a read in progress; later reads return 0 at once. Any thread.
     void cancelRead();
 
@@ -185,6 +190,8 @@ class CCommandChannel {
     DriverHandle outPipe() const { return m_hOutPip; }
 
   private:
+    // A pipe read's outcome, with the resets that recover from a failed one.
+    RecordRead recover(const PipeReadResult& read, std::size_t length);
     std::size_t control(int direction, std::uint8_t request, std::uint16_t value, std::size_t length,
                         std::uint8_t* buffer);
 

@@ -145,14 +145,18 @@ bool CReceiverThread::isRunning() const {
     return !m_shared->ended;
 }
 
+bool CReceiverThread::complete(const ReceiverParams& params) {
+    return params.channel != nullptr && params.sink != nullptr && params.stopEvent != nullptr &&
+           params.goEvent != nullptr && params.handOverEvent != nullptr && params.resultArea != nullptr &&
+           params.waveArea != nullptr && params.animalArea != nullptr;
+}
+
 bool CReceiverThread::start(const ReceiverParams& params) {
     reapEndedThread();
     if (m_thread.joinable()) return false;  // the previous thread has not ended yet
-    if (params.channel == nullptr || params.sink == nullptr || params.stopEvent == nullptr ||
-        params.goEvent == nullptr || params.handOverEvent == nullptr || params.resultArea == nullptr ||
-        params.waveArea == nullptr || params.animalArea == nullptr) {
-        return false;
-    }
+    if (m_polled && isRunning()) return false;
+    if (!complete(params)) return false;
+    m_polled = false;
     params.stopEvent->reset();
     m_params = params;
     m_shared = std::make_shared<Shared>();
@@ -189,17 +193,41 @@ void CReceiverThread::stop() {
             m_shared.reset();
         }
     }
+    if (m_polled && m_shared) {
+        // Read on the loop's thread, which is the caller's: nothing to wait for.
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->channelClosed = true;
+        m_shared->ended = true;
+    }
+    m_polled = false;
     m_params.channel = nullptr;  // no longer ours to touch
     m_params.keepAlive.reset();
     if (wasStarted) writeLinkLine(m_log, "stop thread! ");
 }
 
+CReceiverThread::ReadOutcome CReceiverThread::afterRead(const ReceiverParams& p, IClock& clock,
+                                                        Shared& shared, const RecordRead& read,
+                                                        const std::uint8_t* record) {
+    if (read.unitLost) {
+        {
+            std::lock_guard lock(shared.mutex);
+            shared.channelClosed = true;
+        }
+        // The cause goes with the message, for the user to be told.
+        p.sink->post(message(kMsgReadError, p.messageValue, static_cast<std::intptr_t>(read.error)));
+        return ReadOutcome::Lost;
+    }
+    if (read.error != LinkError::None) return ReadOutcome::Failed;
+    if (read.bytes == 0) return ReadOutcome::Empty;
+    CRecordActivity activity(clock);
+    if (!dispatchRecord(p, record, read.bytes)) return ReadOutcome::Passed;
+    // Marked before the record's activity ends: a loop that looks again at
+    // that moment sees the reader waiting for it.
+    shared.waitingForHandOver = true;
+    return ReadOutcome::Held;
+}
+
 void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Shared> shared) {
-    // Leaves the channel for good: the thread will not enter it again.
-    auto closeChannel = [&] {
-        std::lock_guard lock(shared->mutex);
-        shared->channelClosed = true;
-    };
     try {
         std::array<std::uint8_t, kRecordSize> buffer{};
         for (;;) {
@@ -215,7 +243,8 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 read = p.channel->readRecord(buffer.data(), buffer.size());
             } catch (...) {
                 read = RecordRead{0, LinkError::Io, false};
-                closeChannel();
+                std::lock_guard lock(shared->mutex);
+                shared->channelClosed = true;
             }
             {
                 std::lock_guard lock(shared->mutex);
@@ -225,30 +254,13 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 // belongs to nobody any more.
                 if (shared->channelClosed) break;
             }
-            if (read.unitLost) {
-                closeChannel();
-                // The cause goes with the message, for the user to be told.
-                p.sink->post(message(kMsgReadError, p.messageValue, static_cast<std::intptr_t>(read.error)));
-                break;
-            }
-            if (read.error != LinkError::None) {
+            const ReadOutcome outcome = afterRead(p, *clock, *shared, read, buffer.data());
+            if (outcome == ReadOutcome::Lost) break;
+            if (outcome == ReadOutcome::Failed) {
                 clock->sleepMs(kEmptyReadPauseMs);
                 continue;
             }
-            const std::size_t bytes = read.bytes;
-            if (bytes == 0) {
-                clock->sleepMs(kRecordPauseMs);
-                continue;
-            }
-            bool handOver = false;
-            {
-                CRecordActivity activity(*clock);
-                handOver = dispatchRecord(p, buffer.data(), bytes);
-                // Marked before the record's activity ends: a loop that looks
-                // again at that moment sees the thread waiting for it.
-                if (handOver) shared->waitingForHandOver = true;
-            }
-            if (handOver) {
+            if (outcome == ReadOutcome::Held) {
                 CEvent::waitAny(*p.stopEvent, *p.handOverEvent);
                 shared->waitingForHandOver = false;
             }
@@ -261,6 +273,54 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
     shared->channelClosed = true;
     shared->ended = true;
     shared->changed.notify_all();
+}
+
+bool CReceiverThread::startPolled(const ReceiverParams& params) {
+    reapEndedThread();
+    if (m_thread.joinable() || isRunning() || !complete(params)) return false;
+    params.stopEvent->reset();
+    m_params = params;
+    m_shared = std::make_shared<Shared>();
+    m_polled = true;
+    m_params.goEvent->set();
+    return true;
+}
+
+bool CReceiverThread::poll() {
+    if (!m_polled || m_polling || !m_shared) return false;
+    Shared& shared = *m_shared;
+    {
+        std::lock_guard lock(shared.mutex);
+        if (shared.ended) return false;
+    }
+    if (m_params.stopEvent->isSet() || !m_params.goEvent->isSet()) return false;
+    if (shared.waitingForHandOver) {
+        if (!m_params.handOverEvent->isSet()) return false;
+        shared.waitingForHandOver = false;
+    }
+    // A send made by the dispatch may run a nested loop that looks here again.
+    m_polling = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_polling};
+    ReadOutcome outcome = ReadOutcome::Lost;
+    try {
+        m_pollBuffer.fill(0);
+        const RecordRead read = m_params.channel->readRecordNow(m_pollBuffer.data(), m_pollBuffer.size());
+        outcome = afterRead(m_params, m_params.channel->clock(), shared, read, m_pollBuffer.data());
+    } catch (...) {
+        // As on the thread: whatever went wrong, reading ends quietly.
+    }
+    if (outcome == ReadOutcome::Lost) {
+        std::lock_guard lock(shared.mutex);
+        shared.channelClosed = true;
+        shared.ended = true;
+        return true;
+    }
+    // Nothing read, or a read that failed (it is tried again at the loop's
+    // next look): time may pass meanwhile.
+    return outcome == ReadOutcome::Passed || outcome == ReadOutcome::Held;
 }
 
 }  // namespace hx

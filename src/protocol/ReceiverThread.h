@@ -17,10 +17,14 @@
 // event again (or stop is requested). That event is the only protection of the
 // record areas.
 //
+// In virtual time the event loop may read instead of a thread (startPolled,
+// poll): the same dispatch and hand-over, one record a call.
+//
 // Ownership: the main window owns the three events, the sink and the record
 // areas, and keeps them alive until stop() has returned and the thread has
 // ended (isRunning() false, or the CReceiverThread destroyed).
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -38,6 +42,7 @@
 namespace hx {
 
 class CCommandChannel;
+struct RecordRead;
 
 // What the receiver thread tells the main window. Called on the receiver thread.
 class IReceiverSink {
@@ -90,6 +95,16 @@ class CReceiverThread {
     // event and sets the go event. User-interface thread.
     bool start(const ReceiverParams& params);
 
+    // The same reader without a thread, for an event loop in virtual time that
+    // reads on its own thread (the channel's readsWithoutWaiting() true): the
+    // loop calls poll() whenever it looks for work, and each call reads at most
+    // one record and dispatches it as the thread would. A record that waits for
+    // the hand-over holds the next read back until the event is set. poll()
+    // returns true when it read a record (or the unit was lost), false when
+    // nothing could be read. stop() ends it. User-interface thread only.
+    bool startPolled(const ReceiverParams& params);
+    bool poll();
+
     // Sets the stop event and cancels a pending read, and waits up to 1000 ms
     // in all for the thread to leave the channel and end. Once it returns the
     // thread never enters the channel again; a read still under way (a unit
@@ -124,10 +139,24 @@ class CReceiverThread {
         std::atomic<bool> waitingForHandOver{false};
     };
 
+    // What one read came to, and so what the reader does next.
+    enum class ReadOutcome {
+        Lost,    // the unit is gone for good: reading ends
+        Failed,  // no record this time; try again after a pause
+        Empty,   // nothing queued
+        Passed,  // a record dispatched; read on
+        Held,    // a record dispatched that waits for the hand-over
+    };
+    static ReadOutcome afterRead(const ReceiverParams& p, IClock& clock, Shared& shared,
+                                 const RecordRead& read, const std::uint8_t* record);
+    static bool complete(const ReceiverParams& params);
     void reapEndedThread();
     static void run(ReceiverParams params, IClock* clock, std::shared_ptr<Shared> shared);
 
     ReceiverParams m_params;
+    bool m_polled = false;   // started by startPolled: no thread, poll() reads
+    bool m_polling = false;  // inside poll()
+    std::array<std::uint8_t, kRecordSize> m_pollBuffer{};
     std::thread m_thread;
     std::shared_ptr<Shared> m_shared;
     LinkLogWriter m_log;

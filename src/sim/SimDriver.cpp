@@ -391,6 +391,16 @@ LinkError CSimDriver::ioControl(DriverHandle id, std::uint32_t code, const std::
 }
 
 PipeReadResult CSimDriver::readPipe(DriverHandle id, std::uint8_t* buffer, std::size_t length) {
+    return read(id, buffer, length, true);
+}
+
+PipeReadResult CSimDriver::readPipeNow(DriverHandle id, std::uint8_t* buffer, std::size_t length) {
+    // In real time the pacing thread fills the pipe: a read that does not wait
+    // would only make its caller spin.
+    return read(id, buffer, length, !virtualTime());
+}
+
+PipeReadResult CSimDriver::read(DriverHandle id, std::uint8_t* buffer, std::size_t length, bool wait) {
     struct ActiveRead {
         std::atomic<int>& count;
         explicit ActiveRead(std::atomic<int>& c) : count(c) { ++count; }
@@ -411,7 +421,7 @@ PipeReadResult CSimDriver::readPipe(DriverHandle id, std::uint8_t* buffer, std::
     ticket.cancelled = &handle->cancelled;
     ticket.closed = &handle->closed;
     // The handle (and so the flags) stays alive through the shared pointer.
-    return handle->unit->readRecord(ticket, buffer, length);
+    return handle->unit->readRecord(ticket, buffer, length, wait);
 }
 
 void CSimDriver::cancelRead(DriverHandle id) {

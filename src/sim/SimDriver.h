@@ -94,6 +94,8 @@ class CSimDriver final : public IUnitDriver {
     LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
                         std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
+    bool readsWithoutWaiting() const override { return virtualTime(); }
+    PipeReadResult readPipeNow(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
     void cancelRead(DriverHandle pipe) override;
     LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
     LinkError setNoticeHandler(NoticeHandler handler) override;
@@ -108,6 +110,7 @@ class CSimDriver final : public IUnitDriver {
         bool closed = false;     // guarded by the unit's mutex
     };
     std::shared_ptr<Handle> findHandle(DriverHandle handle) const;
+    PipeReadResult read(DriverHandle pipe, std::uint8_t* buffer, std::size_t length, bool wait);
     void postNotice(DeviceNotice notice, const std::string& path);
     void noticeLoop();
     void pacingLoop();

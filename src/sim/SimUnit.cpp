@@ -920,7 +920,8 @@ void CSimUnit::readerClosed(std::uint32_t generation) {
     });
 }
 
-PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buffer, std::size_t length) {
+PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buffer, std::size_t length,
+                                    bool wait) {
     std::unique_lock lock(m_mutex);
     Impl& u = *m_impl;
     PipeReadResult result;
@@ -946,6 +947,10 @@ PipeReadResult CSimUnit::readRecord(const ReadTicket& ticket, std::uint8_t* buff
             u.queue.pop_front();
             result.bytes = std::min(length, r.size());
             if (buffer != nullptr && result.bytes > 0) std::memcpy(buffer, r.data(), result.bytes);
+            result.error = LinkError::None;
+            return result;
+        }
+        if (!wait) {
             result.error = LinkError::None;
             return result;
         }

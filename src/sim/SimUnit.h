@@ -257,7 +257,8 @@ class CSimUnit {
         const bool* cancelled = nullptr;  // guarded by the unit's mutex
         const bool* closed = nullptr;     // guarded by the unit's mutex
     };
-    PipeReadResult readRecord(const ReadTicket& ticket, std::uint8_t* buffer, std::size_t length);
+    // wait false: 0 bytes at once when nothing is queued.
+    PipeReadResult readRecord(const ReadTicket& ticket, std::uint8_t* buffer, std::size_t length, bool wait);
     void wakeReaders();
     std::mutex& mutex() const { return m_mutex; }
 

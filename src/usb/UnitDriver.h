@@ -63,6 +63,15 @@ class IUnitDriver {
 
     // Blocking read of up to length bytes (one record) from a pipe handle.
     virtual PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) = 0;
+    // Reads for an event loop in virtual time, which reads on its own thread
+    // instead of the receiver's: readPipeNow is readPipe that returns at once
+    // with 0 bytes when nothing is queued. Only a driver whose
+    // readsWithoutWaiting() is true offers it; the others' reads wait (for a
+    // record or their own time-out), so they are read on a thread.
+    virtual bool readsWithoutWaiting() const { return false; }
+    virtual PipeReadResult readPipeNow(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) {
+        return readPipe(pipe, buffer, length);
+    }
     // Ends a read in progress on the pipe (it returns Cancelled) and makes later
     // reads on that handle return Cancelled at once until the handle is closed.
     virtual void cancelRead(DriverHandle pipe) = 0;

@@ -21,6 +21,7 @@
 #include "settings/ProfileStore.h"
 #include "sim/SimDriver.h"
 #include "sim/SimUnit.h"
+#include "support/ReceiverReads.h"
 #include "support/SimulatedPorts.h"
 #include "support/TempDir.h"
 
@@ -161,7 +162,8 @@ class LogCapture {
 class ControlRig {
   public:
     // Units are added before start(); ids are zero-based device IDs.
-    ControlRig() : sim(clock), loop(clock), ui(loop) {
+    explicit ControlRig(CVirtualEventLoop::ReceiverReads reads = test::receiverReadsUnderTest())
+        : sim(clock), loop(clock, reads), ui(loop) {
         ports = ShellPorts(test::simulatedPorts(loop, profile, sim, clock, dir.folder()), &ui);
     }
     ~ControlRig() { stop(); }

@@ -14,7 +14,7 @@ namespace {
 
 class ChannelRig {
   public:
-    ChannelRig() : sim(clock), loop(clock) {
+    ChannelRig() : sim(clock), loop(clock, test::receiverReadsUnderTest()) {
         ports = test::simulatedPorts(loop, profile, sim, clock, dir.folder());
         hooks.makeUi = [this](CChannel& channel) {
             auto ui = std::make_unique<RecordingUi>(channel.loop());

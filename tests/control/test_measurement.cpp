@@ -65,6 +65,33 @@ TEST(Measurement, StartToSavedFileAndHistoryRow) {
     ASSERT_TRUE(rig.runUntil([&] { return rig.controller().layoutMode() == kLayoutWave; }, 10000));
 }
 
+// What a run of three measurements showed, with the virtual time of each result.
+std::vector<std::string> threeMeasurements(CVirtualEventLoop::ReceiverReads reads) {
+    ControlRig rig(reads);
+    rig.addUnit(0);
+    rig.start();
+    std::vector<std::string> seen;
+    for (int i = 0; i < 3; ++i) {
+        if (!rig.waitReady()) return {"not ready"};
+        if (!measure(rig)) return {"no result"};
+        const ResultSeen& r = rig.ui.results.back();
+        seen.push_back(std::to_string(rig.clock.nowMs()) + " " + std::to_string(r.row.sbp) + "/" +
+                       std::to_string(r.row.dbp) + " HR " + std::to_string(r.row.hr) + " code " +
+                       std::to_string(r.errorCode));
+        rig.command(kCmdStart);  // the unit leaves its result
+    }
+    seen.push_back("draw batches " + std::to_string(rig.ui.drawBatches));
+    return seen;
+}
+
+TEST(Measurement, TheLoopReadingTheUnitSeesWhatTheReceiverThreadSees) {
+    // Every wave packet drawn, every result at the same virtual time: the
+    // loop's own reads lose, add or reorder no record.
+    const std::vector<std::string> onLoop = threeMeasurements(CVirtualEventLoop::ReceiverReads::OnLoop);
+    ASSERT_EQ(onLoop.size(), 4u) << onLoop.front();
+    EXPECT_EQ(onLoop, threeMeasurements(CVirtualEventLoop::ReceiverReads::OnThread));
+}
+
 struct SavePolicy {
     int outputFile;
     bool failedMeasurement;

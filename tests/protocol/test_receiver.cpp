@@ -355,6 +355,49 @@ TEST_F(ReceiverTest, EveryRecordReadEndsItsActivityOnce) {
 
 // --- events ------------------------------------------------------------------
 
+TEST_F(ReceiverTest, PolledByTheLoopItReadsOneRecordACallAndHoldsOneThatWaitsForTheHandOver) {
+    driver.setReadsWithoutWaiting(true);
+    ASSERT_TRUE(receiver.startPolled(params()));
+    EXPECT_FALSE(receiver.poll());  // nothing queued: no wait, nothing done
+    driver.queueRecord(record(0x04, 64, 0x11));
+    driver.queueRecord(record(0x07, 8, 0x41));
+    driver.queueRecord(record(0x04, 64, 0x22));
+
+    EXPECT_TRUE(receiver.poll());
+    EXPECT_EQ(waveArea[1], 0x11);
+    EXPECT_FALSE(receiver.poll());  // the packet is the window's until it hands it over
+    EXPECT_TRUE(receiver.waitingForHandOver());
+    EXPECT_EQ(sink.messages().size(), 1u);
+
+    handOverEvent.set();
+    EXPECT_TRUE(receiver.poll());  // the version text does not wait
+    EXPECT_TRUE(receiver.poll());
+    EXPECT_EQ(waveArea[1], 0x22);
+    const auto messages = sink.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1].id, kMsgVersionRecord);
+    EXPECT_EQ(messages[2].id, kMsgWavePacket);
+
+    handOverEvent.set();
+    receiver.stop();
+    driver.queueRecord(record(0x04, 64, 0x33));
+    EXPECT_FALSE(receiver.poll());  // stopped: never reads again
+    EXPECT_EQ(waveArea[1], 0x22);
+    EXPECT_FALSE(receiver.isRunning());
+}
+
+TEST_F(ReceiverTest, PolledItEndsWhenTheUnitIsLost) {
+    driver.setReadsWithoutWaiting(true);
+    driver.setResetUnitResult(false);
+    ASSERT_TRUE(receiver.startPolled(params()));
+    driver.queueRead({LinkError::Io, {}, true});
+    EXPECT_TRUE(receiver.poll());
+    ASSERT_EQ(sink.messages().size(), 1u);
+    EXPECT_EQ(sink.messages()[0].id, kMsgReadError);
+    EXPECT_FALSE(receiver.isRunning());
+    EXPECT_FALSE(receiver.poll());
+}
+
 TEST(ReceiverEvents, ManualEventsStaySetAndAutoEventsAreConsumed) {
     CEvent manual(CEvent::Reset::Manual);
     CEvent automatic(CEvent::Reset::Auto, true);

@@ -268,12 +268,21 @@ LinkError ScriptedDriver::answer(const Opened& target, std::uint32_t code, const
 }
 
 PipeReadResult ScriptedDriver::readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) {
+    return read(pipe, buffer, length, true);
+}
+
+PipeReadResult ScriptedDriver::readPipeNow(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) {
+    return read(pipe, buffer, length, !m_readsWithoutWaiting);
+}
+
+PipeReadResult ScriptedDriver::read(DriverHandle pipe, std::uint8_t* buffer, std::size_t length, bool wait) {
     std::unique_lock lock(m_mutex);
     ++m_readsStarted;
     m_changed.notify_all();
     auto ready = [&] {
         return !m_inbound.empty() || m_cancelled.count(pipe) != 0 || m_open.count(pipe) == 0;
     };
+    if (!wait && !ready()) return {LinkError::None, 0, false};
     m_changed.wait(lock, ready);
     if (m_cancelled.count(pipe) != 0) return {LinkError::Cancelled, 0, true};
     if (m_open.count(pipe) == 0) return {LinkError::UnitGone, 0, true};

@@ -3,6 +3,7 @@
 // which records every request, write, open and close it sees. Thread-safe: the
 // receiver thread reads while the test thread scripts and inspects.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -95,6 +96,10 @@ class ScriptedDriver : public IUnitDriver {
     LinkError ioControl(DriverHandle handle, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
                         std::uint8_t* out, std::size_t outLength, std::size_t* returned) override;
     PipeReadResult readPipe(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
+    // Reads that do not wait, as for a loop in virtual time: off unless set.
+    void setReadsWithoutWaiting(bool on) { m_readsWithoutWaiting = on; }
+    bool readsWithoutWaiting() const override { return m_readsWithoutWaiting; }
+    PipeReadResult readPipeNow(DriverHandle pipe, std::uint8_t* buffer, std::size_t length) override;
     void cancelRead(DriverHandle pipe) override;
     LinkError writePipe(DriverHandle pipe, const std::uint8_t* data, std::size_t length) override;
     LinkError setNoticeHandler(NoticeHandler handler) override;
@@ -106,10 +111,12 @@ class ScriptedDriver : public IUnitDriver {
         int pipe = -1;  // -1: the unit itself
     };
 
+    PipeReadResult read(DriverHandle pipe, std::uint8_t* buffer, std::size_t length, bool wait);
     LinkError answer(const Opened& target, std::uint32_t code, const std::uint8_t* in, std::size_t inLength,
                      std::uint8_t* out, std::size_t outLength, std::size_t* returned);
 
     mutable std::mutex m_mutex;
+    std::atomic<bool> m_readsWithoutWaiting{false};
     std::condition_variable m_changed;
     std::vector<Unit> m_units;
     std::map<DriverHandle, Opened> m_open;
