@@ -163,35 +163,50 @@ hx::DataFileParse readFields(const DataFileList& list, std::size_t i) {
     return hx::readDataFileFields(list.paths[i]);
 }
 
-// The regular files of folder (links to them too), in the listing's order,
-// each named as folder + "/" + name. The listing's file type is trusted
-// where it gives one; only links and entries of unknown type are looked at.
-// Entries that are not regular files, or links that lead nowhere, are left
-// out. Returns false with the reason when the folder cannot be listed.
+// The regular files of folder (links to them too), each named as folder +
+// "/" + name, in the order of their inode numbers (reading them in that
+// order is faster, and the statistics sort them anyway). The listing's file
+// type is trusted where it gives one; only links and entries of unknown type
+// are looked at. Entries that are not regular files, or links that lead
+// nowhere, are left out. Returns false with the reason when the folder
+// cannot be listed.
 bool listFolder(const std::string& folder, DIR* dir, DataFileList& list, std::string& error) {
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     list.folder = ::dirfd(dir);
     list.nameAt = prefix.size();
+    struct Listed {
+        ino_t inode;
+        std::string path;
+        bool regular;
+    };
+    std::vector<Listed> listed;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir);
-        if (!entry) {
-            if (errno == 0) return true;
-            error = std::strerror(errno);
-            return false;
-        }
+        if (!entry) break;
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        bool regular = entry->d_type == DT_REG;
+        const bool regular = entry->d_type == DT_REG;
         if (!regular && (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)) {
             struct stat info {};
             if (::fstatat(list.folder, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
         } else if (!regular) {
             continue;
         }
-        list.paths.push_back(prefix + name);
-        list.listedRegular.push_back(regular);
+        listed.push_back({entry->d_ino, prefix + name, regular});
     }
+    if (errno != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return a.inode < b.inode; });
+    list.paths.reserve(listed.size());
+    for (auto& entry : listed) {
+        list.paths.push_back(std::move(entry.path));
+        list.listedRegular.push_back(entry.regular);
+    }
+    return true;
 }
 
 // What reading one file gave the statistics.
@@ -276,15 +291,22 @@ int statsFromDataFiles(const DataFileList& list, bool skipForeign, const StatsOp
                      options.animal ? options.animal->c_str() : "");
         return kExitFile;
     }
-    // In the order they were measured (the stored date and time), then by name.
-    std::stable_sort(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
-        const std::string& at = reads[a].cycle.dateTime;
-        const std::string& bt = reads[b].cycle.dateTime;
-        return at != bt ? at < bt : list.paths[a] < list.paths[b];
+    // In the order they were measured (the stored date and time), then by
+    // path: the given order only between a path given twice. The keys sit
+    // side by side, not in the reads.
+    struct Key {
+        std::string_view dateTime;
+        std::size_t index;
+    };
+    std::vector<Key> order;
+    order.reserve(found.size());
+    for (std::size_t i : found) order.push_back({reads[i].cycle.dateTime, i});
+    std::stable_sort(order.begin(), order.end(), [&](const Key& a, const Key& b) {
+        return a.dateTime != b.dateTime ? a.dateTime < b.dateTime : list.paths[a.index] < list.paths[b.index];
     });
     std::vector<hx::SessionCycle> cycles;
-    cycles.reserve(found.size());
-    for (std::size_t i : found) cycles.push_back(std::move(reads[i].cycle));
+    cycles.reserve(order.size());
+    for (const Key& key : order) cycles.push_back(std::move(reads[key.index].cycle));
     const std::string heading = std::to_string(cycles.size()) + " data files";
     return printStats(hx::computeSessionStats(std::move(cycles), options.settings), false, heading,
                       options.json);
