@@ -1,5 +1,5 @@
 #pragma once
-// How the control tests' virtual loop reads the units: on its own thread, as
+// How the control tests' and the soak's virtual loop reads the units: on its own thread, as
 // --fast runs, or, with HX40K_RECEIVER_THREADS set, with a receiver thread per
 // unit and its real hand-over, so that the same tests (and ThreadSanitizer)
 // also cover the threads the program reads with in real time.
