@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -135,16 +134,13 @@ int runWindowFrontEnd(IUnitDriver& driver, IClock& receiverClock, IEventLoop& lo
     // File -> "Measure all units": the one-unit window ends and the window of
     // every attached unit takes its place, in this run of the program.
     bool allUnitsAsked = false;
-    for (QAction* menu : frame.menuBar()->actions()) {
-        if (menu->text() != QStringLiteral("File(&F)") || !menu->menu()) continue;
-        QMenu* file = menu->menu();
-        QAction* all = new QAction(QStringLiteral("Measure all units"), file);
-        file->insertAction(file->actions().isEmpty() ? nullptr : file->actions().last(), all);
-        QObject::connect(all, &QAction::triggered, &frame, [&] {
-            allUnitsAsked = true;
-            loop.quit(0);
-        });
-    }
+    QMenu* file = frame.fileMenu();
+    QAction* all = new QAction(QStringLiteral("Measure all units"), file);
+    file->insertAction(frame.action(kCmdExit), all);
+    QObject::connect(all, &QAction::triggered, &frame, [&] {
+        allUnitsAsked = true;
+        loop.quit(0);
+    });
 
     QTimer starter;
     CAutoStarter autoStarter;

@@ -165,6 +165,7 @@ void CMainFrame::createActions() {
         return a;
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
+    m_fileMenu = file;
     // Reviewing a saved file does not depend on the unit: always enabled.
     QAction* open = file->addAction(QStringLiteral("Open Recording..."));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));

@@ -36,6 +36,7 @@
 #include "gui/views/CStatusPane.h"
 
 class QAction;
+class QMenu;
 
 namespace hx {
 
@@ -77,6 +78,8 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     void updateCommandEnabling();
 
     QAction* action(int commandId) const;
+    // The File menu (the other menus are the menu bar's).
+    QMenu* fileMenu() const { return m_fileMenu; }
     CWaveView& wavePane() { return *m_wave; }
     CInformationView& informationPane() { return *m_information; }
     CHistoryView& historyPane() { return *m_history; }
@@ -173,6 +176,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     std::unique_ptr<CRecordingReview> m_review;
     std::string m_liveGeneralText;       // the general pane's live text while reviewing
     QAction* m_reviewVerdict = nullptr;  // File -> Change Verdict of Recording..., while reviewing
+    QMenu* m_fileMenu = nullptr;
 };
 
 }  // namespace hx

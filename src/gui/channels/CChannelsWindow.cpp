@@ -4,11 +4,14 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "control/MainController.h"
@@ -17,6 +20,9 @@
 #include "gui/channels/CChannelTile.h"
 #include "gui/views/CWaveView.h"
 #include "session/ResultsLog.h"
+
+// Resources of a static library are registered by hand (outside any namespace).
+static void initResources() { Q_INIT_RESOURCE(halnor40ku); }
 
 namespace hx {
 
@@ -163,20 +169,27 @@ class CChannelsWindow::Port final : public IUiPort, public IStatusBar {
 };
 
 CChannelsWindow::CChannelsWindow(IEventLoop& loop, QWidget* parent) : QMainWindow(parent), m_loop(loop) {
+    initResources();
     setWindowTitle(QStringLiteral("Halnor40KU - all units"));
     auto* toolbar = new QToolBar(QStringLiteral("All units"), this);
     toolbar->setObjectName(QStringLiteral("allUnits"));
     toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setIconSize(QSize(20, 20));
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     addToolBar(Qt::TopToolBarArea, toolbar);
-    m_startAll = toolbar->addAction(QStringLiteral("Start all"));
+    m_startAll = toolbar->addAction(QIcon(QStringLiteral(":/icons/start.svg")), QStringLiteral("Start all"));
     m_startAll->setToolTip(QStringLiteral("Start a measurement on every unit that is ready"));
     m_startAll->setEnabled(false);
     connect(m_startAll, &QAction::triggered, this, [this] { startAll(); });
+    // A raised button, not a flat toolbar text: it is the window's one command of its own.
+    if (auto* button = qobject_cast<QToolButton*>(toolbar->widgetForAction(m_startAll)))
+        button->setAutoRaise(false);
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File(&F)"));
-    file->addAction(m_startAll);
-    connect(file->addAction(QStringLiteral("Exit(&X)")), &QAction::triggered, this,
-            [this] { m_loop.quit(0); });
+    m_file = new QMenu(QStringLiteral("File(&F)"), this);
+    m_exit = new QAction(QStringLiteral("Exit(&X)"), this);
+    connect(m_exit, &QAction::triggered, this, [this] { m_loop.quit(0); });
+    showMenusOf(nullptr);
 
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
@@ -225,6 +238,8 @@ std::unique_ptr<IUiPort> CChannelsWindow::makeView(CChannel& channel) {
     // The channel's whole main window, shown inside this one.
     view.frame = new CMainFrame(channel.loop(), m_stack);
     view.frame->setWindowFlags(Qt::Widget);
+    // Its menus are shown in this window's menu bar while it is selected.
+    view.frame->menuBar()->hide();
     m_stack->addWidget(view.frame);
     view.tile = new CChannelTile(channel.deviceId(), m_tileArea);
     connect(view.tile, &CChannelTile::clicked, this, [this](int id) { select(id); });
@@ -253,8 +268,28 @@ bool CChannelsWindow::select(int deviceId) {
     m_selected = deviceId;
     for (auto& [id, view] : m_views) view.tile->setSelected(id == deviceId);
     m_stack->setCurrentWidget(it->second.frame);
+    showMenusOf(it->second.frame);
     it->second.frame->focusMainWindow();
     return true;
+}
+
+void CChannelsWindow::showMenusOf(CMainFrame* frame) {
+    // Only this window's own actions are owned by it; clearing deletes none of the frame's.
+    menuBar()->clear();
+    m_file->clear();
+    m_file->addAction(m_startAll);
+    m_file->addSeparator();
+    if (frame) {
+        // The channel's Exit would end only that channel: this window's Exit ends the run.
+        for (QAction* a : frame->fileMenu()->actions())
+            if (a != frame->action(kCmdExit)) m_file->addAction(a);
+        m_file->addSeparator();
+    }
+    m_file->addAction(m_exit);
+    menuBar()->addMenu(m_file);
+    if (!frame) return;
+    for (QAction* menu : frame->menuBar()->actions())
+        if (menu->menu() && menu->menu() != frame->fileMenu()) menuBar()->addAction(menu);
 }
 
 int CChannelsWindow::startAll() {

@@ -2,10 +2,17 @@
 // CChannelsWindow: the window of several units at once. A tile per channel
 // across the top (CChannelTile); below them the selected channel's whole main
 // window (a CMainFrame of its own per channel, shown inside this window: the
-// four panes, its toolbar, menus and status bar, so keys and the toolbar act
-// on that channel only) beside one table of every channel's results, taken from
-// the results log as the rows arrive. "Start all" starts every channel that is
+// four panes, its toolbar and status bar, so keys and the toolbar act on that
+// channel only) beside one table of every channel's results, taken from the
+// results log as the rows arrive. "Start all" starts every channel that is
 // ready for a measurement.
+//
+// One menu bar, this window's: its File menu holds Start all and Exit with the
+// selected channel's File commands between them, and the selected channel's
+// other menus follow. They are that channel's own menus and actions (the
+// channel frames' menu bars are hidden), so a command acts on the selected
+// channel only and is enabled as that channel's commands are; a new selection
+// puts its channel's menus in their place.
 //
 // The window takes part in the channels' lives through hooks(): a channel's UI
 // port is its frame's port with the tile and the table told as well. A dialog
@@ -24,6 +31,7 @@
 
 class QAction;
 class QGridLayout;
+class QMenu;
 class QStackedWidget;
 class QTableWidget;
 
@@ -67,6 +75,8 @@ class CChannelsWindow final : public QMainWindow {
     void attachView(CChannel& channel);
     void layOutTiles();
     void updateStartAll();
+    // The menu bar with the window's commands and those of frame (none: null).
+    void showMenusOf(CMainFrame* frame);
     // Rows the results log of the channel's data folder gained since last read.
     void takeNewLogRows(CChannel& channel);
 
@@ -76,6 +86,8 @@ class CChannelsWindow final : public QMainWindow {
     QStackedWidget* m_stack;
     QTableWidget* m_table;
     QAction* m_startAll;
+    QAction* m_exit;
+    QMenu* m_file;
     std::map<int, View> m_views;  // by device ID
     int m_selected = -1;
     std::map<std::string, std::uint64_t> m_logReadTo;  // per results log path: the byte read up to

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 
 #include "GuiTestSupport.h"
 #include "app/VirtualClock.h"
@@ -12,6 +15,7 @@
 #include "control/MainController.h"
 #include "control/VirtualEventLoop.h"
 #include "gui/CMainFrame.h"
+#include "gui/CSessionWindow.h"
 #include "gui/channels/CChannelTile.h"
 #include "gui/channels/CChannelsWindow.h"
 #include "gui/dialogs/CMenuDialog.h"
@@ -49,6 +53,15 @@ class ChannelsWindowTest : public ::testing::Test {
         QApplication::processEvents();
         loop.runFor(ms);
         QApplication::processEvents();
+    }
+
+    // The command of the window's menu bar with this menu title and text, or null.
+    QAction* menuCommand(const QString& title, const QString& text) {
+        for (QAction* menu : window.menuBar()->actions())
+            if (menu->text() == title && menu->menu())
+                for (QAction* a : menu->menu()->actions())
+                    if (a->text() == text) return a;
+        return nullptr;
     }
 
     const bool applicationReady = (ensureApplication(), true);
@@ -114,6 +127,42 @@ TEST_F(ChannelsWindowTest, AChannelsDialogDoesNotStopTheOthers) {
     for (int id : {1, 2, 3}) EXPECT_EQ(window.frame(id)->resultsHandled(), 1) << id;
     EXPECT_FALSE(window.tile(1)->resultText().isEmpty());
     EXPECT_TRUE(window.tile(1)->showsResultTrace());  // the recording where the sweep was
+}
+
+TEST_F(ChannelsWindowTest, OneMenuBarWhoseUnitMenusActOnTheSelectedChannel) {
+    for (int id : {0, 1, 2, 3}) EXPECT_FALSE(window.frame(id)->menuBar()->isVisible()) << id;
+    window.select(0);
+    window.select(2);
+
+    // Each title once, and no two menus (or two commands of a menu) share a mnemonic.
+    auto mnemonicsUnique = [](const QList<QAction*>& actions) {
+        QStringList keys;
+        for (QAction* a : actions)
+            if (const QKeySequence key = QKeySequence::mnemonic(a->text()); !key.isEmpty())
+                keys << key.toString();
+        return keys.removeDuplicates() == 0;
+    };
+    QStringList titles;
+    for (QAction* menu : window.menuBar()->actions()) {
+        titles << menu->text();
+        if (menu->menu()) {
+            EXPECT_TRUE(mnemonicsUnique(menu->menu()->actions())) << menu->text().toStdString();
+        }
+    }
+    EXPECT_EQ(titles, (QStringList{"File(&F)", "View(&V)", "Study", "Setting(&S)", "HELP(&H)"}));
+    EXPECT_TRUE(mnemonicsUnique(window.menuBar()->actions()));
+    ASSERT_NE(menuCommand("File(&F)", "Start all"), nullptr);
+    ASSERT_NE(menuCommand("File(&F)", "Open Recording..."), nullptr);
+    const QList<QAction*> file = window.menuBar()->actions().front()->menu()->actions();
+    EXPECT_EQ(std::count_if(file.begin(), file.end(), [](QAction* a) { return a->text() == "Exit(&X)"; }), 1);
+
+    // The menus are the selected channel's: a command reaches it and no other.
+    QAction* statistics = menuCommand("View(&V)", "Session statistics");
+    ASSERT_NE(statistics, nullptr);
+    statistics->trigger();
+    ASSERT_NE(window.frame(2)->sessionWindow(), nullptr);
+    window.frame(2)->sessionWindow()->close();
+    for (int id : {0, 1, 3}) EXPECT_EQ(window.frame(id)->sessionWindow(), nullptr) << id;
 }
 
 }  // namespace
