@@ -19,6 +19,7 @@
 #include "gui/channels/CChannelTile.h"
 #include "gui/channels/CChannelsWindow.h"
 #include "gui/dialogs/CMenuDialog.h"
+#include "gui/views/CHistoryView.h"
 #include "gui/views/CWaveView.h"
 #include "sim/SimDriver.h"
 #include "support/SimulatedPorts.h"
@@ -127,6 +128,16 @@ TEST_F(ChannelsWindowTest, AChannelsDialogDoesNotStopTheOthers) {
     for (int id : {1, 2, 3}) EXPECT_EQ(window.frame(id)->resultsHandled(), 1) << id;
     EXPECT_FALSE(window.tile(1)->resultText().isEmpty());
     EXPECT_TRUE(window.tile(1)->showsResultTrace());  // the recording where the sweep was
+
+    // The selected channel's history shows its row's every column, the time too, none scrolled away.
+    window.select(1);
+    QApplication::processEvents();
+    CHistoryView& history = window.frame(1)->historyPane();
+    ASSERT_EQ(history.rows().rowCount(), 1);
+    int widths = 0;
+    for (int c = 0; c < CHistoryModel::kColumns; ++c) widths += history.columnWidth(c);
+    EXPECT_GT(history.columnWidth(CHistoryModel::kColumns - 1), 0);
+    EXPECT_LE(widths, history.viewport()->width());
 }
 
 TEST_F(ChannelsWindowTest, OneMenuBarWhoseUnitMenusActOnTheSelectedChannel) {
