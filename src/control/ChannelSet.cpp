@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/LogChannel.h"
+#include "control/DisplayTexts.h"
 #include "usb/DeviceDiscovery.h"
 
 namespace hx {
@@ -43,6 +44,8 @@ void CChannelSet::startUp() {
             loop.post(WindowMessage{kMsgUnitArrived, static_cast<std::uintptr_t>(id), 0, {}});
         });
     if (!notices) loop.startTimer(kTimerRecheck, kRecheckIntervalMs);
+    if (m_notices.attachError() == LinkError::NotConfigured && m_hooks.searchProblem)
+        m_hooks.searchProblem(linkProblemText(0, LinkError::NotConfigured));
     loop.startTimer(kTimerSecond, 1000);
 
     m_controlSocket = std::make_unique<CControlSocket>([](int) {}, m_ports.controlFolder);

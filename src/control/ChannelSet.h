@@ -71,6 +71,9 @@ struct ChannelHooks {
     std::function<void(CChannel&, int status)> finished;
     // Once a second of the loop's time.
     std::function<void()> second;
+    // At start-up, when no unit can be looked for at all (the units' USB vendor
+    // ID is not set): what to tell the user, as the one-unit program's error pane says it.
+    std::function<void(const std::string& text)> searchProblem;
 };
 
 class CChannelSet final : public IMessageTarget {

@@ -67,6 +67,8 @@ int runAllUnitsConsole(IUnitDriver& driver, IClock& receiverClock, IEventLoop& l
         (void)channel;
         end(first);
     };
+    // As the one-unit console's error line says it.
+    hooks.searchProblem = [&](const std::string& text) { ui.print("error: " + text); };
     hooks.second = [&] {
         if (channels->size() == 0 &&
             loop.clock().nowMs() - startMs > options.goals.connectTimeoutS * 1000LL) {

@@ -229,6 +229,15 @@ TEST_F(HeadlessProgram, WithoutAUnitItSaysSoAndFails) {
     ProcessRun r = run({"--headless", "--connect-timeout", "2"});
     EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_NE(r.out.find("no unit connected"), std::string::npos) << r.out;
+
+    // Where no USB vendor ID is set (none built in, none given), all units' console says what to
+    // set as the one unit's does.
+    ProcessRun all = run({"--headless", "--all-units", "--connect-timeout", "2"});
+    EXPECT_EQ(all.status, 3) << all.out << all.err;
+    const std::string notSet = "\nerror: No unit can be found: the units' USB vendor ID is not set.";
+    EXPECT_EQ(("\n" + all.out).find(notSet) != std::string::npos,
+              ("\n" + r.out).find(notSet) != std::string::npos)
+        << r.out << all.out;
 }
 
 TEST_F(HeadlessProgram, BadOptionsAreRefused) {

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -195,6 +196,12 @@ CChannelsWindow::CChannelsWindow(IEventLoop& loop, QWidget* parent) : QMainWindo
     auto* column = new QVBoxLayout(central);
     column->setContentsMargins(2, 2, 2, 2);
     column->setSpacing(2);
+    m_searchProblem = new QLabel(central);
+    m_searchProblem->setWordWrap(true);
+    m_searchProblem->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold; padding: 6px;"));
+    m_searchProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_searchProblem->hide();
+    column->addWidget(m_searchProblem);
     m_tileArea = new QWidget(central);
     m_tileGrid = new QGridLayout(m_tileArea);
     m_tileGrid->setContentsMargins(0, 0, 0, 0);
@@ -229,6 +236,7 @@ ChannelHooks CChannelsWindow::hooks() {
     ChannelHooks hooks;
     hooks.makeUi = [this](CChannel& channel) { return makeView(channel); };
     hooks.beforeEnumeration = [this](CChannel& channel) { attachView(channel); };
+    hooks.searchProblem = [this](const std::string& text) { setSearchProblem(text); };
     return hooks;
 }
 
@@ -290,6 +298,15 @@ void CChannelsWindow::showMenusOf(CMainFrame* frame) {
     if (!frame) return;
     for (QAction* menu : frame->menuBar()->actions())
         if (menu->menu() && menu->menu() != frame->fileMenu()) menuBar()->addAction(menu);
+}
+
+void CChannelsWindow::setSearchProblem(const std::string& text) {
+    m_searchProblem->setText(QString::fromStdString(text));
+    m_searchProblem->setVisible(!text.empty());
+}
+
+QString CChannelsWindow::searchProblem() const {
+    return m_searchProblem->isHidden() ? QString() : m_searchProblem->text();
 }
 
 int CChannelsWindow::startAll() {

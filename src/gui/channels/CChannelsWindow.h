@@ -14,7 +14,8 @@
 // channel only and is enabled as that channel's commands are; a new selection
 // puts its channel's menus in their place.
 //
-// The window takes part in the channels' lives through hooks(): a channel's UI
+// The window takes part in the channels' lives through hooks() (and shows the
+// set's search problem above the tiles): a channel's UI
 // port is its frame's port with the tile and the table told as well. A dialog
 // of a channel (its caption names the device ID) waits for the user's answer,
 // but the loop keeps serving every channel while it is open: the others go on
@@ -31,6 +32,7 @@
 
 class QAction;
 class QGridLayout;
+class QLabel;
 class QMenu;
 class QStackedWidget;
 class QTableWidget;
@@ -59,6 +61,10 @@ class CChannelsWindow final : public QMainWindow {
     CMainFrame* frame(int deviceId);
     CChannelTile* tile(int deviceId);
     QAction* startAllAction() const { return m_startAll; }
+    // What keeps units from being found at all (no vendor ID set), shown in red
+    // above the tiles; "" hides it.
+    void setSearchProblem(const std::string& text);
+    QString searchProblem() const;
     QTableWidget& resultsTable() const { return *m_table; }
 
   protected:
@@ -88,6 +94,7 @@ class CChannelsWindow final : public QMainWindow {
     QAction* m_startAll;
     QAction* m_exit;
     QMenu* m_file;
+    QLabel* m_searchProblem;
     std::map<int, View> m_views;  // by device ID
     int m_selected = -1;
     std::map<std::string, std::uint64_t> m_logReadTo;  // per results log path: the byte read up to

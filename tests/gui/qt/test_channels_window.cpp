@@ -12,6 +12,7 @@
 #include "GuiTestSupport.h"
 #include "app/VirtualClock.h"
 #include "control/ChannelSet.h"
+#include "control/DisplayTexts.h"
 #include "control/MainController.h"
 #include "control/VirtualEventLoop.h"
 #include "gui/CMainFrame.h"
@@ -174,6 +175,22 @@ TEST_F(ChannelsWindowTest, OneMenuBarWhoseUnitMenusActOnTheSelectedChannel) {
     ASSERT_NE(window.frame(2)->sessionWindow(), nullptr);
     window.frame(2)->sessionWindow()->close();
     for (int id : {0, 1, 3}) EXPECT_EQ(window.frame(id)->sessionWindow(), nullptr) << id;
+}
+
+TEST(ChannelsWindowSearch, WithoutAVendorIdTheWindowSaysWhatToSet) {
+    ensureApplication();
+    TempDir dir;
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    sim.refuseNotices(LinkError::NotConfigured);
+    CVirtualEventLoop loop{clock};
+    CMemoryProfileStore profile;
+    CChannelsWindow window{loop};
+    CChannelSet set(test::simulatedPorts(loop, profile, sim, clock, dir.folder()), window.hooks());
+    set.startUp();
+    EXPECT_EQ(set.size(), 0u);
+    EXPECT_EQ(window.searchProblem().toStdString(), linkProblemText(0, LinkError::NotConfigured));
+    set.shutDown();
 }
 
 }  // namespace
