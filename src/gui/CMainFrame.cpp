@@ -27,7 +27,9 @@
 #include "gui/views/CResultView.h"
 #include "gui/views/CWaveView.h"
 #include "gui/views/PaneSupport.h"
+#include "review/CRecordingFolder.h"
 #include "review/CRecordingReview.h"
+#include "study/RecordingVerdicts.h"
 #include "study/ReviewLog.h"
 #include "study/Sitting.h"
 #include "study/Study.h"
@@ -430,8 +432,11 @@ std::string CMainFrame::openRecording(const std::string& path) {
 
 bool CMainFrame::stepRecording(int step) {
     if (!m_review) return false;
-    const std::string next = CRecordingReview::neighbour(m_review->path(), step);
-    return !next.empty() && openRecording(next).empty();
+    if (!m_reviewFolder) m_reviewFolder = std::make_unique<CRecordingFolder>();
+    auto next = m_reviewFolder->step(m_review->path(), step);
+    if (!next) return false;
+    showReview(std::move(next));
+    return true;
 }
 
 void CMainFrame::showReview(std::unique_ptr<CRecordingReview> review) {
@@ -459,11 +464,17 @@ StudyRules rulesOf(const StudyPlace& place) {
 
 }  // namespace
 
+CRecordingVerdicts& CMainFrame::reviewVerdicts() {
+    const std::string folder = folderOf(m_review->path());
+    if (!m_reviewVerdicts || m_reviewVerdicts->folder() != folder)
+        m_reviewVerdicts = std::make_unique<CRecordingVerdicts>(folder);
+    return *m_reviewVerdicts;
+}
+
 // "Review: FILE (verdict)", the verdict as the cycle's sitting gives it.
 void CMainFrame::showReviewStatus() {
     std::string reason;
-    const auto verdict =
-        recordingVerdict(folderOf(m_review->path()), m_review->fileName(), rulesOf(studyPlace()), reason);
+    const auto verdict = reviewVerdicts().verdict(m_review->fileName(), rulesOf(studyPlace()), reason);
     QString text = QStringLiteral("Review: %1").arg(QString::fromStdString(m_review->fileName()));
     if (verdict) text += QStringLiteral(" (%1)").arg(QString::fromStdString(verdict->verdict.text));
     m_statusPanes[kGeneral]->showText(text);
@@ -471,8 +482,8 @@ void CMainFrame::showReviewStatus() {
 
 std::string CMainFrame::changeReviewVerdict(const std::string& reason) {
     if (!m_review) return "no recording is under review";
-    const std::string error = changeRecordingVerdict(folderOf(m_review->path()), m_review->fileName(),
-                                                     rulesOf(studyPlace()), reason);
+    const std::string error =
+        reviewVerdicts().changeVerdict(m_review->fileName(), rulesOf(studyPlace()), reason);
     showReviewStatus();
     return error;
 }
@@ -480,8 +491,7 @@ std::string CMainFrame::changeReviewVerdict(const std::string& reason) {
 void CMainFrame::askReviewVerdict() {
     if (!m_review) return;
     std::string problem;
-    const auto now =
-        recordingVerdict(folderOf(m_review->path()), m_review->fileName(), rulesOf(studyPlace()), problem);
+    const auto now = reviewVerdicts().verdict(m_review->fileName(), rulesOf(studyPlace()), problem);
     if (!now) {
         QMessageBox::warning(
             this, QStringLiteral("Change Verdict"),
@@ -513,6 +523,8 @@ void CMainFrame::endReview() {
     m_result->showSaved(nullptr);
     m_information->showSaved(nullptr);
     m_review.reset();
+    m_reviewFolder.reset();
+    m_reviewVerdicts.reset();
     m_reviewVerdict->setEnabled(false);
     m_statusPanes[kGeneral]->showText(QString::fromStdString(m_liveGeneralText));
     showLayout();

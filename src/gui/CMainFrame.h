@@ -49,6 +49,8 @@ class CResultView;
 class CSessionWindow;
 class CResultsSession;
 class CRecordingReview;
+class CRecordingFolder;
+class CRecordingVerdicts;
 class CStudyWindows;
 struct StudyPlace;
 class IEventLoop;
@@ -155,6 +157,7 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     void showReview(std::unique_ptr<CRecordingReview> review);
     void showReviewStatus();
     void askReviewVerdict();
+    CRecordingVerdicts& reviewVerdicts();
 
     IEventLoop& m_loop;
     CHalnor55KUDoc* m_doc = nullptr;
@@ -174,6 +177,9 @@ class CMainFrame final : public QMainWindow, public IStatusBar {
     CResultsSession* m_session = nullptr;       // the controller's, told through the port
     CStudyWindows* m_study = nullptr;           // the study menus and windows, owned by Qt
     std::unique_ptr<CRecordingReview> m_review;
+    // The folder's order and its logs' verdicts, kept from step to step while reviewing.
+    std::unique_ptr<CRecordingFolder> m_reviewFolder;
+    std::unique_ptr<CRecordingVerdicts> m_reviewVerdicts;
     std::string m_liveGeneralText;       // the general pane's live text while reviewing
     QAction* m_reviewVerdict = nullptr;  // File -> Change Verdict of Recording..., while reviewing
     QMenu* m_fileMenu = nullptr;

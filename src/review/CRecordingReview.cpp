@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
-#include <vector>
-
-#include "data/DataFileWriter.h"
 
 namespace hx {
 
@@ -53,38 +49,6 @@ RecordingView CRecordingReview::view() const {
             {dateTimeText(), "No " + animal.animalNo + "  " + animal.studyNo,
              animal.weight + "  " + animal.sexAge, animal.comment},
             true};
-}
-
-std::string CRecordingReview::neighbour(const std::string& path, int step) {
-    struct Entry {
-        fs::file_time_type time;
-        std::string name;
-        bool operator<(const Entry& o) const { return time != o.time ? time < o.time : name < o.name; }
-    };
-    std::error_code ec;
-    const fs::path current(path);
-    const fs::path folder = current.parent_path().empty() ? fs::path(".") : current.parent_path();
-    std::vector<Entry> entries;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        std::error_code fileEc;
-        // Only files that can be data files by their size are worth reading.
-        if (!entry.is_regular_file(fileEc)) continue;
-        const auto size = entry.file_size(fileEc);
-        if (fileEc || size < kDataFileHeaderSize || size > kMaxDataFileSize) continue;
-        const auto time = entry.last_write_time(fileEc);
-        if (fileEc) continue;
-        entries.push_back({time, entry.path().filename().string()});
-    }
-    std::sort(entries.begin(), entries.end());
-    const std::string name = current.filename().string();
-    auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });
-    if (it == entries.end()) return {};
-    auto index = static_cast<std::ptrdiff_t>(it - entries.begin());
-    for (index += step; index >= 0 && index < static_cast<std::ptrdiff_t>(entries.size()); index += step) {
-        const std::string candidate = (folder / entries[static_cast<std::size_t>(index)].name).string();
-        if (readDataFile(candidate).ok) return candidate;
-    }
-    return {};
 }
 
 }  // namespace hx

@@ -26,12 +26,6 @@ class CRecordingReview {
     // The review of contents already read from the file at path.
     static std::unique_ptr<CRecordingReview> fromContents(std::string path, DataFileContents contents);
 
-    // The data file next to path in its folder, ordered by last write time
-    // (then name): step -1 the one before, +1 the one after. Files the reader
-    // refuses (the results log, foreign files) are passed over. Empty when
-    // there is none in that direction.
-    static std::string neighbour(const std::string& path, int step);
-
     const std::string& path() const { return m_path; }
     std::string fileName() const;
     const DataFileContents& contents() const { return m_contents; }

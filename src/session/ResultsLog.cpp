@@ -361,17 +361,20 @@ class LogFile {
     LogFile& operator=(const LogFile&) = delete;
     bool ok() const { return m_ok; }
 
-    // Calls line(text) for every physical line after the header (or from byte `from`, the start of a
-    // line), first to last; stops when it returns false. Overlong lines are counted, not passed. A last
-    // line without its line end is passed only with takeTornEnd. Returns the byte position after the
-    // last whole line read.
+    // Calls line(text, start) for every physical line after the header (or from byte `from`, the
+    // start of a line, up to byte `to`), first to last, start being where the line begins; stops
+    // when it returns false. Overlong lines are counted, not passed. A last line without its line
+    // end is passed only with takeTornEnd. Returns the byte position after the last whole line read.
     template <class F>
-    off_t forward(F&& line, std::size_t& overlong, off_t from = -1, bool takeTornEnd = true) const {
+    off_t forward(F&& line, std::size_t& overlong, off_t from = -1, bool takeTornEnd = true,
+                  off_t to = std::numeric_limits<off_t>::max()) const {
         std::string carry, buffer(kChunkBytes, '\0');
         bool skipping = false;
         off_t lineEnd = from < m_rowsStart ? m_rowsStart : from;
-        for (off_t pos = lineEnd; pos < m_size;) {
-            const ssize_t n = ::pread(m_fd, buffer.data(), std::min<off_t>(kChunkBytes, m_size - pos), pos);
+        off_t lineStart = lineEnd;
+        const off_t end = std::min(m_size, to);
+        for (off_t pos = lineEnd; pos < end;) {
+            const ssize_t n = ::pread(m_fd, buffer.data(), std::min<off_t>(kChunkBytes, end - pos), pos);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;  // a file that shrank meanwhile: take what is there
             const off_t chunkStart = pos;
@@ -389,12 +392,13 @@ class LogFile {
                 if (nl == std::string_view::npos) break;
                 lineEnd = chunkStart + static_cast<off_t>(data.data() - buffer.data() + nl + 1);
                 data.remove_prefix(nl + 1);
-                if (!skipping && !line(std::string_view(carry))) return lineEnd;
+                if (!skipping && !line(std::string_view(carry), lineStart)) return lineEnd;
+                lineStart = lineEnd;
                 carry.clear();
                 skipping = false;
             }
         }
-        if (takeTornEnd && !skipping && !carry.empty()) line(std::string_view(carry));
+        if (takeTornEnd && !skipping && !carry.empty()) line(std::string_view(carry), lineStart);
         return lineEnd;
     }
 
@@ -469,19 +473,24 @@ std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::st
 
 namespace {
 
-// Every row of the log from byte `from` on, damaged lines counted; returns where the last whole line ends.
+// Every row of the log from byte `from` on (to byte `to`), damaged lines counted, and where each row's
+// line starts when starts is given; returns where the last whole line ends.
 off_t readRowsForward(const LogFile& file, std::vector<ResultsLogRow>& rows, std::size_t& damagedLines,
-                      off_t from = -1, bool takeTornEnd = true) {
+                      off_t from = -1, bool takeTornEnd = true, std::vector<std::uint64_t>* starts = nullptr,
+                      off_t to = std::numeric_limits<off_t>::max()) {
     std::vector<std::string> fields;
     return file.forward(
-        [&](std::string_view line) {
+        [&](std::string_view line, off_t start) {
             ResultsLogRow r;
             const LineKind kind = rowFromLine(line, fields, r);
-            if (kind == LineKind::Row) rows.push_back(std::move(r));
+            if (kind == LineKind::Row) {
+                rows.push_back(std::move(r));
+                if (starts) starts->push_back(static_cast<std::uint64_t>(start));
+            }
             if (kind == LineKind::Damaged) ++damagedLines;
             return true;
         },
-        damagedLines, from, takeTornEnd);
+        damagedLines, from, takeTornEnd, to);
 }
 
 }  // namespace
@@ -495,15 +504,16 @@ std::optional<ResultsLogContents> readResultsLog(const std::string& path, std::s
 }
 
 std::optional<LogRowsSince> readResultsLogSince(const std::string& path, std::uint64_t offset,
-                                                std::string& reason) {
+                                                std::string& reason, std::uint64_t until) {
     LogFile file(path, reason);
     if (!file.ok()) return std::nullopt;
     LogRowsSince since;
     // A log shorter than what was read of it before was replaced: its rows are all new.
     since.restarted = offset > static_cast<std::uint64_t>(file.size());
     const off_t from = since.restarted ? 0 : static_cast<off_t>(offset);
-    since.offset =
-        static_cast<std::uint64_t>(readRowsForward(file, since.rows, since.damagedLines, from, false));
+    const off_t to = static_cast<off_t>(std::min<std::uint64_t>(until, std::numeric_limits<off_t>::max()));
+    since.offset = static_cast<std::uint64_t>(
+        readRowsForward(file, since.rows, since.damagedLines, from, false, &since.starts, to));
     return since;
 }
 

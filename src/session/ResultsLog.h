@@ -82,15 +82,18 @@ std::optional<ResultsLogContents> parseResultsLog(std::string_view text, std::st
 // The rows appended to a log since byte position `offset` (0, or the offset an earlier call returned),
 // so a reader that follows a growing log pays for the new rows only. Only whole lines are taken: a row
 // still being written is read by the next call. A log shorter than offset was replaced; its rows are
-// read from the first and `restarted` is set.
+// read from the first and `restarted` is set. Reading stops at byte `until` (the rows whose lines end
+// by then), so a reader can take back a stretch of rows it read before by their starts.
 struct LogRowsSince {
     std::vector<ResultsLogRow> rows;
-    std::uint64_t offset = 0;  // where the next call starts
+    std::vector<std::uint64_t> starts;  // where each row's line begins in the file
+    std::uint64_t offset = 0;           // where the next call starts
     bool restarted = false;
     std::size_t damagedLines = 0;
 };
-std::optional<LogRowsSince> readResultsLogSince(const std::string& path, std::uint64_t offset,
-                                                std::string& reason);
+std::optional<LogRowsSince> readResultsLogSince(
+    const std::string& path, std::uint64_t offset, std::string& reason,
+    std::uint64_t until = std::numeric_limits<std::uint64_t>::max());
 
 // The newest session that accept() takes, read from the end of the log, so
 // its cost follows the session's size rather than the log's: the rows of the

@@ -1,6 +1,7 @@
 #include "study/Sitting.h"
 
 #include "study/Animals.h"
+#include "study/RecordingVerdicts.h"
 
 namespace hx {
 
@@ -30,34 +31,12 @@ SittingData sittingOf(const std::string& folder, const std::vector<ResultsLogRow
 
 std::optional<RecordingVerdict> recordingVerdict(const std::string& folder, const std::string& fileName,
                                                  const StudyRules& rules, std::string& reason) {
-    auto log = readResultsLog(resultsLogPath(folder), reason);
-    if (!log) return std::nullopt;
-    std::string problem;
-    const ReviewLog review = readReviewLog(folder, problem).value_or(ReviewLog{});
-    const auto sittings = splitSessions(log->rows);
-    for (auto it = sittings.rbegin(); it != sittings.rend(); ++it) {
-        for (std::size_t k = it->rows.size(); k-- > 0;) {
-            const ResultsLogRow& row = log->rows[it->rows[k]];
-            if (fileName.empty() || row.dataFile != fileName) continue;
-            const SittingData data = sittingOf(folder, log->rows, *it, review, rules);
-            return RecordingVerdict{cycleKeyOf(row), data.stats.verdicts[k]};
-        }
-    }
-    reason = "no row of the results log names " + fileName;
-    return std::nullopt;
+    return CRecordingVerdicts(folder).verdict(fileName, rules, reason);
 }
 
 std::string changeRecordingVerdict(const std::string& folder, const std::string& fileName,
                                    const StudyRules& rules, const std::string& reason) {
-    std::string problem;
-    const auto now = recordingVerdict(folder, fileName, rules, problem);
-    if (!now) return problem;
-    ReviewChange change;
-    change.cycle = now->cycle;
-    change.oldAccepted = now->verdict.status == CycleStatus::Accepted;
-    change.newAccepted = !change.oldAccepted;
-    change.reason = reason;
-    return appendReviewChange(folder, change);
+    return CRecordingVerdicts(folder).changeVerdict(fileName, rules, reason);
 }
 
 std::optional<SittingData> loadSitting(const std::string& folder, const std::string& animal,

@@ -9,6 +9,7 @@
 
 #include "session/ResultsLog.h"
 #include "study/Animals.h"
+#include "study/RecordingVerdicts.h"
 #include "study/ReviewLog.h"
 #include "study/Sitting.h"
 #include "study/Sittings.h"
@@ -296,6 +297,46 @@ TEST_F(ReviewLogTest, TheRecordingReviewTurnsTheVerdictOfItsDataFileOver) {
     EXPECT_EQ(acceptedOnTheDay(), 5u);  // the outlier in, the second cycle out
     EXPECT_EQ(read().changes.at(0).cycle, cycleKeyOf(m_rows[5]));
     EXPECT_NE(changeRecordingVerdict(m_dir.folder(), "B99999999.001", m_rules, "movement"), "");
+}
+
+TEST_F(ReviewLogTest, KeptVerdictsTakeNewRowsAndChangesAndReadAReplacedLogAgain) {
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        m_rows[i].dataFile = "B0302100" + std::to_string(i) + ".001";
+    for (std::size_t i = 0; i + 1 < m_rows.size(); ++i)
+        ASSERT_EQ(appendResultsLog(m_dir.folder(), m_rows[i]), "");
+    CRecordingVerdicts kept(m_dir.folder());
+    std::string reason;
+    const auto text = [&](const std::string& file) {
+        const auto v = kept.verdict(file, m_rules, reason);
+        return v ? v->verdict.text : "none: " + reason;
+    };
+    EXPECT_EQ(text("B03021001.001"), "accepted");
+    EXPECT_EQ(text("B03021005.001"), "none: no row of the results log names B03021005.001");
+    // A recording saved since: judged in its sitting with the rows read before.
+    ASSERT_EQ(appendResultsLog(m_dir.folder(), m_rows[5]), "");
+    EXPECT_EQ(text("B03021005.001"), "outlier");
+    // Verdicts changed elsewhere (the session window) and here, in order.
+    ASSERT_EQ(appendReviewChange(m_dir.folder(), change(6, false, true, "other: cuff refitted")), "");
+    EXPECT_EQ(text("B03021005.001"), "accepted by hand");
+    ASSERT_EQ(kept.changeVerdict("B03021001.001", m_rules, "movement"), "");
+    EXPECT_EQ(text("B03021001.001"), "rejected by hand: movement");
+    // The review log cut back to its header: no hand change any more.
+    std::filesystem::resize_file(m_dir.path() / kReviewLogName, reviewLogHeader().size());
+    EXPECT_EQ(text("B03021005.001"), "outlier");
+    EXPECT_EQ(text("B03021001.001"), "accepted");
+    // The results log written anew, longer than before, names other files.
+    std::string log = resultsLogHeader();
+    for (auto row : m_rows) {
+        row.dataFile = "C" + row.dataFile;
+        log += formatResultsLogRow(row);
+    }
+    std::ofstream(m_dir.path() / "new.csv", std::ios::binary) << log;
+    std::filesystem::rename(m_dir.path() / "new.csv", m_dir.path() / kResultsLogName);
+    EXPECT_EQ(text("B03021001.001"), "none: no row of the results log names B03021001.001");
+    EXPECT_EQ(text("CB03021005.001"), "outlier");
+    // No log at all.
+    std::filesystem::remove(m_dir.path() / kResultsLogName);
+    EXPECT_FALSE(kept.verdict("CB03021005.001", m_rules, reason));
 }
 
 TEST_F(ReviewLogTest, AChangeOfAnUnknownCycleIsReportedAndATornLastLineTolerated) {

@@ -16,6 +16,7 @@
 #include "gui/views/CResultView.h"
 #include "gui/views/CWaveView.h"
 #include "review/CRecordingReview.h"
+#include "session/ResultsLog.h"
 #include "study/ReviewLog.h"
 
 namespace hx::test {
@@ -98,6 +99,33 @@ TEST_F(RecordingReview, StepsThroughTheFolderByTimeLeavesTheLiveResultAndEnds) {
     EXPECT_EQ(reviewed(), files[0]);
     EXPECT_FALSE(frame->openRecording(damaged).empty());
     EXPECT_EQ(reviewed(), files[0]);
+
+    // While the review is open, a verdict changed in the session window and a
+    // recording saved (its data file and its row in the results log) show at
+    // the next steps.
+    ReviewChange undo = changes->changes[0];
+    undo.oldAccepted = false;
+    undo.newAccepted = true;
+    undo.reason = "reading is sound";
+    undo.time.clear();
+    ASSERT_EQ(appendReviewChange(folder.string() + "/", undo), "");
+    auto log = readResultsLog(resultsLogPath(folder.string()), reason);
+    ASSERT_TRUE(log && !log->rows.empty()) << reason;
+    ResultsLogRow row = log->rows.back();
+    row.dataFile = "C_saved.001";
+    row.n = "2";
+    const std::string saved = (folder / row.dataFile).string();
+    fs::copy_file(files[0], saved);
+    fs::last_write_time(saved, fs::last_write_time(files[0]) + std::chrono::minutes(2));
+    ASSERT_EQ(appendResultsLog(folder.string(), row), "");
+    press(frame->resultPane(), Qt::Key_PageDown);
+    press(frame->resultPane(), Qt::Key_PageDown);
+    EXPECT_EQ(reviewed(), saved);
+    EXPECT_EQ(frame->statusPane(0).text().toStdString(), "Review: C_saved.001 (accepted)");
+    press(frame->resultPane(), Qt::Key_PageUp);
+    press(frame->resultPane(), Qt::Key_PageUp);
+    EXPECT_EQ(reviewed(), files[0]);
+    EXPECT_EQ(frame->statusPane(0).text().toStdString(), "Review: " + name + " (accepted by hand)");
 
     // The live document kept its result and the unit its connection.
     EXPECT_EQ(rig.doc().result().sbp, live.sbp);
