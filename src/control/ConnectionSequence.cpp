@@ -182,12 +182,47 @@ void CMainController::setUp() {
     m_doc.setLiveUpdate(false);
 
     if (m_animalDialogMode == 1 && m_unitState != kStateAdjust) {
+        // Where the window asks without waiting, set-up goes on with the answer.
+        if (askSetUpAnimalQuestion()) return;
         runAnimalDialog();
-        sleepMs(5);
-        sendCmd(CR_RESTARTVIEW);
-        sendCmd(CR_VIEW);
+        afterSetUpAnimalQuestion();
     }
+    finishSetUp();
+}
 
+void CMainController::afterSetUpAnimalQuestion() {
+    sleepMs(5);
+    sendCmd(CR_RESTARTVIEW);
+    sendCmd(CR_VIEW);
+}
+
+bool CMainController::askSetUpAnimalQuestion() {
+    if (m_animalDialogRunning) return false;
+    prepareAnimalModel();
+    m_animalDialogRunning = true;
+    const std::uintptr_t connection = m_connectionNumber;
+    m_setUpQuestionOpen = true;
+    const bool asked = m_ui.dialogs().askAnimalDialog(m_animalModel, [this, connection](bool ok) {
+        m_animalDialogRunning = false;
+        m_setUpQuestionOpen = false;
+        // Answered after the connection ended (the unit pulled, the window
+        // closing): that connection's set-up ends here.
+        if (m_destroyed || connection != m_connectionNumber || !m_channel) return;
+        applyAnimalAnswer(ok);
+        afterSetUpAnimalQuestion();
+        finishSetUp();
+        stateOrConnectionChanged();
+    });
+    if (!asked) {
+        m_animalDialogRunning = false;
+        m_setUpQuestionOpen = false;
+        return false;
+    }
+    stateOrConnectionChanged();  // the unit's commands wait for the answer
+    return true;
+}
+
+void CMainController::finishSetUp() {
     m_ui.wavePane().resetSweep();
     m_doc.setLiveUpdate(true);
     sleepMs(5);
@@ -260,16 +295,24 @@ void CMainController::closeConnectionAfterRemoval() {
 
 bool CMainController::runAnimalDialog() {
     if (m_animalDialogRunning) return false;  // already showing
-    CPreference& preference = m_doc.preference();
+    prepareAnimalModel();
+    m_animalDialogRunning = true;
+    bool ok = m_ui.dialogs().runAnimalDialog(m_animalModel);
+    m_animalDialogRunning = false;
+    return applyAnimalAnswer(ok);
+}
+
+void CMainController::prepareAnimalModel() {
+    const CPreference& preference = m_doc.preference();
     m_animalModel.texts = preference.animal();
     m_animalModel.dataFolder = preference.dataFolder();
     m_animalModel.longId = m_app.isLongId();
     m_animalModel.caption = dialogCaption(m_doc.deviceId());
-    m_animalDialogRunning = true;
-    bool ok = m_ui.dialogs().runAnimalDialog(m_animalModel);
-    m_animalDialogRunning = false;
-    if (!ok || !m_channel) return false;
+}
 
+bool CMainController::applyAnimalAnswer(bool ok) {
+    if (!ok || !m_channel) return false;
+    CPreference& preference = m_doc.preference();
     preference.animal() = m_animalModel.texts;
     preference.setDataFolder(m_animalModel.dataFolder);
     std::span<const std::uint8_t, 64> block = buildAnimalBlock(m_doc);

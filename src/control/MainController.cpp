@@ -76,6 +76,9 @@ void CMainController::destroy(std::array<std::int32_t, 4> frameRect) {
         std::this_thread::yield();
     }
     m_doc.saveFrameRect(frameRect[0], frameRect[1], frameRect[2], frameRect[3]);
+    // A question still open beside the window must not answer into a
+    // controller that is gone.
+    if (m_setUpQuestionOpen) m_ui.dialogs().endAnimalDialog();
     stopReceiver();
     m_driver.setNoticeHandler(nullptr);
     for (int id : {kTimerConnect, kTimerSecond, kTimerStatePoll, kTimerClock, kTimerToView})
@@ -176,6 +179,25 @@ void CMainController::stateOrConnectionChanged() {
 }
 
 bool CMainController::commandEnabled(int id) const {
+    // While the set-up's Animal ID question waits beside the window, the unit
+    // is not ready for anything: its commands wait for the answer too.
+    if (m_setUpQuestionOpen) {
+        switch (id) {
+            case kCmdStart:
+            case kCmdUp:
+            case kCmdDown:
+            case kCmdMenu:
+            case kCmdAnimal:
+            case kCmdSweepSpeed:
+            case kCmdTimer:
+            case kCmdMonitor:
+            case kCmdView:
+            case kCmdClock:
+                return false;
+            default:
+                break;
+        }
+    }
     switch (id) {
         case kCmdStart:
         case kCmdUp:

@@ -155,6 +155,13 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     // Timers.
     void connectionStep();
     void setUp();
+    // The set-up's Animal ID question asked without waiting, where the window
+    // can: true when asked (set-up finishes with the answer).
+    bool askSetUpAnimalQuestion();
+    void afterSetUpAnimalQuestion();
+    void finishSetUp();
+    void prepareAnimalModel();
+    bool applyAnimalAnswer(bool ok);  // sends the answer to the unit on OK
     void onceASecond();
     void pollState();
     void refreshClockDialog();
@@ -233,6 +240,7 @@ class CMainController final : public IMessageTarget, public IDocumentListener {
     bool m_noticesRegistered = false;
     LinkError m_linkProblem = LinkError::None;  // last told to the UI port
     bool m_destroyed = false;
+    bool m_setUpQuestionOpen = false;  // the set-up's Animal ID question, asked without waiting
 
     AnimalDialogModel m_animalModel;
     bool m_animalDialogRunning = false;

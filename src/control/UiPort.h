@@ -112,6 +112,16 @@ class IDialogs : public IMessagePort {
     // Device-ID choice: the chosen ID, or nothing (closed, or OK without choice).
     virtual std::optional<int> chooseDeviceId(const std::vector<std::int16_t>& listedIds) = 0;
     virtual bool runAnimalDialog(AnimalDialogModel& model) = 0;
+    // The same question without waiting for its answer, where the front end
+    // keeps it open beside the rest of the window (several units on one
+    // screen: one unit's question does not hold the others' answers behind
+    // it). answered(ok) follows on the UI thread when it closes, also when
+    // endAnimalDialog ends it. False: this front end only asks by waiting.
+    virtual bool askAnimalDialog(AnimalDialogModel& model, std::function<void(bool ok)> answered) {
+        (void)model;
+        (void)answered;
+        return false;
+    }
     virtual void endAnimalDialog() = 0;  // ends it with Cancel if it is showing
     virtual bool runMenuDialog(MenuSettings& settings) = 0;
     virtual void runClockDialog(ClockDialogModel& model) = 0;

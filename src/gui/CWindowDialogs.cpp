@@ -80,6 +80,15 @@ void CWindowDialogs::showAbout(const AboutTexts& texts) {
 
 bool CWindowDialogs::runAnimalDialog(AnimalDialogModel& model) { return m_animal->run(model); }
 
+bool CWindowDialogs::askAnimalDialog(AnimalDialogModel& model, std::function<void(bool ok)> answered) {
+    if (!m_askWithoutWaiting || !m_animal->ask(model, std::move(answered))) return false;
+    if (m_placeQuestion) {
+        m_animal->adjustSize();
+        m_animal->move(m_placeQuestion(m_animal->size()));
+    }
+    return true;
+}
+
 void CWindowDialogs::endAnimalDialog() { m_animal->endIfShowing(); }
 
 bool CWindowDialogs::runMenuDialog(MenuSettings& settings) {

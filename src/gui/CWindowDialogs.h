@@ -8,8 +8,11 @@
 //
 // UI thread only. The parent window and the loop must outlive the object.
 
+#include <QPoint>
+#include <QSize>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "control/UiPort.h"
@@ -39,7 +42,17 @@ class CWindowDialogs final : public IDialogs {
     void showAbout(const AboutTexts& texts) override;
 
     bool runAnimalDialog(AnimalDialogModel& model) override;
+    bool askAnimalDialog(AnimalDialogModel& model, std::function<void(bool ok)> answered) override;
     void endAnimalDialog() override;
+    // The Animal ID question asked without waiting (askAnimalDialog), for a
+    // window that shows several units; off: it is only asked modally. place
+    // gives the top-left corner on the screen for the dialog's size, so that
+    // questions asked at once do not cover each other.
+    using Placement = std::function<QPoint(const QSize& dialogSize)>;
+    void setAnimalQuestionWithoutWaiting(bool on, Placement place = {}) {
+        m_askWithoutWaiting = on;
+        m_placeQuestion = std::move(place);
+    }
     bool runMenuDialog(MenuSettings& settings) override;
     void runClockDialog(ClockDialogModel& model) override;
     void endClockDialog() override;
@@ -58,6 +71,8 @@ class CWindowDialogs final : public IDialogs {
     const CHalnor55KUDoc* m_doc = nullptr;
     std::unique_ptr<CAnimalIdDialog> m_animal;
     std::unique_ptr<CClockDialog> m_clock;
+    bool m_askWithoutWaiting = false;
+    Placement m_placeQuestion;
 };
 
 }  // namespace hx

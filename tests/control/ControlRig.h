@@ -96,7 +96,24 @@ class RecordingUi : public IUiPort,
         }
         return animalOk;
     }
-    void endAnimalDialog() override { ended = true; }
+    bool askAnimalDialog(AnimalDialogModel& model, std::function<void(bool)> answered) override {
+        if (!askWithoutWaiting) return false;
+        ++animalDialogs;
+        questionModel = &model;
+        question = std::move(answered);
+        return true;
+    }
+    // Answers the question asked without waiting (OK with the animal number, or Cancel).
+    void answerQuestion(std::optional<std::string> animalNo) {
+        if (animalNo) questionModel->texts.animalNo = *animalNo;
+        auto answered = std::move(question);
+        question = nullptr;
+        answered(animalNo.has_value());
+    }
+    void endAnimalDialog() override {
+        ended = true;
+        if (question) answerQuestion(std::nullopt);
+    }
     bool runMenuDialog(MenuSettings& settings) override {
         ++menuDialogs;
         if (menuEdit) menuEdit(settings);
@@ -132,6 +149,9 @@ class RecordingUi : public IUiPort,
     std::function<void(MenuSettings&)> menuEdit;
     std::function<void(ClockDialogModel&)> duringClock;
     std::function<void()> onCommandsChanged;
+    bool askWithoutWaiting = false;      // the Animal ID question asked beside the window
+    std::function<void(bool)> question;  // while such a question is open
+    AnimalDialogModel* questionModel = nullptr;
 
     // What was shown.
     std::vector<std::string> messages, fileDialogs, general, errorPanes, titles;

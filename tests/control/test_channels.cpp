@@ -18,6 +18,7 @@ class ChannelRig {
         ports = test::simulatedPorts(loop, profile, sim, clock, dir.folder());
         hooks.makeUi = [this](CChannel& channel) {
             auto ui = std::make_unique<RecordingUi>(channel.loop());
+            ui->askWithoutWaiting = asksWithoutWaiting;
             uis[channel.deviceId()] = ui.get();
             return ui;
         };
@@ -71,6 +72,7 @@ class ChannelRig {
         return false;
     }
 
+    bool asksWithoutWaiting = false;  // the window's Animal ID questions
     TempDir dir;
     CVirtualClock clock;
     CSimDriver sim;
@@ -198,6 +200,35 @@ TEST(Channels, AReconnectingUnitDoesNotHoldUpTheOthers) {
     // A wave packet every 100 ms: the steady channel is late by less than one.
     EXPECT_LT(steady->longestGap, 200);
     EXPECT_GT(steady->drawBatches, 50);
+}
+
+TEST(Channels, AnimalQuestionsAskedAtOnceAreAnsweredInAnyOrder) {
+    ChannelRig rig;
+    rig.asksWithoutWaiting = true;
+    CSimUnit& first = rig.addUnit(0);
+    rig.addUnit(1);
+    rig.start();
+    auto asked = [&](int id) { return rig.uis.count(id) && rig.ui(id).question != nullptr; };
+    ASSERT_TRUE(rig.loop.runUntil([&] { return asked(0) && asked(1); }, 30000));
+
+    // The later question answered first: that unit goes on while the other
+    // still waits, its commands off until it is answered.
+    rig.ui(1).answerQuestion("22");
+    ASSERT_TRUE(rig.loop.runUntil([&] { return rig.ready(1); }, 30000));
+    EXPECT_EQ(rig.ui(1).animalPane, "Animal No:22");
+    EXPECT_FALSE(rig.ready(0));
+    EXPECT_FALSE(rig.channel(0).controller().commandEnabled(kCmdStart));
+
+    // Pulled while asking: the question ends unanswered, and is asked again
+    // when the unit is back.
+    rig.sim.unplug(first);
+    ASSERT_TRUE(rig.loop.runUntil([&] { return !asked(0); }, 30000));
+    rig.sim.replug(first);
+    ASSERT_TRUE(rig.loop.runUntil([&] { return asked(0); }, 60000));
+    rig.ui(0).answerQuestion("11");
+    ASSERT_TRUE(rig.loop.runUntil([&] { return rig.ready(0); }, 30000));
+    EXPECT_EQ(rig.ui(0).animalPane, "Animal No:11");
+    EXPECT_TRUE(rig.ready(1));
 }
 
 TEST(Channels, AnimalSettingsAreKeptPerUnitProgramSettingsShared) {

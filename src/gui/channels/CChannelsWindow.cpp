@@ -8,12 +8,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "control/MainController.h"
 #include "data/Halnor55KUDoc.h"
@@ -250,6 +252,17 @@ std::unique_ptr<IUiPort> CChannelsWindow::makeView(CChannel& channel) {
     view.frame->menuBar()->hide();
     m_stack->addWidget(view.frame);
     view.tile = new CChannelTile(channel.deviceId(), m_tileArea);
+    // Units that connect together each ask their Animal ID question at once,
+    // answered in any order; each unit goes on with its own answer.
+    CChannelTile* tile = view.tile;
+    view.frame->windowDialogs().setAnimalQuestionWithoutWaiting(true, [tile](const QSize& size) {
+        // Under the unit's own tile, kept on the tile's screen.
+        const QRect area = tile->screen()->availableGeometry();
+        const QPoint below =
+            tile->mapToGlobal(QPoint(tile->width() / 2 - size.width() / 2, tile->height() + 8));
+        return QPoint(std::clamp(below.x(), area.left(), std::max(area.left(), area.right() - size.width())),
+                      std::clamp(below.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
+    });
     connect(view.tile, &CChannelTile::clicked, this, [this](int id) { select(id); });
     layOutTiles();
     return std::make_unique<Port>(*this, *view.frame, *view.tile, channel);

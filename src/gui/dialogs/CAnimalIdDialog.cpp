@@ -96,18 +96,20 @@ void CAnimalIdDialog::refreshFields() {
     showText(AnimalField::kDataFolder, m_model->dataFolder);
 }
 
-bool CAnimalIdDialog::run(AnimalDialogModel& model) {
-    if (m_model) return false;
+void CAnimalIdDialog::begin(AnimalDialogModel& model) {
     m_model = &model;
     applyForm(model.longId);
     setWindowTitle(QString::fromStdString(model.caption));
     refreshFields();
     model.refresh = [this] { refreshFields(); };
     field(AnimalField::kAnimalNo)->setFocus();
-    const bool ok = exec() == QDialog::Accepted;
+}
+
+bool CAnimalIdDialog::end(bool accepted) {
+    AnimalDialogModel& model = *m_model;
     model.refresh = nullptr;
     m_model = nullptr;
-    if (!ok) return false;
+    if (!accepted) return false;
     auto text = [this](AnimalField f) { return field(f)->text().toStdString(); };
     model.texts.animalNo = text(AnimalField::kAnimalNo);
     model.texts.studyNo = text(AnimalField::kStudyNo);
@@ -116,6 +118,32 @@ bool CAnimalIdDialog::run(AnimalDialogModel& model) {
     model.texts.comment = text(AnimalField::kComment);
     model.dataFolder = text(AnimalField::kDataFolder);
     return true;
+}
+
+bool CAnimalIdDialog::run(AnimalDialogModel& model) {
+    if (m_model) return false;
+    begin(model);
+    return end(exec() == QDialog::Accepted);
+}
+
+bool CAnimalIdDialog::ask(AnimalDialogModel& model, std::function<void(bool ok)> answered) {
+    if (m_model) return false;
+    begin(model);
+    m_answered = std::move(answered);
+    setModal(false);
+    show();
+    raise();
+    return true;
+}
+
+void CAnimalIdDialog::done(int result) {
+    QDialog::done(result);
+    if (!m_answered) return;  // a modal run takes its answer from exec()
+    const bool ok = end(result == QDialog::Accepted);
+    // Taken first: the answer may open the dialog again.
+    auto answered = std::move(m_answered);
+    m_answered = nullptr;
+    answered(ok);
 }
 
 void CAnimalIdDialog::endIfShowing() {

@@ -34,6 +34,10 @@ class CAnimalIdDialog final : public QDialog {
     // On OK the six fields go into the model and the result is true. A call
     // while the dialog already shows returns false at once.
     bool run(AnimalDialogModel& model);
+    // Shows the dialog without waiting (not modal): on OK the fields go into
+    // the model, and answered(ok) follows when it closes, however it closes.
+    // False (nothing shown) when the dialog already shows.
+    bool ask(AnimalDialogModel& model, std::function<void(bool ok)> answered);
     // Ends the dialog with Cancel when it shows; otherwise does nothing.
     void endIfShowing();
     bool isShowing() const { return m_model != nullptr; }
@@ -43,7 +47,11 @@ class CAnimalIdDialog final : public QDialog {
     // Replaces the folder browser (tests).
     void setFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
 
+    void done(int result) override;
+
   private:
+    void begin(AnimalDialogModel& model);
+    bool end(bool accepted);  // takes the fields into the model on OK
     void applyForm(bool longId);
     void showText(AnimalField which, const std::string& text);
     void refreshFields();
@@ -54,6 +62,7 @@ class CAnimalIdDialog final : public QDialog {
     QPushButton* m_directory;
     FolderChooser m_chooseFolder;
     AnimalDialogModel* m_model = nullptr;  // while the dialog runs
+    std::function<void(bool)> m_answered;  // while it shows without waiting
 };
 
 }  // namespace hx

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableWidget>
@@ -19,6 +20,7 @@
 #include "gui/CSessionWindow.h"
 #include "gui/channels/CChannelTile.h"
 #include "gui/channels/CChannelsWindow.h"
+#include "gui/dialogs/CAnimalIdDialog.h"
 #include "gui/dialogs/CMenuDialog.h"
 #include "gui/views/CHistoryView.h"
 #include "gui/views/CWaveView.h"
@@ -105,6 +107,40 @@ TEST_F(ChannelsWindowTest, KeysAndToolbarActOnTheSelectedChannelStartAllOnEveryR
     run(2000);
     for (int id : {0, 3}) EXPECT_EQ(controller(id).unitState(), kStatePress) << id;
     EXPECT_TRUE(window.tile(0)->headerText().contains(QStringLiteral("Unit 1")));
+}
+
+TEST_F(ChannelsWindowTest, AnimalQuestionsOfUnitsConnectingTogetherStayOpenSideBySide) {
+    for (int id : {4, 5}) {
+        SimUnitOptions options;
+        options.adjustMs = 1000;  // past adjusting when connected: each asks its question
+        sim.addUnit(id, options);
+    }
+    auto question = [this](int id) -> CAnimalIdDialog* {
+        CMainFrame* frame = window.frame(id);
+        return frame && frame->windowDialogs().animalDialog().isShowing()
+                   ? &frame->windowDialogs().animalDialog()
+                   : nullptr;
+    };
+    ASSERT_TRUE(loop.runUntil(
+        [&] {
+            QApplication::processEvents();
+            return question(4) && question(5);
+        },
+        60000));
+    // Neither holds the window or the other: not modal, each under its own tile.
+    EXPECT_FALSE(question(4)->isModal());
+    EXPECT_TRUE(question(5)->isVisible());
+    EXPECT_NE(question(4)->pos(), question(5)->pos());
+
+    // The earlier question answered: that unit goes on, the later one still asks.
+    question(4)->field(AnimalField::kAnimalNo)->setText(QStringLiteral("44"));
+    question(4)->accept();
+    ASSERT_TRUE(loop.runUntil([&] { return ready(4); }, 30000));
+    EXPECT_TRUE(window.tile(4)->headerText().contains(QStringLiteral("Animal No:44")));
+    ASSERT_NE(question(5), nullptr);
+    EXPECT_FALSE(ready(5));
+    question(5)->reject();
+    EXPECT_TRUE(loop.runUntil([&] { return ready(5); }, 30000));
 }
 
 TEST_F(ChannelsWindowTest, AChannelsDialogDoesNotStopTheOthers) {
