@@ -4,6 +4,9 @@
 
 #include "control/MainController.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/LogChannel.h"
 #include "control/DisplayTexts.h"
 #include "control/ReceiverSinkAdapter.h"
@@ -15,7 +18,14 @@ namespace hx {
 
 namespace {
 const std::string kBlankGeneralPane(17, ' ');
+
+// The commands that act on the unit (a key, a mode or one of its dialogs).
+bool talksToUnit(int id) {
+    static constexpr int kUnitCommands[] = {kCmdStart,      kCmdUp,    kCmdDown,    kCmdMenu, kCmdAnimal,
+                                            kCmdSweepSpeed, kCmdTimer, kCmdMonitor, kCmdView, kCmdClock};
+    return std::find(std::begin(kUnitCommands), std::end(kUnitCommands), id) != std::end(kUnitCommands);
 }
+}  // namespace
 
 CMainController::CMainController(CHalnor40KUApp& app, CHalnor55KUDoc& doc, IUnitDriver& driver,
                                  IEventLoop& loop, IUiPort& ui, IClock& receiverClock)
@@ -181,23 +191,7 @@ void CMainController::stateOrConnectionChanged() {
 bool CMainController::commandEnabled(int id) const {
     // While the set-up's Animal ID question waits beside the window, the unit
     // is not ready for anything: its commands wait for the answer too.
-    if (m_setUpQuestionOpen) {
-        switch (id) {
-            case kCmdStart:
-            case kCmdUp:
-            case kCmdDown:
-            case kCmdMenu:
-            case kCmdAnimal:
-            case kCmdSweepSpeed:
-            case kCmdTimer:
-            case kCmdMonitor:
-            case kCmdView:
-            case kCmdClock:
-                return false;
-            default:
-                break;
-        }
-    }
+    if (m_setUpQuestionOpen && talksToUnit(id)) return false;
     switch (id) {
         case kCmdStart:
         case kCmdUp:
