@@ -10,6 +10,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +34,11 @@ constexpr int kRows = 100000;
 constexpr int kChanges = 100000;
 
 std::string fileName(int i) { return "B" + std::to_string(10000000 + i) + ".001"; }
+
+void settle(const std::string& folder) {
+    const timespec past[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ::utimensat(AT_FDCWD, folder.c_str(), past, 0);
+}
 
 // The folder, made once and removed at exit.
 struct StudyFolder {
@@ -85,6 +91,10 @@ struct StudyFolder {
         }
         std::ofstream(path + "/" + hx::kResultsLogName, std::ios::binary) << log;
         std::ofstream(path + "/" + hx::kReviewLogName, std::ios::binary) << review;
+        // The folder as a study's is between recordings: not changed in the last seconds (a folder
+        // changed that recently is listed again at every step, as a file saved in the same clock
+        // tick would not change its time).
+        settle(path);
     }
     ~StudyFolder() { std::filesystem::remove_all(path); }
 };
@@ -119,6 +129,41 @@ void BM_ReviewStep(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReviewStep)->Unit(benchmark::kMicrosecond);
+
+// Page Down and Page Up in a folder of one's own (HX40K_REVIEW_FOLDER, for
+// example the data folder of a long --fast run), from its middle file.
+void BM_ReviewStepInFolder(benchmark::State& state) {
+    const char* given = std::getenv("HX40K_REVIEW_FOLDER");
+    if (!given) {
+        state.SkipWithError("HX40K_REVIEW_FOLDER is not set");
+        return;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(given))
+        if (entry.path().filename().string().starts_with("B")) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    if (names.empty()) {
+        state.SkipWithError("no data file in HX40K_REVIEW_FOLDER");
+        return;
+    }
+    hx::CRecordingFolder files;
+    hx::CRecordingVerdicts verdicts(std::string(given) + "/");
+    std::string current = names[names.size() / 2], reason;
+    verdicts.verdict(std::filesystem::path(current).filename().string(), hx::StudyRules{}, reason);
+    files.step(current, -1);
+    int step = +1;
+    for (auto _ : state) {
+        auto next = files.step(current, step);
+        if (!next) {
+            state.SkipWithError("no step");
+            break;
+        }
+        benchmark::DoNotOptimize(verdicts.verdict(next->fileName(), hx::StudyRules{}, reason));
+        current = next->path();
+        step = -step;
+    }
+}
+BENCHMARK(BM_ReviewStepInFolder)->Unit(benchmark::kMicrosecond);
 
 // The same with nothing kept: the whole folder listed and both logs read at
 // every step, as each step did before the window kept them.

@@ -42,6 +42,7 @@ struct SessionSettings {
     // Plausible readings (mmHg, beats per minute); a bound of 0 is no bound.
     int sbpMin = 60, sbpMax = 250;
     int hrMin = 0, hrMax = 0;
+    bool operator==(const SessionSettings&) const = default;
 };
 // The settings from the profile's "Session" group (defaults for missing or
 // unusable values), and back.

@@ -46,6 +46,7 @@ void CRecordingVerdicts::forgetRows() {
     m_animals.clear();
     m_animalIndex.clear();
     m_lastRowOf.clear();
+    m_judged.reset();
     m_log = {};
 }
 
@@ -89,7 +90,10 @@ void CRecordingVerdicts::takeNewChanges() {
     const std::string path = joinFolder(m_folder, kReviewLogName);
     const off_t size = checkFollowed(path, m_review);
     if (size < 0) m_review = {};  // none (any more): no hand changes
-    if (m_review.readTo == 0) m_latest.clear();
+    if (m_review.readTo == 0 && !m_latest.empty()) {
+        m_latest.clear();
+        ++m_changesSeen;
+    }
     if (size <= 0 || static_cast<std::uint64_t>(size) == m_review.readTo) return;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
@@ -114,6 +118,7 @@ void CRecordingVerdicts::takeNewChanges() {
     const ReviewLog log = parseReviewLog(fromStart ? text : reviewLogHeader() + text, problem);
     if (!problem.empty()) return;
     for (const auto& change : log.changes) m_latest[change.cycle] = {change.newAccepted, change.reason};
+    m_changesSeen += log.changes.size();
     m_review.readTo += text.size();
 }
 
@@ -157,12 +162,48 @@ std::optional<RecordingVerdict> CRecordingVerdicts::judge(std::size_t k, const S
         if (!sameSitting(m_rows[i])) break;
         sitting.push_back(i);
     }
-    // Its rows read back: the stretch of the log from its first row to the end of its last.
+    if (!m_judged || m_judged->indexes != sitting) {
+        std::vector<ResultsLogRow> rows;
+        if (!readBack(sitting, rows, reason)) return std::nullopt;
+        m_judged = JudgedSitting{sitting, std::move(rows), 0, {}, {}};
+    }
+    const std::vector<ResultsLogRow>& rows = m_judged->rows;
+    std::string problem;
+    const auto species = readAnimals(m_folder, problem).species();
+    const auto named = species.find(rows[position].animalNo);
+    const SessionSettings cycleRules =
+        cycleRulesFor(rules, named != species.end() ? named->second : std::string());
+    if (m_judged->verdicts.empty() || m_judged->changesSeen != m_changesSeen ||
+        !(m_judged->cycleRules == cycleRules)) {
+        // The hand changes of its cycles.
+        std::vector<ReviewChange> hand;
+        hand.reserve(rows.size());
+        std::map<CycleKey, const ReviewChange*> latest;
+        for (const auto& r : rows) {
+            const auto it = m_latest.find(cycleKeyOf(r));
+            if (it == m_latest.end()) continue;
+            ReviewChange& change = hand.emplace_back();
+            change.newAccepted = it->second.accepted;
+            change.reason = it->second.reason;
+            latest[it->first] = &change;
+        }
+        std::vector<std::size_t> indexes(rows.size());
+        for (std::size_t i = 0; i < indexes.size(); ++i) indexes[i] = i;
+        m_judged->verdicts = computeSessionStats(reviewedCycles(rows, indexes, latest), cycleRules).verdicts;
+        m_judged->changesSeen = m_changesSeen;
+        m_judged->cycleRules = cycleRules;
+    }
+    return RecordingVerdict{cycleKeyOf(rows[position]), m_judged->verdicts[position]};
+}
+
+// The rows of a sitting read back from the log: the stretch from its first row to the end of its last.
+bool CRecordingVerdicts::readBack(const std::vector<std::size_t>& sitting, std::vector<ResultsLogRow>& rows,
+                                  std::string& reason) const {
+    const RowPlace& row = m_rows[sitting.front()];
     const std::size_t last = sitting.back();
     const std::uint64_t until = last + 1 < m_rows.size() ? m_rows[last + 1].start : m_log.readTo;
-    auto stretch = readResultsLogSince(m_logPath, m_rows[sitting.front()].start, reason, until);
-    if (!stretch || stretch->restarted) return std::nullopt;
-    std::vector<ResultsLogRow> rows;
+    auto stretch = readResultsLogSince(m_logPath, row.start, reason, until);
+    if (!stretch || stretch->restarted) return false;
     std::size_t next = 0;
     for (std::size_t i = 0; i < stretch->rows.size() && next < sitting.size(); ++i) {
         if (stretch->starts[i] != m_rows[sitting[next]].start) continue;
@@ -172,31 +213,9 @@ std::optional<RecordingVerdict> CRecordingVerdicts::judge(std::size_t k, const S
         rows.push_back(std::move(stretch->rows[i]));
         ++next;
     }
-    if (rows.size() != sitting.size()) {
-        reason = "the results log changed while it was read";
-        return std::nullopt;
-    }
-    // The hand changes of its cycles.
-    std::vector<ReviewChange> hand;
-    hand.reserve(rows.size());
-    std::map<CycleKey, const ReviewChange*> latest;
-    for (const auto& r : rows) {
-        const auto it = m_latest.find(cycleKeyOf(r));
-        if (it == m_latest.end()) continue;
-        ReviewChange& change = hand.emplace_back();
-        change.newAccepted = it->second.accepted;
-        change.reason = it->second.reason;
-        latest[it->first] = &change;
-    }
-    std::vector<std::size_t> indexes(rows.size());
-    for (std::size_t i = 0; i < indexes.size(); ++i) indexes[i] = i;
-    std::string problem;
-    const auto species = readAnimals(m_folder, problem).species();
-    const auto named = species.find(rows[position].animalNo);
-    const SessionStats stats =
-        computeSessionStats(reviewedCycles(rows, indexes, latest),
-                            cycleRulesFor(rules, named != species.end() ? named->second : std::string()));
-    return RecordingVerdict{cycleKeyOf(rows[position]), stats.verdicts[position]};
+    if (rows.size() == sitting.size()) return true;
+    reason = "the results log changed while it was read";
+    return false;
 }
 
 std::string CRecordingVerdicts::changeVerdict(const std::string& fileName, const StudyRules& rules,

@@ -59,10 +59,20 @@ class CRecordingVerdicts {
         bool accepted = false;
         std::string reason;
     };
+    // The sitting judged last, kept for the next step, which is mostly in the same sitting.
+    struct JudgedSitting {
+        std::vector<std::size_t> indexes;  // into m_rows
+        std::vector<ResultsLogRow> rows;
+        std::uint64_t changesSeen = 0;  // m_changesSeen when judged
+        SessionSettings cycleRules;
+        std::vector<CycleVerdict> verdicts;
+    };
     bool takeNewRows(std::string& reason);
     void takeNewChanges();
     void forgetRows();
     std::optional<RecordingVerdict> judge(std::size_t k, const StudyRules& rules, std::string& reason);
+    bool readBack(const std::vector<std::size_t>& sitting, std::vector<ResultsLogRow>& rows,
+                  std::string& reason) const;
 
     std::string m_folder;
     std::string m_logPath;
@@ -72,6 +82,8 @@ class CRecordingVerdicts {
     std::unordered_map<std::string, std::uint32_t> m_animalIndex;
     std::unordered_map<std::string, std::size_t> m_lastRowOf;  // data file -> its last row
     std::map<CycleKey, HandVerdict> m_latest;                  // the last change of each cycle
+    std::uint64_t m_changesSeen = 0;                           // counts every change to m_latest
+    std::optional<JudgedSitting> m_judged;
 };
 
 }  // namespace hx
