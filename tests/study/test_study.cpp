@@ -315,6 +315,9 @@ TEST_F(ReviewLogTest, KeptVerdictsTakeNewRowsAndChangesAndReadAReplacedLogAgain)
     // A recording saved since: judged in its sitting with the rows read before.
     ASSERT_EQ(appendResultsLog(m_dir.folder(), m_rows[5]), "");
     EXPECT_EQ(text("B03021005.001"), "outlier");
+    StudyRules noOutliers = m_rules;
+    noOutliers.cycles.outlierK = 0;
+    EXPECT_EQ(kept.verdict("B03021005.001", noOutliers, reason)->verdict.text, "accepted");
     // Verdicts changed elsewhere (the session window) and here, in order.
     ASSERT_EQ(appendReviewChange(m_dir.folder(), change(6, false, true, "other: cuff refitted")), "");
     EXPECT_EQ(text("B03021005.001"), "accepted by hand");
