@@ -111,6 +111,25 @@ void CVirtualClock::endActivity() {
     if (m_activityListener) m_activityListener();
 }
 
+void CVirtualClock::beginNotice() {
+    std::lock_guard lock(m_mutex);
+    ++m_noticesInFlight;
+    ++m_inFlight;
+}
+
+void CVirtualClock::endNotice() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_noticesInFlight > 0) --m_noticesInFlight;
+    }
+    endActivity();
+}
+
+int CVirtualClock::noticesInFlight() const {
+    std::lock_guard lock(m_mutex);
+    return m_noticesInFlight;
+}
+
 void CVirtualClock::setActivityListener(std::function<void()> listener) {
     std::lock_guard lock(m_activityMutex);
     m_activityListener = std::move(listener);

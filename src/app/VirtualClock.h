@@ -71,6 +71,12 @@ class CVirtualClock final : public IClock {
     void beginActivity() override;
     void endActivity() override;
     int inFlight() const;
+    // A device notice on its way is an activity that nothing the program holds
+    // can stop (unlike a record queued behind one the window holds): a loop
+    // lets time pass only once no notice is in flight.
+    void beginNotice();
+    void endNotice();
+    int noticesInFlight() const;
     // Waits in real time until nothing is in flight; false on time-out.
     bool waitUntilIdle(int realTimeoutMs);
     // Called after every endActivity, on the thread that ended it, without the
@@ -97,6 +103,7 @@ class CVirtualClock final : public IClock {
     std::map<Key, Callback> m_timers;
     std::map<TimerId, std::int64_t> m_timeOf;  // id -> atMs, to cancel by id
     int m_inFlight = 0;
+    int m_noticesInFlight = 0;   // among m_inFlight
     std::mutex m_activityMutex;  // guards m_activityListener, held while it runs
     std::function<void()> m_activityListener;
     std::recursive_mutex m_listenerMutex;  // guards the listeners, held while they run

@@ -135,7 +135,9 @@ void CVirtualEventLoop::waitUntilQuiet() {
     // time must not move on before it has been queued (or dropped).
     std::unique_lock lock(m_mutex);
     while (m_clock.inFlight() > 0 && m_queue.empty() && !m_quit) {
-        if (m_quietCondition && m_quietCondition()) return;
+        // Records queued behind one the window holds wait for the window; a
+        // device notice on its way waits for nothing, so time waits for it.
+        if (m_quietCondition && m_quietCondition() && m_clock.noticesInFlight() == 0) return;
         lock.unlock();
         const bool polled = poll();
         lock.lock();

@@ -72,7 +72,8 @@ CSimDriver::~CSimDriver() {
     {
         // Notices never delivered must not hold the virtual clock.
         std::lock_guard lock(m_noticeMutex);
-        for (std::size_t i = 0; i < m_notices.size(); ++i) m_clock.endActivity();
+        if (m_virtual)
+            for (std::size_t i = 0; i < m_notices.size(); ++i) m_virtual->endNotice();
         m_notices.clear();
     }
     {
@@ -238,7 +239,7 @@ void CSimDriver::postNotice(DeviceNotice notice, const std::string& path) {
         if (!m_noticeHandler || m_noticeRefusal != LinkError::None) return;
         m_notices.emplace_back(notice, path);
         // In virtual time a notice counts as in flight until its handler returns.
-        m_clock.beginActivity();
+        if (m_virtual) m_virtual->beginNotice();
     }
     m_noticeWake.notify_all();
 }
@@ -254,7 +255,7 @@ void CSimDriver::noticeLoop() {
         m_noticeBusy = true;
         lock.unlock();
         if (handler) handler(notice, path);
-        m_clock.endActivity();
+        if (m_virtual) m_virtual->endNotice();
         lock.lock();
         m_noticeBusy = false;
         m_noticeDone.notify_all();

@@ -115,7 +115,6 @@ TEST_F(ChannelsWindowTest, AnimalQuestionsOfUnitsConnectingTogetherStayOpenSideB
         options.adjustMs = 1000;  // past adjusting when connected: each asks its question
         sim.addUnit(id, options);
     }
-    sim.flushNotices();  // both arrivals in before either unit holds time for its question
     auto question = [this](int id) -> CAnimalIdDialog* {
         CMainFrame* frame = window.frame(id);
         return frame && frame->windowDialogs().animalDialog().isShowing()
