@@ -195,9 +195,7 @@ void CReceiverThread::stop() {
     }
     if (m_polled && m_shared) {
         // Read on the loop's thread, which is the caller's: nothing to wait for.
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->channelClosed = true;
-        m_shared->ended = true;
+        m_shared->end();
     }
     m_polled = false;
     m_params.channel = nullptr;  // no longer ours to touch
@@ -209,10 +207,7 @@ CReceiverThread::ReadOutcome CReceiverThread::afterRead(const ReceiverParams& p,
                                                         Shared& shared, const RecordRead& read,
                                                         const std::uint8_t* record) {
     if (read.unitLost) {
-        {
-            std::lock_guard lock(shared.mutex);
-            shared.channelClosed = true;
-        }
+        shared.closeChannel();
         // The cause goes with the message, for the user to be told.
         p.sink->post(message(kMsgReadError, p.messageValue, static_cast<std::intptr_t>(read.error)));
         return ReadOutcome::Lost;
@@ -243,8 +238,7 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
                 read = p.channel->readRecord(buffer.data(), buffer.size());
             } catch (...) {
                 read = RecordRead{0, LinkError::Io, false};
-                std::lock_guard lock(shared->mutex);
-                shared->channelClosed = true;
+                shared->closeChannel();
             }
             {
                 std::lock_guard lock(shared->mutex);
@@ -269,10 +263,7 @@ void CReceiverThread::run(ReceiverParams p, IClock* clock, std::shared_ptr<Share
     } catch (...) {
         // Whatever went wrong, the thread ends quietly.
     }
-    std::lock_guard lock(shared->mutex);
-    shared->channelClosed = true;
-    shared->ended = true;
-    shared->changed.notify_all();
+    shared->end();
 }
 
 bool CReceiverThread::startPolled(const ReceiverParams& params) {
@@ -313,9 +304,7 @@ bool CReceiverThread::poll() {
         // As on the thread: whatever went wrong, reading ends quietly.
     }
     if (outcome == ReadOutcome::Lost) {
-        std::lock_guard lock(shared.mutex);
-        shared.channelClosed = true;
-        shared.ended = true;
+        shared.end();
         return true;
     }
     // Nothing read, or a read that failed (it is tried again at the loop's

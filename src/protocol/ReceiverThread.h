@@ -137,6 +137,19 @@ class CReceiverThread {
         bool channelClosed = false;  // stop(): the thread may not enter the channel again
         bool ended = false;
         std::atomic<bool> waitingForHandOver{false};
+
+        // The reader leaves the channel for good: it will not enter it again.
+        void closeChannel() {
+            std::lock_guard lock(mutex);
+            channelClosed = true;
+        }
+        // Reading has ended (the channel left with it).
+        void end() {
+            std::lock_guard lock(mutex);
+            channelClosed = true;
+            ended = true;
+            changed.notify_all();
+        }
     };
 
     // What one read came to, and so what the reader does next.

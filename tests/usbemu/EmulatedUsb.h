@@ -12,6 +12,8 @@
 // outlives every CLibusbDriver made over it. The simulated driver outlives the
 // testbed. Handler calls come on umockdev's thread; the pump has its own.
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/VirtualClock.h"
 #include "sim/SimDriver.h"
 
 struct _UMockdevTestbed;
@@ -112,6 +115,32 @@ class CEmulatedUnit {
     std::deque<ReadOutcome> m_stash;  // a record read after its URB went
     std::deque<void*> m_done;         // URBs ready to be reaped
     std::thread m_pump;
+};
+
+// A test with simulated units on an emulated bus, skipped where the bus
+// cannot be emulated: the virtual clock, the simulated driver and the testbed,
+// made and ended in the order they need.
+class EmulatedBusTest : public ::testing::Test {
+  protected:
+    static constexpr std::uint16_t kVendor = 0x1A2B;
+
+    void SetUp() override {
+        std::string why;
+        if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
+        testbed = std::make_unique<CUsbTestbed>();
+    }
+    // A unit of kVendor with this device ID on bus `bus`, done adjusting
+    // after adjustMs.
+    CEmulatedUnit& plugIn(int deviceId, int bus, int adjustMs = 0) {
+        SimUnitOptions options;
+        options.adjustMs = adjustMs;
+        options.vendorId = kVendor;
+        return testbed->plugIn(sim, sim.addUnit(deviceId, options), bus);
+    }
+
+    CVirtualClock clock;
+    CSimDriver sim{clock};
+    std::unique_ptr<CUsbTestbed> testbed;
 };
 
 }  // namespace hx::test

@@ -19,19 +19,10 @@
 namespace hx::test {
 namespace {
 
-constexpr std::uint16_t kVendor = 0x1A2B;
+using LibusbChannel = EmulatedBusTest;
 
-TEST(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
-    std::string why;
-    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
-    CVirtualClock clock;
-    CSimDriver sim{clock};
-    auto testbed = std::make_unique<CUsbTestbed>();
-    SimUnitOptions options;
-    options.adjustMs = 0;
-    options.vendorId = kVendor;
-    CSimUnit& unit = sim.addUnit(2, options);
-    testbed->plugIn(sim, unit, 1);
+TEST_F(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
+    CSimUnit& unit = plugIn(2, 1).simUnit();
     {
         CLibusbDriver libusb(kVendor);
         CCommandChannel channel(libusb, clock);
@@ -60,18 +51,9 @@ TEST(LibusbChannel, RequestsAndFramesCarryTheirBytesBothWays) {
     }
 }
 
-TEST(LibusbChannel, AFailedPipeReadIsCountedAndLoggedByName) {
+TEST_F(LibusbChannel, AFailedPipeReadIsCountedAndLoggedByName) {
     // Before: a read error dropped the record without a line or a count.
-    std::string why;
-    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
-    CVirtualClock clock;
-    CSimDriver sim{clock};
-    auto testbed = std::make_unique<CUsbTestbed>();
-    SimUnitOptions options;
-    options.adjustMs = 0;
-    options.vendorId = kVendor;
-    CSimUnit& unit = sim.addUnit(2, options);
-    CEmulatedUnit& emulated = testbed->plugIn(sim, unit, 1);
+    CEmulatedUnit& emulated = plugIn(2, 1);
     std::vector<std::string> lines;
     setLogLineObserver([&](std::string_view text, char, char) { lines.emplace_back(text); });
     {

@@ -52,18 +52,12 @@ INSTANTIATE_TEST_SUITE_P(Drivers, DriverContract, ::testing::Values(RigFactory([
 namespace hx::test {
 namespace {
 
-TEST(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
-    std::string why;
-    if (!CUsbTestbed::available(&why)) GTEST_SKIP() << why;
-    CVirtualClock clock;
-    CSimDriver sim{clock};
-    auto testbed = std::make_unique<CUsbTestbed>();
-    SimUnitOptions options;
-    options.vendorId = kVendor;
-    CSimUnit& first = sim.addUnit(0, options);
-    CSimUnit& fourth = sim.addUnit(3, options);
-    testbed->plugIn(sim, first, 1);
-    testbed->plugIn(sim, fourth, 2);
+using LibusbListing = EmulatedBusTest;
+
+TEST_F(LibusbListing, AttachedUnitsShowIdAndVersionWithoutAnyRequest) {
+    const int adjustMs = SimUnitOptions{}.adjustMs;
+    CSimUnit& first = plugIn(0, 1, adjustMs).simUnit();
+    CSimUnit& fourth = plugIn(3, 2, adjustMs).simUnit();
     {
         CLibusbDriver libusb(kVendor);
         std::vector<std::string> lines;
